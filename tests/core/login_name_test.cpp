@@ -1,7 +1,9 @@
 // GetLoginName on scripted bindings, and the real POSIX binding.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -69,6 +71,30 @@ TEST(GetUserNameA, NamesTheEffectiveUserAndReportsTheNeededSize)
     std::uint32_t small = 1;
     EXPECT_EQ(GetUserNameA(buffer, &small), 0);
     EXPECT_EQ(small, size) << "a too-small buffer learns the size it needs";
+}
+
+TEST(GetUserNameA, UserIdWithoutAnEntryIsNamedByItsNumber)
+{
+    if (geteuid() != 0) {
+        const char* ci = std::getenv("CI");
+        if (ci != nullptr && std::string(ci) == "true") FAIL() << "needs root in CI";
+        GTEST_SKIP() << "needs root to take on a user id";
+    }
+    // Switch in a child so this process keeps its own identity.
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        constexpr uid_t kUnlisted = 54321;  // not in any password database we ship
+        if (setresuid(kUnlisted, kUnlisted, kUnlisted) != 0) _exit(2);
+        char buffer[64];
+        std::uint32_t size = sizeof buffer;
+        if (GetUserNameA(buffer, &size) == 0) _exit(3);
+        _exit(std::strcmp(buffer, "54321") == 0 && size == 6 ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

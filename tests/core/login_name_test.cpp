@@ -66,7 +66,9 @@ TEST(GetUserNameA, NamesTheEffectiveUserAndReportsTheNeededSize)
     std::uint32_t size = sizeof buffer;
     ASSERT_NE(GetUserNameA(buffer, &size), 0);
     EXPECT_EQ(size, std::strlen(buffer) + 1);
-    if (geteuid() == 0) EXPECT_STREQ(buffer, "root");
+    if (geteuid() == 0) {
+        EXPECT_STREQ(buffer, "root");
+    }
 
     std::uint32_t small = 1;
     EXPECT_EQ(GetUserNameA(buffer, &small), 0);

@@ -1,0 +1,27 @@
+// Start-up shared by the program and its start-up benchmark.
+#include "app/qt/startup.h"
+
+#include <QApplication>
+#include <QIcon>
+
+#include "platform/login_name.h"
+#include "platform/netmsg.h"
+
+namespace vindrel {
+
+void ConfigureApplication(QApplication& app)
+{
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/vindrel-16.png"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/icons/vindrel-32.png"), QSize(32, 32));
+    app.setWindowIcon(icon);
+    // Lets the desktop match the window to vindrel.desktop and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vindrel"));
+}
+
+Bindings ProductionBindings()
+{
+    return Bindings{&NetMessageBufferSend, [] { return GetLoginName(); }};
+}
+
+}  // namespace vindrel

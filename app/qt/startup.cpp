@@ -7,10 +7,19 @@
 #include "platform/login_name.h"
 #include "platform/netmsg.h"
 
+// The images are compiled into this static library, whose resource
+// registration the linker would otherwise drop. Outside any namespace, as
+// the macro requires.
+static void InitIconResources()
+{
+    Q_INIT_RESOURCE(vindrel);
+}
+
 namespace vindrel {
 
 void ConfigureApplication(QApplication& app)
 {
+    InitIconResources();
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/vindrel-16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/icons/vindrel-32.png"), QSize(32, 32));

@@ -70,7 +70,8 @@ void QtUiServices::SetBusyCursor(bool busy)
         if (!saved_cursors_.empty() || !window_) return;  // already busy
         std::vector<QWidget*> widgets{window_.data()};
         for (QWidget* child : window_->findChildren<QWidget*>()) {
-            if (!child->isWindow()) widgets.push_back(child);
+            // Not the widgets of an open box: a box keeps the normal pointer.
+            if (child->window() == window_) widgets.push_back(child);
         }
         for (QWidget* widget : widgets) {
             const bool had_own = widget->testAttribute(Qt::WA_SetCursor);

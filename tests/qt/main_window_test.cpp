@@ -433,7 +433,13 @@ private slots:
         window.txtTo()->setText(QStringLiteral("a;b;c"));
         net_.statuses = {vindrel::NERR_NameNotFound};
         net_.during = [&] { QTimer::singleShot(0, &window, &QWidget::close); };
-        window.cmdSend()->click();
+        // Pressed from inside the program's event loop, which must then end.
+        QTimer::singleShot(0, window.cmdSend(), &QPushButton::click);
+        QTimer failsafe;
+        failsafe.setSingleShot(true);
+        connect(&failsafe, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        failsafe.start(10000);
+        QCOMPARE(QApplication::exec(), 0);
         QCOMPARE(int(net_.sent.size()), 1);
         QVERIFY(boxes_.empty());
         QVERIFY(window.isHidden());

@@ -24,6 +24,8 @@ void ConfigureApplication(QApplication& app)
     icon.addFile(QStringLiteral(":/icons/vindrel-16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/icons/vindrel-32.png"), QSize(32, 32));
     app.setWindowIcon(icon);
+    QCoreApplication::setApplicationName(QStringLiteral("vindrel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
     // Lets the desktop match the window to vindrel.desktop and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("vindrel"));
 }

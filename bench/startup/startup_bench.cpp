@@ -118,9 +118,10 @@ bool SpawnOnce(const char* self, const char* mode, Sample& sample)
     }
     char buffer[128] = {};
     std::size_t used = 0;
-    ssize_t n;
-    while (used < sizeof buffer - 1 && (n = read(out[0], buffer + used, sizeof buffer - 1 - used)) > 0)
-        used += static_cast<std::size_t>(n);
+    for (ssize_t n; used < sizeof buffer - 1; used += static_cast<std::size_t>(n)) {
+        n = read(out[0], buffer + used, sizeof buffer - 1 - used);
+        if (n <= 0) break;
+    }
     close(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);

@@ -1,0 +1,70 @@
+// frmMain: the program's one window. Its load step restores the remembered
+// To text; cmdSend, Alt+S and Ctrl+Enter run the Send action.
+#pragma once
+
+#include <QRect>
+#include <QWidget>
+#include <memory>
+
+#include "core/send_action.h"
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace vindrel {
+
+class QtUiServices;
+
+// Shown in txtTo on a first run. Ordinary text: left in place it is sent to.
+inline constexpr char16_t kToHint[] = u"Login names seperated by semicolon (or enter * for all)";
+inline constexpr char kWindowTitle[] = "Vindrel";
+
+// Client area and control rectangles are laid out in twips.
+inline constexpr int kClientWidthTwips = 3585;
+inline constexpr int kClientHeightTwips = 2505;
+
+// A rectangle in twips turned into pixels at `dpi_x` × `dpi_y` logical dots
+// per inch. Edges are rounded, not sizes, so neighbours stay aligned.
+QRect TwipsToPixels(int left, int top, int width, int height, int dpi_x, int dpi_y);
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    // Runs the load step: `settings` is read here and written by each Send.
+    MainWindow(SettingsStore& settings, Bindings bindings, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    QLineEdit* txtTo() const { return txtTo_; }
+    QPlainTextEdit* txtMessage() const { return txtMessage_; }
+    QLabel* Label1() const { return Label1_; }
+    QLabel* Label2() const { return Label2_; }
+    QPushButton* cmdSend() const { return cmdSend_; }
+
+    // What cmdSend runs; also Ctrl+Enter.
+    void Send();
+
+protected:
+    // The window sees key presses before its controls, so Ctrl+Enter sends
+    // from inside a text box too.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void BuildControls();
+    void LayOut();
+    void FitFont();
+    void Load(SettingsStore& settings);
+
+    QLineEdit* txtTo_;
+    QPlainTextEdit* txtMessage_;
+    QLabel* Label1_;
+    QLabel* Label2_;
+    QPushButton* cmdSend_;
+    std::unique_ptr<QtUiServices> ui_;
+    std::unique_ptr<SendAction> send_;
+};
+
+}  // namespace vindrel

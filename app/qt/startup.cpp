@@ -1,0 +1,38 @@
+// Start-up shared by the program and its start-up benchmark.
+#include "app/qt/startup.h"
+
+#include <QApplication>
+#include <QIcon>
+
+#include "platform/login_name.h"
+#include "platform/netmsg.h"
+
+// The images are compiled into this static library, whose resource
+// registration the linker would otherwise drop. Outside any namespace, as
+// the macro requires.
+static void InitIconResources()
+{
+    Q_INIT_RESOURCE(vindrel);
+}
+
+namespace vindrel {
+
+void ConfigureApplication(QApplication& app)
+{
+    InitIconResources();
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/vindrel-16.png"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/icons/vindrel-32.png"), QSize(32, 32));
+    app.setWindowIcon(icon);
+    QCoreApplication::setApplicationName(QStringLiteral("vindrel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    // Lets the desktop match the window to vindrel.desktop and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vindrel"));
+}
+
+Bindings ProductionBindings()
+{
+    return Bindings{&NetMessageBufferSend, [] { return GetLoginName(); }};
+}
+
+}  // namespace vindrel

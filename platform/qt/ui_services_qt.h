@@ -1,0 +1,54 @@
+// The window-system seam on Qt Widgets: the text boxes of frmMain, its
+// message boxes, busy cursor and event pump.
+#pragma once
+
+#include <QCursor>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <vector>
+
+#include "platform/ui_services.h"
+
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace vindrel {
+
+class QtUiServices : public QObject, public UiServices {
+public:
+    // `window` titles nothing itself: the boxes carry `title`. The three
+    // widgets must outlive this object.
+    QtUiServices(QWidget& window, QLineEdit& to, QPlainTextEdit& message, QString title);
+
+    std::u16string ToText() override;
+    // Line breaks come back as CR LF, as every composed text has them.
+    std::u16string MessageText() override;
+    void ShowOk(std::u16string_view text) override;
+    bool AskYesNo(std::u16string_view text) override;
+    // Covers the window and every widget inside it, including those that
+    // carry a pointer of their own (the I-beam of the text boxes). The
+    // boxes are windows of their own and keep the normal pointer.
+    void SetBusyCursor(bool busy) override;
+    bool PumpEvents() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct SavedCursor {
+        QPointer<QWidget> widget;
+        bool had_own;
+        QCursor cursor;
+    };
+
+    QPointer<QWidget> window_;
+    QLineEdit& to_;
+    QPlainTextEdit& message_;
+    QString title_;
+    bool close_seen_ = false;
+    std::vector<SavedCursor> saved_cursors_;
+};
+
+}  // namespace vindrel

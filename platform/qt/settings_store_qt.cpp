@@ -7,7 +7,7 @@
 
 #include "platform/qt/qt_text.h"
 
-// The store of an application is $XDG_CONFIG_HOME/<application>.conf
+// The store of an application is $XDG_CONFIG_HOME/<application>.ini
 // (~/.config by default).
 namespace vindrel {
 

@@ -21,6 +21,8 @@ import json
 import os
 import shutil
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import time
@@ -281,6 +283,26 @@ class Lab:
                         raise RuntimeError("nmbd on %s did not start; see %s" % (host, self.dir(host)))
                     time.sleep(0.1)
 
+        # nmbd answers for its names only once it has registered them.
+        targets = []
+        for host, (lans, addr, role, extra) in self.hosts.items():
+            if role in ("client", "wins"):
+                continue
+            for name in [netbios_name(host)] + extra.get("aliases", []):
+                # Broadcast, as clients ask: nmbd answers those only once
+                # its registration period is over.
+                server = LAN_A + ".255" if lans == "a" else LAN_B + ".1"
+                asker = "cli" if lans == "a" else "wins"
+                targets.append((asker, server, name))
+        for asker in ("cli", "wins"):
+            mine = [(server, name) for a, server, name in targets if a == asker]
+            out = subprocess.run(
+                self.exec_in(asker, sys.executable, os.path.abspath(__file__), "_wait-names",
+                             json.dumps(mine), str(max(1, deadline - time.time()))),
+                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+            if out.returncode != 0:
+                raise RuntimeError("names not registered in time: %s" % out.stdout.strip())
+
     def _listening(self, host, port, udp=False):
         out = run(*self.exec_in(host, "ss", "-Hn", "-lu" if udp else "-lt"), check=False).stdout
         return any(line.split()[3].endswith(":%d" % port) for line in out.splitlines()
@@ -314,7 +336,40 @@ class Lab:
         return out
 
 
+def encode_name(name, suffix=3):
+    raw = name.upper().encode("cp850").ljust(15, b" ") + bytes([suffix])
+    return bytes([32]) + bytes(b for c in raw for b in (65 + (c >> 4), 65 + (c & 15))) + b"\0"
+
+
+def wait_names(targets, timeout):
+    """Asks each server for NAME<03> until all have answered positively."""
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+    sock.settimeout(0.2)
+    pending = {i: t for i, t in enumerate(targets)}
+    deadline = time.time() + timeout
+    while pending and time.time() < deadline:
+        for i, (server, name) in pending.items():
+            flags = 0x0110 if server.endswith(".255") else 0x0100
+            query = struct.pack(">HHHHHH", i, flags, 1, 0, 0, 0) + encode_name(name) + b"\0\x20\0\x01"
+            sock.sendto(query, (server, 137))
+        try:
+            while True:
+                reply, _ = sock.recvfrom(1500)
+                tid, flags = struct.unpack(">HH", reply[:4])
+                if tid in pending and flags & 0x8000 and flags & 0xF == 0 and len(reply) >= 62:
+                    del pending[tid]
+        except socket.timeout:
+            pass
+    if pending:
+        print("not answered: %s" % sorted(n for _, n in pending.values()))
+        return 1
+    return 0
+
+
 def main():
+    if len(sys.argv) == 4 and sys.argv[1] == "_wait-names":
+        sys.exit(wait_names([tuple(t) for t in json.loads(sys.argv[2])], float(sys.argv[3])))
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("action", choices=["start", "stop", "status"])
     parser.add_argument("--tag", default="lab")

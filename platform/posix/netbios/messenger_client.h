@@ -18,12 +18,14 @@ inline constexpr NetStatus ERROR_NOT_SUPPORTED = 50;
 inline constexpr const char* kDefaultSambaConfig = "/etc/samba/smb.conf";
 
 // Every wait of a send has a limit. The defaults decide an unknown name in
-// under a second (WINS wait plus the broadcast tries) and bound a delivery
-// to one host by `delivery`.
+// about a third of a second (half a second more if a WINS server is named
+// and stays silent): three broadcasts, since one datagram may be lost, at
+// intervals far longer than a LAN's round trip. A delivery to one host is
+// bounded by `delivery`.
 struct ClientLimits {
     std::chrono::milliseconds wins_wait{200};
     int broadcast_tries = 3;
-    std::chrono::milliseconds broadcast_interval{250};
+    std::chrono::milliseconds broadcast_interval{110};
     std::chrono::milliseconds node_status_wait{250};  // per try; two tries
     std::chrono::milliseconds connect{1500};
     std::chrono::milliseconds delivery{4000};  // connect, session and message, per host

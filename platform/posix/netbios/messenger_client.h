@@ -18,14 +18,14 @@ inline constexpr NetStatus ERROR_NOT_SUPPORTED = 50;
 inline constexpr const char* kDefaultSambaConfig = "/etc/samba/smb.conf";
 
 // Every wait of a send has a limit. The defaults decide an unknown name in
-// about a third of a second (half a second more if a WINS server is named
-// and stays silent): three broadcasts, since one datagram may be lost, at
-// intervals far longer than a LAN's round trip. A delivery to one host is
-// bounded by `delivery`.
+// about a quarter of a second (0.2 s more if a WINS server is named and
+// stays silent): three broadcasts, since one datagram may be lost, at
+// intervals far longer than a LAN's round trip; a late answer to an earlier
+// try still counts. A delivery to one host is bounded by `delivery`.
 struct ClientLimits {
     std::chrono::milliseconds wins_wait{200};
     int broadcast_tries = 3;
-    std::chrono::milliseconds broadcast_interval{110};
+    std::chrono::milliseconds broadcast_interval{80};
     std::chrono::milliseconds node_status_wait{250};  // per try; two tries
     std::chrono::milliseconds connect{1500};
     std::chrono::milliseconds delivery{4000};  // connect, session and message, per host

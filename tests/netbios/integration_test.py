@@ -18,6 +18,7 @@ import time
 import unittest
 
 SKIP = 77
+HERE = os.path.dirname(os.path.abspath(__file__))
 LAB = None
 PROBE = None
 
@@ -106,6 +107,45 @@ class Failures(unittest.TestCase):
         for what, name, config, want in cases:
             with self.subTest(what):
                 self.assertEqual(send(name, "x", config)[0], want)
+
+
+class HostilePeer(unittest.TestCase):
+    """rx3 runs no smbd, so its port 139 is free for a peer that misbehaves."""
+
+    def run_peer(self, mode):
+        peer = subprocess.Popen(
+            LAB.exec_in("rx3", sys.executable, os.path.join(HERE, "hostile_peer.py"),
+                        LAB.address("rx3"), mode),
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, start_new_session=True)
+        try:
+            self.assertEqual(peer.stdout.readline().strip(), "ready")
+            return send("rx3", "to a hostile peer")
+        finally:
+            peer.kill()
+            peer.wait()
+            peer.stdout.close()
+
+    def test_statuses(self):
+        cases = [
+            ("called name not present", "not-present", 2273),
+            ("not listening on the called name", "not-listening", 2136),
+            ("retarget", "retarget", 2136),
+            ("garbage instead of a session reply", "garbage", 2136),
+            ("closed before the session", "close-at-once", 2136),
+            ("silent before the session", "silent", 2136),
+            ("dropped after the session", "drop-after-session", 2282),
+            ("frame larger than any reply", "huge-frame", 2282),
+            ("error status", "error-status", 2282),
+            ("reply to another request", "wrong-mid", 2282),
+            ("silent after the session", "silent-after-start", 2282),
+            ("keep-alives between replies", "keepalives", 0),
+        ]
+        for what, mode, want in cases:
+            with self.subTest(what):
+                status, ms = self.run_peer(mode)
+                self.assertEqual(status, want)
+                # Bounded however the peer behaves (4 s delivery limit).
+                self.assertLess(ms, 6000)
 
 
 class Everyone(unittest.TestCase):

@@ -262,8 +262,16 @@ class Lab:
     def _start_daemon(self, host, daemon):
         log = open(os.path.join(self.dir(host), "log", daemon + ".out"), "ab")
         env = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "TMPDIR": os.path.join(self.dir(host), "tmp")}
+        # nmbd keeps a socket under a compiled-in /run/samba, and both log
+        # to /var/log/samba until they have read the configuration: a
+        # private /run (in the mount namespace ip netns exec gives each
+        # command) and --log-basename keep all of that in the lab.
+        private_run = ('mount -t tmpfs -o size=4m,mode=755 vindrel-lab-run /run && '
+                       'mkdir /run/samba && exec "$@"')
         proc = subprocess.Popen(
-            self.exec_in(host, "/usr/sbin/" + daemon, "--foreground", "--no-process-group",
+            self.exec_in(host, "/bin/sh", "-c", private_run, "sh", "/usr/sbin/" + daemon,
+                         "--foreground", "--no-process-group",
+                         "--log-basename=" + os.path.join(self.dir(host), "log"),
                          "--configfile=" + self.config(host)),
             stdout=log, stderr=log, stdin=subprocess.DEVNULL, start_new_session=True, env=env)
         log.close()

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <utility>
 #include <optional>
@@ -78,9 +79,11 @@ sockaddr_in Endpoint(std::uint32_t address, std::uint16_t port)
     return sa;
 }
 
+// Transaction ids start at random so that a stray answer to an earlier run
+// is not taken for one to this run.
 std::uint16_t NextId()
 {
-    static std::uint16_t id = static_cast<std::uint16_t>(std::random_device{}());
+    static std::atomic<std::uint16_t> id{static_cast<std::uint16_t>(std::random_device{}())};
     return ++id;
 }
 

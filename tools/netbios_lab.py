@@ -248,11 +248,14 @@ class Lab:
         else:
             lines.append("server min protocol = NT1")
         if role == "msg":
-            # One file per message, with its sender and recipient beside it.
+            # One file per message with its sender beside it; the sender is
+            # written first and the message renamed in whole, so a reader
+            # that sees NAME.msg finds both complete. smbd waits for the
+            # command and escapes shell characters outside single quotes,
+            # hence one quoted script with a single external command.
             lines.append(
-                "message command = /bin/sh -c 'f=%s/$(basename %%s); "
-                "echo \"%%f\" > $f.from; mv %%s $f.tmp; mv $f.tmp $f.msg' &"
-                % self.inbox(host))
+                "message command = /bin/sh -c 'f=%%s; echo \"%%f\" > %s/${f##*/}.from; "
+                "exec mv %%s %s/${f##*/}.msg'" % (self.inbox(host), self.inbox(host)))
         with open(self.config(host), "w") as f:
             f.write("\n".join(lines) + "\n")
         if role == "client":

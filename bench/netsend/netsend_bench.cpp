@@ -1,12 +1,15 @@
 // Times the messenger client in one process: per delivered recipient and per
 // unknown name. Run it inside the lab's client namespace (run_bench.py does).
 //   netsend_bench --config FILE --rounds N RECIPIENT UNKNOWN
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/netbios/cp850.h"
@@ -16,8 +19,17 @@ namespace {
 
 struct Timing {
     double median_ms = 0, mean_ms = 0, max_ms = 0;
+    double cpu_ms = 0;  // this process's own user and system time, per call
     int failures = 0;
 };
+
+double CpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
 
 Timing Measure(vindrel::netbios::MessengerClient& client, const std::u16string& name,
                vindrel::NetStatus expected, int rounds)
@@ -25,6 +37,7 @@ Timing Measure(vindrel::netbios::MessengerClient& client, const std::u16string& 
     const std::u16string text = u"benchmark message\r\nSent by bench";
     std::vector<double> ms;
     Timing t;
+    const double cpu_start = CpuMs();
     for (int i = 0; i < rounds; ++i) {
         const auto start = std::chrono::steady_clock::now();
         const auto status = client.Send(nullptr, name.c_str(), nullptr,
@@ -35,6 +48,7 @@ Timing Measure(vindrel::netbios::MessengerClient& client, const std::u16string& 
                          .count());
         if (status != expected) ++t.failures;
     }
+    t.cpu_ms = (CpuMs() - cpu_start) / rounds;
     std::sort(ms.begin(), ms.end());
     t.median_ms = ms[ms.size() / 2];
     t.max_ms = ms.back();
@@ -56,10 +70,9 @@ int main(int argc, char** argv)
         Measure(client, vindrel::netbios::Utf8ToUtf16(argv[5]), vindrel::NERR_Success, rounds);
     const Timing unknown =
         Measure(client, vindrel::netbios::Utf8ToUtf16(argv[6]), vindrel::NERR_NameNotFound, rounds);
-    // One line per case, for the runner: case median mean max failures.
-    std::printf("delivered %.3f %.3f %.3f %d\n", delivered.median_ms, delivered.mean_ms,
-                delivered.max_ms, delivered.failures);
-    std::printf("unknown %.3f %.3f %.3f %d\n", unknown.median_ms, unknown.mean_ms, unknown.max_ms,
-                unknown.failures);
+    // One line per case, for the runner: case median mean max cpu failures.
+    for (const auto& [label, t] : {std::pair{"delivered", delivered}, std::pair{"unknown", unknown}})
+        std::printf("%s %.3f %.3f %.3f %.3f %d\n", label, t.median_ms, t.mean_ms, t.max_ms,
+                    t.cpu_ms, t.failures);
     return delivered.failures + unknown.failures == 0 ? 0 : 1;
 }

@@ -347,6 +347,21 @@ class Lab:
         return out
 
 
+def clean_stale(prefix):
+    """Stops labs tagged PREFIX<pid> whose run died without cleaning up
+    (killed outright), so that no daemon or namespace outlives its run."""
+    names = run("ip", "netns", "list", check=False).stdout.split()
+    tags = set()
+    for name in names:
+        parts = name.split("-")
+        if len(parts) >= 3 and parts[0] == "net" and parts[1].startswith(prefix):
+            pid = parts[1][len(prefix):]
+            if pid.isdigit() and not os.path.exists("/proc/%s" % pid):
+                tags.add(parts[1])
+    for tag in tags:
+        Lab(tag=tag, base="/nonexistent/%s" % tag).stop()
+
+
 def encode_name(name, suffix=3):
     raw = name.upper().encode("cp850").ljust(15, b" ") + bytes([suffix])
     return bytes([32]) + bytes(b for c in raw for b in (65 + (c >> 4), 65 + (c & 15))) + b"\0"

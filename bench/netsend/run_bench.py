@@ -64,7 +64,8 @@ def main():
     probe = os.path.join(args.build, "tests", "netbios", "netsend_probe")
     base = tempfile.mkdtemp(prefix="vindrel-netbench-")
     os.chmod(base, 0o755)
-    lab = netbios_lab.Lab(tag="bn%d" % (os.getpid() % 100000), base=base)
+    netbios_lab.clean_stale("bn")
+    lab = netbios_lab.Lab(tag="bn%d" % os.getpid(), base=base)
     signal.signal(signal.SIGTERM, lambda s, f: sys.exit(1))
     try:
         lab.start()

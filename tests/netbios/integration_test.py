@@ -233,11 +233,16 @@ def main():
     import netbios_lab
     base = tempfile.mkdtemp(prefix="vindrel-netlab-")
     os.chmod(base, 0o755)
-    LAB = netbios_lab.Lab(tag="it%d" % (os.getpid() % 100000), base=base)
+    netbios_lab.clean_stale("it")
+    LAB = netbios_lab.Lab(tag="it%d" % os.getpid(), base=base)
 
     def interrupted(signum, frame):
         raise KeyboardInterrupt("signal %d" % signum)
     signal.signal(signal.SIGTERM, interrupted)
+    # Give up before ctest's own timeout would kill this run outright and
+    # leave the daemons behind.
+    signal.signal(signal.SIGALRM, interrupted)
+    signal.alarm(240)
 
     ok = False
     try:

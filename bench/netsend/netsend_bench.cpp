@@ -1,0 +1,78 @@
+// Times the messenger client in one process: per delivered recipient and per
+// unknown name. Run it inside the lab's client namespace (run_bench.py does).
+//   netsend_bench --config FILE --rounds N RECIPIENT UNKNOWN
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/posix/netbios/cp850.h"
+#include "platform/posix/netbios/messenger_client.h"
+
+namespace {
+
+struct Timing {
+    double median_ms = 0, mean_ms = 0, max_ms = 0;
+    double cpu_ms = 0;  // this process's own user and system time, per call
+    int failures = 0;
+};
+
+double CpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+Timing Measure(vindrel::netbios::MessengerClient& client, const std::u16string& name,
+               vindrel::NetStatus expected, int rounds)
+{
+    const std::u16string text = u"benchmark message\r\nSent by bench";
+    std::vector<double> ms;
+    Timing t;
+    const double cpu_start = CpuMs();
+    for (int i = 0; i < rounds; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto status = client.Send(nullptr, name.c_str(), nullptr,
+                                        reinterpret_cast<const unsigned char*>(text.data()),
+                                        text.size() * 2);
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                               start)
+                         .count());
+        if (status != expected) ++t.failures;
+    }
+    t.cpu_ms = (CpuMs() - cpu_start) / rounds;
+    std::sort(ms.begin(), ms.end());
+    t.median_ms = ms[ms.size() / 2];
+    t.max_ms = ms.back();
+    for (double v : ms) t.mean_ms += v / ms.size();
+    return t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 7 || std::strcmp(argv[1], "--config") != 0 || std::strcmp(argv[3], "--rounds") != 0) {
+        std::fprintf(stderr, "usage: %s --config FILE --rounds N RECIPIENT UNKNOWN\n", argv[0]);
+        return 2;
+    }
+    const int rounds = std::max(1, std::atoi(argv[4]));
+    vindrel::netbios::MessengerClient client(argv[2]);
+    const Timing delivered =
+        Measure(client, vindrel::netbios::Utf8ToUtf16(argv[5]), vindrel::NERR_Success, rounds);
+    const Timing unknown =
+        Measure(client, vindrel::netbios::Utf8ToUtf16(argv[6]), vindrel::NERR_NameNotFound, rounds);
+    // One line per case, for the runner: case median mean max cpu failures.
+    for (const auto& [label, t] : {std::pair{"delivered", delivered}, std::pair{"unknown", unknown}})
+        std::printf("%s %.3f %.3f %.3f %.3f %d\n", label, t.median_ms, t.mean_ms, t.max_ms,
+                    t.cpu_ms, t.failures);
+    return delivered.failures + unknown.failures == 0 ? 0 : 1;
+}

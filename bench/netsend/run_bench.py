@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""Time per delivered recipient and per unknown name: the messenger client
+against `smbclient -M`, both in the same lab namespaces in the same run.
+
+    bench/netsend/run_bench.py --build BUILD_DIR [--rounds N]
+
+Prints the figures and the ratios; it judges nothing. Needs root (it builds
+the lab of tools/netbios_lab.py under its own tag and removes it after).
+"""
+
+import argparse
+import os
+import resource
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+import netbios_lab  # noqa: E402
+
+RECIPIENT = "RX1"
+UNKNOWN = "NOSUCH"
+
+
+def timed(cmd, stdin=None):
+    start = time.perf_counter()
+    out = subprocess.run(cmd, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                         text=True, timeout=60)
+    return (time.perf_counter() - start) * 1000, out
+
+
+def children_cpu_ms():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return (usage.ru_utime + usage.ru_stime) * 1000
+
+
+def per_process(lab, cmd_for, rounds, ok):
+    """Median wall time per process, mean CPU time per process, failures."""
+    ms, bad = [], 0
+    cpu_start = children_cpu_ms()
+    for _ in range(rounds):
+        took, out = timed(lab.exec_in("cli", *cmd_for()), stdin="benchmark message\n")
+        ms.append(took)
+        bad += 0 if ok(out) else 1
+    return statistics.median(ms), bad, (children_cpu_ms() - cpu_start) / rounds
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--rounds", type=int, default=20)
+    args = parser.parse_args()
+    if os.geteuid() != 0:
+        if os.environ.get("CI") == "true":
+            sys.exit("netsend bench: needs root")
+        print("netsend bench: skipped (needs root)")
+        return
+    bench = os.path.join(args.build, "bench", "netsend", "netsend_bench")
+    probe = os.path.join(args.build, "tests", "netbios", "netsend_probe")
+    base = tempfile.mkdtemp(prefix="vindrel-netbench-")
+    os.chmod(base, 0o755)
+    netbios_lab.clean_stale("bn")
+    lab = netbios_lab.Lab(tag="bn%d" % os.getpid(), base=base)
+    signal.signal(signal.SIGTERM, lambda s, f: sys.exit(1))
+    try:
+        lab.start()
+        conf = lab.config("cli")
+        n = args.rounds
+        # Warm both sides once (first fork of smbd, page cache).
+        timed(lab.exec_in("cli", probe, "--config", conf, RECIPIENT, "warm-up"))
+
+        took, out = timed(lab.exec_in("cli", bench, "--config", conf, "--rounds", str(n),
+                                      RECIPIENT, UNKNOWN))
+        inproc = {}
+        for line in out.stdout.splitlines():
+            case, median, mean, worst, cpu, fails = line.split()
+            inproc[case] = (float(median), float(mean), float(worst), int(fails), float(cpu))
+
+        def probe_ok(status):
+            return lambda out: out.stdout.startswith("status %d " % status)
+
+        ours_deliv = per_process(lab, lambda: [probe, "--config", conf, RECIPIENT, "bench"],
+                                 n, probe_ok(0))
+        ours_unknown = per_process(lab, lambda: [probe, "--config", conf, UNKNOWN, "bench"],
+                                   n, probe_ok(2273))
+        # What entering the namespace costs each process, on both sides.
+        baseline = per_process(lab, lambda: ["/bin/true"], n, lambda out: out.returncode == 0)
+        smb = ["smbclient", "-s", conf, "-N", "-M"]
+        smb_deliv = per_process(lab, lambda: smb + [RECIPIENT], n,
+                                lambda out: out.returncode == 0)
+        smb_unknown = per_process(lab, lambda: smb + [UNKNOWN], n,
+                                  lambda out: out.returncode != 0)
+    finally:
+        lab.stop()
+        shutil.rmtree(base, ignore_errors=True)
+
+    print("\nnetsend bench: %d rounds each, medians in ms (lab namespaces, LAN A)" % n)
+    print("  %-34s %10s %10s" % ("", "delivered", "unknown"))
+    print("  %-34s %10.1f %10.1f" % ("client, in one process (per call)",
+                                     inproc["delivered"][0], inproc["unknown"][0]))
+    print("  %-34s %10.1f %10.1f" % ("client, one process per send", ours_deliv[0],
+                                     ours_unknown[0]))
+    print("  %-34s %10.1f %10.1f" % ("smbclient -M, one process per send", smb_deliv[0],
+                                     smb_unknown[0]))
+    print("  %-34s %10.1f" % ("(ip netns exec /bin/true)", baseline[0]))
+    print("  ratio smbclient / client in-process: delivered %.1fx, unknown %.2fx"
+          % (smb_deliv[0] / inproc["delivered"][0], smb_unknown[0] / inproc["unknown"][0]))
+    print("  ratio smbclient / client per process: delivered %.1fx, unknown %.2fx"
+          % (smb_deliv[0] / ours_deliv[0], smb_unknown[0] / ours_unknown[0]))
+    print("  worst unknown-name decision in-process: %.1f ms" % inproc["unknown"][2])
+    print("  CPU per send, delivered (ms): client in-process %.2f, client process %.2f, "
+          "smbclient process %.2f, ip netns exec /bin/true %.2f"
+          % (inproc["delivered"][4], ours_deliv[2], smb_deliv[2], baseline[2]))
+    print("  (the rest of a delivery's wall time is the receiver's: smbd forks a child for the"
+          " session and runs its message command before it answers the end command)")
+    fails = (inproc["delivered"][3] + inproc["unknown"][3] + ours_deliv[1] + ours_unknown[1]
+             + smb_deliv[1] + smb_unknown[1])
+    if fails:
+        print("  unexpected results: %d (client in-process %d/%d, per process %d/%d, "
+              "smbclient %d/%d)" % (fails, inproc["delivered"][3], inproc["unknown"][3],
+                                    ours_deliv[1], ours_unknown[1], smb_deliv[1], smb_unknown[1]))
+
+
+if __name__ == "__main__":
+    main()

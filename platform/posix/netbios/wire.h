@@ -1,0 +1,116 @@
+// Bounds-checked reading and building of the fixed-width fields of NetBIOS
+// (big-endian) and SMB (little-endian) packets. Every read checks what is
+// left before it touches a byte, so no reply can make a parser overrun.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace vindrel::netbios {
+
+using Bytes = std::vector<std::uint8_t>;
+using ByteView = std::span<const std::uint8_t>;
+
+class Reader {
+public:
+    explicit Reader(ByteView data) : data_(data) {}
+
+    std::size_t remaining() const { return data_.size() - pos_; }
+    std::size_t position() const { return pos_; }
+
+    // Each read either succeeds whole or returns false and leaves the
+    // position where it was.
+    bool Skip(std::size_t n)
+    {
+        if (n > remaining()) return false;
+        pos_ += n;
+        return true;
+    }
+    bool U8(std::uint8_t& v)
+    {
+        if (remaining() < 1) return false;
+        v = data_[pos_++];
+        return true;
+    }
+    bool U16be(std::uint16_t& v)
+    {
+        if (remaining() < 2) return false;
+        v = static_cast<std::uint16_t>(data_[pos_] << 8 | data_[pos_ + 1]);
+        pos_ += 2;
+        return true;
+    }
+    bool U16le(std::uint16_t& v)
+    {
+        if (remaining() < 2) return false;
+        v = static_cast<std::uint16_t>(data_[pos_ + 1] << 8 | data_[pos_]);
+        pos_ += 2;
+        return true;
+    }
+    bool U32be(std::uint32_t& v)
+    {
+        if (remaining() < 4) return false;
+        v = static_cast<std::uint32_t>(data_[pos_]) << 24 |
+            static_cast<std::uint32_t>(data_[pos_ + 1]) << 16 |
+            static_cast<std::uint32_t>(data_[pos_ + 2]) << 8 | data_[pos_ + 3];
+        pos_ += 4;
+        return true;
+    }
+    bool Take(std::size_t n, ByteView& out)
+    {
+        if (n > remaining()) return false;
+        out = data_.subspan(pos_, n);
+        pos_ += n;
+        return true;
+    }
+
+private:
+    ByteView data_;
+    std::size_t pos_ = 0;
+};
+
+class Writer {
+public:
+    void U8(std::uint8_t v) { out_.push_back(v); }
+    void U16be(std::uint16_t v)
+    {
+        out_.push_back(static_cast<std::uint8_t>(v >> 8));
+        out_.push_back(static_cast<std::uint8_t>(v));
+    }
+    void U16le(std::uint16_t v)
+    {
+        out_.push_back(static_cast<std::uint8_t>(v));
+        out_.push_back(static_cast<std::uint8_t>(v >> 8));
+    }
+    void Append(ByteView bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
+    void Fill(std::uint8_t v, std::size_t n) { out_.insert(out_.end(), n, v); }
+
+    std::size_t size() const { return out_.size(); }
+
+    // A 16-bit field whose value is known only once the body after it is
+    // written: reserve it, then patch it.
+    std::size_t Reserve16()
+    {
+        out_.push_back(0);
+        out_.push_back(0);
+        return out_.size() - 2;
+    }
+    void Patch16be(std::size_t at, std::uint16_t v)
+    {
+        out_[at] = static_cast<std::uint8_t>(v >> 8);
+        out_[at + 1] = static_cast<std::uint8_t>(v);
+    }
+    void Patch16le(std::size_t at, std::uint16_t v)
+    {
+        out_[at] = static_cast<std::uint8_t>(v);
+        out_[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    }
+
+    Bytes Take() { return std::move(out_); }
+
+private:
+    Bytes out_;
+};
+
+}  // namespace vindrel::netbios

@@ -1,0 +1,488 @@
+// The NetBIOS and SMB codecs against known bytes and hostile replies.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "platform/netmsg.h"
+#include "platform/posix/netbios/cp850.h"
+#include "platform/posix/netbios/messenger_client.h"
+#include "platform/posix/netbios/name_service.h"
+#include "platform/posix/netbios/nb_name.h"
+#include "platform/posix/netbios/samba_config.h"
+#include "platform/posix/netbios/session.h"
+#include "platform/posix/netbios/smb_message.h"
+
+namespace vindrel::netbios {
+namespace {
+
+Bytes Of(std::string_view s) { return Bytes(s.begin(), s.end()); }
+
+Bytes Encoded(const RawName& name)
+{
+    Writer w;
+    EncodeName(name, w);
+    return w.Take();
+}
+
+RawName Name(std::u16string_view text, std::uint8_t suffix = kMessengerSuffix)
+{
+    const auto name = MakeName(text, suffix);
+    EXPECT_TRUE(name.has_value());
+    return name.value_or(RawName{});
+}
+
+// Every proper prefix of a valid reply must be refused; any byte past the
+// prefix is beyond what the parser may read (ASan checks the copy's end).
+template <typename Judge>
+void ForEveryCut(const Bytes& whole, Judge judge)
+{
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+        SCOPED_TRACE("cut at " + std::to_string(n));
+        judge(cut);
+    }
+}
+
+// --- names -----------------------------------------------------------------
+
+TEST(NetbiosName, FirstLevelEncodingOfTheRfcExample)
+{
+    // RFC 1001, 14.1: "FRED" padded with spaces encodes as below.
+    const Bytes expected = [] {
+        Bytes b{32};
+        const Bytes label = Of("EGFCEFEECACACACACACACACACACACACA");
+        b.insert(b.end(), label.begin(), label.end());
+        b.push_back(0);
+        return b;
+    }();
+    EXPECT_EQ(Encoded(Name(u"Fred", 0x20)), expected);
+}
+
+TEST(NetbiosName, RecipientNamesAreUpperCaseCp850PaddedWithSuffix)
+{
+    const RawName pc = Name(u"pc42");
+    EXPECT_EQ(std::string(pc.begin(), pc.begin() + 15), "PC42           ");
+    EXPECT_EQ(pc[15], 0x03);
+    const RawName accented = Name(u"j\u00e9r\u00f4me");  // jérôme
+    EXPECT_EQ(accented[1], 0x90);  // É in CP850
+    EXPECT_EQ(accented[3], 0xE2);  // Ô in CP850
+    EXPECT_EQ(NameText(Name(u"ABCDEFGHIJKLMNO")), "ABCDEFGHIJKLMNO");
+}
+
+TEST(NetbiosName, RefusesWhatCannotBeANetbiosName)
+{
+    const std::u16string lone_surrogate(1, char16_t{0xD800});
+    for (const std::u16string& bad :
+         {std::u16string(), std::u16string(u"ABCDEFGHIJKLMNOP"), std::u16string(u"euro\u20ac"),
+          lone_surrogate, std::u16string(u"a\0b", 3)})
+        EXPECT_FALSE(MakeName(bad, kMessengerSuffix).has_value());
+}
+
+TEST(NetbiosName, DecodeRoundTripsAndRefusesForeignShapes)
+{
+    const RawName name = Name(u"alice");
+    const Bytes good = Encoded(name);
+    RawName back{};
+    Reader in(good);
+    ASSERT_TRUE(DecodeName(in, back));
+    EXPECT_EQ(back, name);
+    EXPECT_EQ(in.remaining(), 0u);
+
+    ForEveryCut(good, [](const Bytes& cut) {
+        Reader r(cut);
+        RawName n{};
+        EXPECT_FALSE(DecodeName(r, n));
+        EXPECT_EQ(r.position(), 0u);
+    });
+    struct Case {
+        const char* what;
+        std::size_t at;
+        std::uint8_t value;
+    };
+    for (const Case& c : {Case{"short label", 0, 31}, Case{"compression pointer", 0, 0xC0},
+                          Case{"letter past P", 5, 'Q'}, Case{"lower case", 6, 'a'},
+                          Case{"scope label", 33, 3}}) {
+        Bytes bad = good;
+        bad[c.at] = c.value;
+        Reader r(bad);
+        RawName n{};
+        EXPECT_FALSE(DecodeName(r, n)) << c.what;
+    }
+}
+
+// --- name service ------------------------------------------------------------
+
+Bytes PositiveReply(std::uint16_t id, const RawName& name, ByteView rdata,
+                    std::uint16_t flags = 0x8500)
+{
+    Writer w;
+    w.U16be(id);
+    w.U16be(flags);
+    w.U16be(0);
+    w.U16be(1);
+    w.U16be(0);
+    w.U16be(0);
+    EncodeName(name, w);
+    w.U16be(0x0020);
+    w.U16be(0x0001);
+    w.U16be(0);
+    w.U16be(300);  // TTL
+    w.U16be(static_cast<std::uint16_t>(rdata.size()));
+    w.Append(rdata);
+    return w.Take();
+}
+
+const std::uint8_t kOneAddress[] = {0x00, 0x00, 10, 77, 1, 11};
+
+TEST(NameQuery, RequestBytes)
+{
+    const RawName name = Name(u"RX1");
+    const Bytes b = BuildNameQuery(0x1234, name, true);
+    ASSERT_EQ(b.size(), 12u + 34u + 4u);
+    const Bytes header = {0x12, 0x34, 0x01, 0x10, 0, 1, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(Bytes(b.begin(), b.begin() + 12), header);
+    EXPECT_EQ(Bytes(b.begin() + 12, b.begin() + 46), Encoded(name));
+    EXPECT_EQ(Bytes(b.end() - 4, b.end()), (Bytes{0x00, 0x20, 0x00, 0x01}));
+    // To a name server: no broadcast flag.
+    EXPECT_EQ(BuildNameQuery(0x1234, name, false)[3], 0x00);
+}
+
+TEST(NameQuery, PositiveReplyGivesTheAddress)
+{
+    const RawName name = Name(u"RX1");
+    const QueryAnswer a = JudgeNameQueryReply(PositiveReply(7, name, kOneAddress), 7, name);
+    EXPECT_EQ(a.verdict, QueryVerdict::kPositive);
+    EXPECT_EQ(a.address, 0x0A4D010Bu);
+    // A group answer lists several; an empty slot is passed over.
+    const std::uint8_t two[] = {0x80, 0, 0, 0, 0, 0, 0x80, 0, 10, 0, 0, 2};
+    EXPECT_EQ(JudgeNameQueryReply(PositiveReply(7, name, two), 7, name).address, 0x0A000002u);
+}
+
+TEST(NameQuery, HostileRepliesAreIgnored)
+{
+    const RawName name = Name(u"RX1");
+    const Bytes good = PositiveReply(7, name, kOneAddress);
+    ForEveryCut(good, [&](const Bytes& cut) {
+        EXPECT_EQ(JudgeNameQueryReply(cut, 7, name).verdict, QueryVerdict::kIgnore);
+    });
+    struct Case {
+        const char* what;
+        Bytes reply;
+        std::uint16_t id;
+        RawName asked;
+    };
+    Bytes long_rdlength = good;
+    long_rdlength[good.size() - 7] = 7;  // claims 7 bytes, 6 arrived
+    Bytes not_a_response = good;
+    not_a_response[2] &= 0x7F;
+    Bytes wrong_opcode = good;
+    wrong_opcode[2] |= 0x28;  // registration
+    Bytes two_answers = good;
+    two_answers[7] = 2;
+    Bytes wrong_type = good;
+    wrong_type[47] = 0x21;
+    const std::uint8_t odd_rdata[] = {0, 0, 10, 77, 1};
+    const std::uint8_t zero_address[] = {0, 0, 0, 0, 0, 0};
+    const Case cases[] = {
+        {"wrong id", good, 8, name},
+        {"other name", good, 7, Name(u"RX2")},
+        {"other suffix", good, 7, Name(u"RX1", 0x20)},
+        {"not a response", not_a_response, 7, name},
+        {"wrong opcode", wrong_opcode, 7, name},
+        {"two answers", two_answers, 7, name},
+        {"wrong record type", wrong_type, 7, name},
+        {"rdlength beyond the datagram", long_rdlength, 7, name},
+        {"rdata not whole entries", PositiveReply(7, name, odd_rdata), 7, name},
+        {"no address", PositiveReply(7, name, {}), 7, name},
+        {"only a zero address", PositiveReply(7, name, zero_address), 7, name},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(JudgeNameQueryReply(c.reply, c.id, c.asked).verdict, QueryVerdict::kIgnore)
+            << c.what;
+}
+
+TEST(NameQuery, NegativeReplyOnlyForTheNameAsked)
+{
+    const RawName name = Name(u"NOSUCH");
+    const Bytes negative = PositiveReply(9, name, {}, 0x8583);  // RCODE 3, name error
+    EXPECT_EQ(JudgeNameQueryReply(negative, 9, name).verdict, QueryVerdict::kNegative);
+    EXPECT_EQ(JudgeNameQueryReply(negative, 9, Name(u"OTHER")).verdict, QueryVerdict::kIgnore);
+    const Bytes bare_header(negative.begin(), negative.begin() + 12);
+    EXPECT_EQ(JudgeNameQueryReply(bare_header, 9, name).verdict, QueryVerdict::kNegative);
+}
+
+Bytes NodeStatusReply(std::uint16_t id, const std::vector<NodeName>& names, int claimed = -1)
+{
+    Writer rdata;
+    rdata.U8(static_cast<std::uint8_t>(claimed < 0 ? names.size() : claimed));
+    for (const NodeName& n : names) {
+        rdata.Append(n.name);
+        rdata.U16be(n.flags);
+    }
+    rdata.Fill(0, 46);  // statistics
+    const Bytes body = rdata.Take();
+    Writer w;
+    w.U16be(id);
+    w.U16be(0x8400);
+    w.U16be(0);
+    w.U16be(1);
+    w.U16be(0);
+    w.U16be(0);
+    EncodeName(WildcardName(), w);
+    w.U16be(0x0021);
+    w.U16be(0x0001);
+    w.U16be(0);
+    w.U16be(0);
+    w.U16be(static_cast<std::uint16_t>(body.size()));
+    w.Append(body);
+    return w.Take();
+}
+
+TEST(NodeStatus, RequestAsksTheWildcardForItsStatus)
+{
+    const Bytes b = BuildNodeStatusRequest(0x0102);
+    ASSERT_EQ(b.size(), 50u);
+    EXPECT_EQ(b[2], 0);
+    EXPECT_EQ(b[3], 0);
+    EXPECT_EQ(Bytes(b.begin() + 12, b.begin() + 46), Encoded(WildcardName()));
+    EXPECT_EQ(b[47], 0x21);
+}
+
+TEST(NodeStatus, FirstUniqueMessengerNameIsTheComputerName)
+{
+    const std::vector<NodeName> listed = {
+        {Name(u"RX1", 0x00), 0x0400},
+        {Name(u"VLAB", 0x03), 0x8400},   // a group <03>: not a computer
+        {Name(u"OLD", 0x03), 0x1400},    // being released
+        {Name(u"RX1", 0x03), 0x0400},
+        {Name(u"ALICE", 0x03), 0x0400},
+    };
+    const auto names = ParseNodeStatusReply(NodeStatusReply(5, listed), 5);
+    ASSERT_TRUE(names.has_value());
+    ASSERT_EQ(names->size(), 5u);
+    const auto first = FirstMessengerName(*names);
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(NameText(*first), "RX1");
+    EXPECT_FALSE(FirstMessengerName({listed[0], listed[1]}).has_value());
+}
+
+TEST(NodeStatus, HostileRepliesAreRefused)
+{
+    const std::vector<NodeName> listed = {{Name(u"RX1"), 0x0400}};
+    const Bytes good = NodeStatusReply(5, listed);
+    ForEveryCut(good, [](const Bytes& cut) { EXPECT_FALSE(ParseNodeStatusReply(cut, 5)); });
+    EXPECT_FALSE(ParseNodeStatusReply(good, 6).has_value());
+    EXPECT_FALSE(ParseNodeStatusReply(NodeStatusReply(5, listed, 200), 5).has_value());
+}
+
+// --- session -----------------------------------------------------------------
+
+TEST(Session, RequestCarriesCalledAndCallingNames)
+{
+    const RawName called = Name(u"RX1"), calling = Name(u"CLI", 0x00);
+    const Bytes b = BuildSessionRequest(called, calling);
+    ASSERT_EQ(b.size(), 72u);
+    EXPECT_EQ(Bytes(b.begin(), b.begin() + 4), (Bytes{0x81, 0, 0, 68}));
+    EXPECT_EQ(Bytes(b.begin() + 4, b.begin() + 38), Encoded(called));
+    EXPECT_EQ(Bytes(b.begin() + 38, b.end()), Encoded(calling));
+}
+
+TEST(Session, FrameHeaders)
+{
+    FrameHeader f;
+    ASSERT_TRUE(ParseFrameHeader(Bytes{0x00, 0x01, 0x00, 0x10}, f));
+    EXPECT_EQ(f.length, 0x10010u);  // the length extension bit
+    EXPECT_FALSE(ParseFrameHeader(Bytes{0x00, 0x02, 0x00, 0x10}, f));
+    EXPECT_FALSE(ParseFrameHeader(Bytes{0x82, 0x00, 0x00}, f));
+    const Bytes framed = FrameSessionMessage(Bytes(300, 0xAB));
+    EXPECT_EQ(Bytes(framed.begin(), framed.begin() + 4), (Bytes{0, 0, 0x01, 0x2C}));
+}
+
+TEST(Session, ReplyVerdicts)
+{
+    struct Case {
+        const char* what;
+        std::uint8_t type;
+        Bytes body;
+        std::uint32_t announced;
+        SessionVerdict want;
+    };
+    const Case cases[] = {
+        {"positive", 0x82, {}, 0, SessionVerdict::kPositive},
+        {"positive with a body", 0x82, {0}, 1, SessionVerdict::kMalformed},
+        {"called name not present", 0x83, {0x82}, 1, SessionVerdict::kCalledNameNotPresent},
+        {"not listening on called name", 0x83, {0x80}, 1, SessionVerdict::kRefused},
+        {"insufficient resources", 0x83, {0x83}, 1, SessionVerdict::kRefused},
+        {"negative without a code", 0x83, {}, 0, SessionVerdict::kMalformed},
+        {"retarget", 0x84, {10, 0, 0, 1, 0, 139}, 6, SessionVerdict::kRefused},
+        {"short retarget", 0x84, {10, 0}, 2, SessionVerdict::kMalformed},
+        {"session message", 0x00, {1, 2}, 2, SessionVerdict::kMalformed},
+        {"body shorter than announced", 0x83, {}, 1, SessionVerdict::kMalformed},
+    };
+    for (const Case& c : cases) {
+        const FrameHeader f{c.type, c.announced};
+        EXPECT_EQ(JudgeSessionReply(f, c.body), c.want) << c.what;
+    }
+}
+
+// --- SMB message commands --------------------------------------------------------
+
+TEST(SmbMessage, StartCarriesOriginatorAndDestination)
+{
+    const Bytes b = BuildSendStart(3, "CLI", "RX1");
+    ASSERT_EQ(b.size(), 32u + 1 + 2 + 5 + 5);
+    EXPECT_EQ(Bytes(b.begin(), b.begin() + 5), (Bytes{0xFF, 'S', 'M', 'B', 0xD5}));
+    EXPECT_EQ(b[30], 3);  // MID
+    EXPECT_EQ(b[32], 0);  // no words
+    EXPECT_EQ(b[33], 10);
+    EXPECT_EQ(Bytes(b.begin() + 35, b.end()), Of(std::string("\4CLI\0\4RX1\0", 10)));
+}
+
+TEST(SmbMessage, TextAndEndCarryTheGroup)
+{
+    const Bytes block(128, 'x');
+    const Bytes t = BuildSendText(4, 0x0201, block);
+    ASSERT_EQ(t.size(), 32u + 1 + 2 + 2 + 3 + 128);
+    EXPECT_EQ(t[4], 0xD7);
+    EXPECT_EQ(Bytes(t.begin() + 32, t.begin() + 40), (Bytes{1, 0x01, 0x02, 131, 0, 1, 128, 0}));
+    const Bytes e = BuildSendEnd(5, 0x0201);
+    EXPECT_EQ(Bytes(e.begin() + 32, e.end()), (Bytes{1, 0x01, 0x02, 0, 0}));
+}
+
+Bytes Reply(std::uint8_t command, std::uint16_t mid, std::uint32_t status, Bytes words)
+{
+    Writer w;
+    const std::uint8_t magic[] = {0xFF, 'S', 'M', 'B'};
+    w.Append(magic);
+    w.U8(command);
+    for (int i = 0; i < 4; ++i) w.U8(static_cast<std::uint8_t>(status >> (8 * i)));
+    w.U8(0x80);
+    w.Fill(0, 2 + 2 + 8 + 2 + 2 + 2 + 2);
+    w.U16le(mid);
+    w.U8(static_cast<std::uint8_t>(words.size() / 2));
+    w.Append(words);
+    w.U16le(0);
+    return w.Take();
+}
+
+TEST(SmbMessage, ReplyVerdicts)
+{
+    const SmbReply start = JudgeSmbReply(Reply(0xD5, 1, 0, {0x34, 0x12}), 0xD5, 1);
+    EXPECT_EQ(start.verdict, SmbVerdict::kAccepted);
+    EXPECT_EQ(start.group, 0x1234);
+    // Samba leaves the group id out.
+    EXPECT_EQ(JudgeSmbReply(Reply(0xD5, 1, 0, {}), 0xD5, 1).verdict, SmbVerdict::kAccepted);
+
+    const Bytes refused = Reply(0xD5, 1, 0x00210002, {});  // ERRSRV, message server off
+    EXPECT_EQ(JudgeSmbReply(refused, 0xD5, 1).verdict, SmbVerdict::kRefused);
+    EXPECT_EQ(JudgeSmbReply(refused, 0xD5, 1).status, 0x00210002u);
+
+    Bytes request_not_reply = Reply(0xD7, 2, 0, {});
+    request_not_reply[9] = 0;
+    Bytes bad_magic = Reply(0xD7, 2, 0, {});
+    bad_magic[1] = 'X';
+    Bytes byte_count_beyond = Reply(0xD7, 2, 0, {});
+    byte_count_beyond[33] = 5;
+    struct Case {
+        const char* what;
+        Bytes reply;
+    };
+    for (const Case& c : {Case{"wrong command", Reply(0xD6, 2, 0, {})},
+                          Case{"wrong mid", Reply(0xD7, 3, 0, {})},
+                          Case{"a request", request_not_reply}, Case{"not SMB", bad_magic},
+                          Case{"byte count beyond the frame", byte_count_beyond}})
+        EXPECT_EQ(JudgeSmbReply(c.reply, 0xD7, 2).verdict, SmbVerdict::kMalformed) << c.what;
+
+    ForEveryCut(Reply(0xD5, 1, 0, {0x34, 0x12}), [](const Bytes& cut) {
+        EXPECT_EQ(JudgeSmbReply(cut, 0xD5, 1).verdict, SmbVerdict::kMalformed);
+    });
+}
+
+TEST(Replies, RandomBytesNeverPassForAnswers)
+{
+    std::mt19937 random(42);
+    const RawName name = Name(u"RX1");
+    for (int round = 0; round < 20000; ++round) {
+        Bytes junk(random() % 120);
+        for (auto& b : junk) b = static_cast<std::uint8_t>(random());
+        EXPECT_NE(JudgeNameQueryReply(junk, 0x4242, name).verdict, QueryVerdict::kPositive);
+        ParseNodeStatusReply(junk, 0x4242);
+        EXPECT_NE(JudgeSmbReply(junk, 0xD5, 0x4242).verdict, SmbVerdict::kAccepted);
+        FrameHeader f;
+        if (junk.size() >= 4 && ParseFrameHeader(ByteView(junk).first(4), f))
+            JudgeSessionReply(f, ByteView(junk).subspan(4));
+    }
+}
+
+// --- text ----------------------------------------------------------------------------
+
+TEST(Cp850, MessageTextKeepsLineBreaksAndMarksMissingCharacters)
+{
+    const std::u16string pair = u"\U0001F600";
+    const std::u16string lone(1, char16_t{0xDC00});
+    struct Case {
+        std::u16string in;
+        std::string out;
+    };
+    for (const Case& c : {Case{u"caf\u00e9\r\nSent by x", "caf\x82\r\nSent by x"},
+                          Case{u"\u20ac5", "?5"}, Case{pair + u"!", "?!"}, Case{lone + u"a", "?a"},
+                          Case{u"", ""}})
+        EXPECT_EQ(ToOemText(c.in), c.out);
+}
+
+TEST(Cp850, EveryByteRoundTrips)
+{
+    for (int b = 0; b < 256; ++b) {
+        const auto back = ToCp850(FromCp850(static_cast<std::uint8_t>(b)));
+        ASSERT_TRUE(back.has_value()) << b;
+        EXPECT_EQ(*back, b);
+    }
+}
+
+// --- configuration ----------------------------------------------------------------------
+
+TEST(SambaConfig, TakesGlobalNameAndFirstWinsAddress)
+{
+    const SambaSettings s = ParseSambaConfig(
+        "# comment\n"
+        "[global]\n"
+        "   NetBIOS  Name = Desk7 \n"
+        "; wins server = 10.0.0.9\n"
+        "wins server = winsbox:tag1, 10.1.2.3:tag2 10.9.9.9\n"
+        "[share]\n"
+        "netbios name = NOTME\n");
+    EXPECT_EQ(s.netbios_name, "Desk7");
+    ASSERT_TRUE(s.wins.has_value());
+    EXPECT_EQ(*s.wins, 0x0A010203u);
+
+    const SambaSettings continued = ParseSambaConfig("[ Global ]\r\nwins \\\nserver = 10.0.0.1\r\n");
+    ASSERT_TRUE(continued.wins.has_value());
+    EXPECT_EQ(*continued.wins, 0x0A000001u);
+
+    EXPECT_FALSE(ParseSambaConfig("[global]\nwins server = wins.example\n").wins.has_value());
+    EXPECT_TRUE(ReadSambaConfig("/nonexistent/smb.conf").netbios_name.empty());
+}
+
+// --- the send call's own checks (all decided before any packet) -------------------------
+
+TEST(MessengerClient, RefusesBadArgumentsWithoutReadingPastTheText)
+{
+    MessengerClient client("/nonexistent/smb.conf");
+    // On the heap, so that a read past `length` is caught.
+    const std::vector<unsigned char> text(3, 'a');
+    EXPECT_EQ(client.Send(nullptr, nullptr, nullptr, text.data(), 2), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(client.Send(nullptr, u"RX1", nullptr, nullptr, 0), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(client.Send(nullptr, u"RX1", nullptr, text.data(), 3), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(client.Send(nullptr, u"", nullptr, text.data(), 2), NERR_NameNotFound);
+    EXPECT_EQ(client.Send(nullptr, u"ABCDEFGHIJKLMNOP", nullptr, text.data(), 2),
+              NERR_NameNotFound);
+    EXPECT_EQ(client.Send(nullptr, u"pi\u03c0", nullptr, text.data(), 2), NERR_NameNotFound);
+    EXPECT_EQ(client.Send(u"\\\\ELSEWHERE", u"RX1", nullptr, text.data(), 2),
+              ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(vindrel::NetMessageBufferSend(nullptr, nullptr, nullptr, text.data(), 2),
+              ERROR_INVALID_PARAMETER);
+}
+
+}  // namespace
+}  // namespace vindrel::netbios

@@ -77,42 +77,4 @@ char16_t ToUpperName(char16_t c)
     return c;
 }
 
-std::u16string Utf8ToUtf16(std::string_view text)
-{
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        char32_t cp = lead;
-        if (lead >= 0x80) {
-            if ((lead & 0xE0) == 0xC0) extra = 1, cp = lead & 0x1F;
-            else if ((lead & 0xF0) == 0xE0) extra = 2, cp = lead & 0x0F;
-            else if ((lead & 0xF8) == 0xF0) extra = 3, cp = lead & 0x07;
-            else extra = 9;
-        }
-        bool valid = extra < 4 && extra < text.size() - i;
-        for (std::size_t k = 1; valid && k <= extra; ++k) {
-            const auto cont = static_cast<unsigned char>(text[i + k]);
-            if ((cont & 0xC0) != 0x80) valid = false;
-            else cp = (cp << 6) | (cont & 0x3F);
-        }
-        static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (!valid || cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-        i += extra + 1;
-    }
-    return out;
-}
-
 }  // namespace vindrel::netbios

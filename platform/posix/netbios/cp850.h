@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/login_name.h"
+
 namespace vindrel::netbios {
 
 // The CP850 byte for one UTF-16 code unit, or none when the code page lacks it.
@@ -28,7 +30,11 @@ std::optional<std::string> ToOemName(std::u16string_view name);
 char16_t ToUpperName(char16_t c);
 
 // UTF-8 (host names, Samba configuration values) to UTF-16; a malformed
-// sequence becomes U+FFFD, which no name accepts.
-std::u16string Utf8ToUtf16(std::string_view text);
+// sequence becomes U+FFFD, which no name accepts. UTF-8 is this system's
+// code page, so the login name's decoder serves.
+inline std::u16string Utf8ToUtf16(std::string_view text)
+{
+    return SystemCodePageToUtf16(text);
+}
 
 }  // namespace vindrel::netbios

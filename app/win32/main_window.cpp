@@ -292,7 +292,10 @@ void MainWindow::ShowOk(std::u16string_view text)
 
 bool MainWindow::AskYesNo(std::u16string_view text)
 {
-    return MessageBoxW(window_, Wide(text).c_str(), kTitle, MB_YESNO | MB_DEFBUTTON1) == IDYES;
+    const bool yes = MessageBoxW(window_, Wide(text).c_str(), kTitle, MB_YESNO | MB_DEFBUTTON1) == IDYES;
+    // The box had its own pointer; the rest of the dispatch is busy again.
+    if (busy_) RefreshCursor();
+    return yes;
 }
 
 void MainWindow::SetBusyCursor(bool busy)

@@ -103,6 +103,10 @@ def main():
     imports = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
     check('imports only system DLLs (nothing of the toolchain)', imports - SYSTEM_DLLS, set())
     check('NetApi32 is not imported: it is found by name at the first send', 'netapi32.dll' in imports, False)
+    imported = {(entry.dll.decode().lower(), (symbol.name or b'').decode())
+                for entry in pe.DIRECTORY_ENTRY_IMPORT for symbol in entry.imports}
+    check('GetUserNameA is not imported: it is found by name at the first lookup',
+          {name for dll, name in imported if name.startswith('GetUserName')}, set())
 
     # Version record.
     fixed = pe.VS_FIXEDFILEINFO[0]
@@ -149,7 +153,7 @@ def main():
         check(f'{width}x{height} image has the pixels and transparency of vindrel-{width}.png',
               (len(rows), differing), (len(expected), 0))
 
-    total = 14 + 2 * len(members)
+    total = 15 + 2 * len(members)
     print(f'{total - len(failures)} passed, {len(failures)} failed')
     return 1 if failures else 0
 

@@ -173,7 +173,7 @@ class App:
         self.trace = log + '.trace'
         self.boxes_seen = 0
         env = dict(wine.env, WINEDLLOVERRIDES='netapi32=n,b', VINDREL_NETLOG=windows_path(log),
-                   VINDREL_NETSTATUSES=statuses, WINEDEBUG='-all,trace+msgbox')
+                   VINDREL_NETSTATUSES=statuses, WINEDEBUG='-all,trace+msgbox,trace+tooltips')
         if os.path.exists(log):
             os.remove(log)
         with open(self.trace, 'w') as trace:
@@ -196,6 +196,17 @@ class App:
         # told it has the focus.
         xdotool('mousemove', '--window', window, x, y)
         xdotool('windowfocus', window)
+
+    def client_point(self, x, y):
+        """A point of frmMain's client area in its X window, which holds the
+        frame too when Wine draws it."""
+        _, _, width, height = self.geometry(self.main)
+        border = (width - CLIENT_PIXELS[0]) // 2
+        return border + x, height - border - CLIENT_PIXELS[1] + y
+
+    def traced(self, pattern):
+        with open(self.trace, encoding='utf-8', errors='replace') as f:
+            return re.search(pattern, f.read())
 
     def keys(self, *keys):
         for key in keys:
@@ -376,6 +387,11 @@ def main():
             time.sleep(0.5)
             xserver.save_png(opts.screenshot, x, y, width, height)
             app.point_at(app.main, *BACKGROUND_SPOT)
+        xdotool('mousemove', '--window', app.main, *app.client_point(140, 18))  # over txtTo
+        xdotool('mousemove_relative', 2, 1)
+        check('the tooltip over txtTo', bool(wait_for(
+            'the tooltip', lambda: app.traced(r'Show tooltip .*L"Person\'s login name"'), timeout=10)), True)
+        app.point_at(app.main, *BACKGROUND_SPOT)
         app.keys('Tab', 'Tab', 'space')
         check_calls(app, ['user1', 'pc42', 'bob', 'carol'], '', 'restored To text, Tab Tab Space')
         time.sleep(0.5)
@@ -388,11 +404,24 @@ def main():
         app.close()
 
         # Fourth start: the empty text comes back empty, not as the hint.
-        app = App(wine, run_dir, log, '')
+        app = App(wine, run_dir, log, '0:2000,0')
         app.keys('alt+s')
         time.sleep(1)
         check('an empty remembered To text restores empty', (app.calls(), app.windows()), ([], [app.main]))
-        app.close()
+        # Closing frmMain while a send blocks: the event pump sees it gone,
+        # the dispatch stops and the program ends.
+        app.keys('shift+Tab', 'shift+Tab')  # from cmdSend back to txtTo
+        app.type('a;b')
+        app.keys('alt+s')
+        wait_for('the first send', app.calls)
+        app.keys('alt+F4')
+        try:
+            app.proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            app.proc.kill()
+            raise Failed('vindrel.exe did not end when closed during a dispatch')
+        check('closed during a dispatch: the rest is not sent', [c['msgname'] for c in app.calls()],
+              [utf16('a')])
     except Failed as error:
         failures.append(str(error))
         print(f'FAIL {error}')

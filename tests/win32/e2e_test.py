@@ -26,7 +26,7 @@ import zlib
 
 HINT = 'Login names seperated by semicolon (or enter * for all)'
 SETTINGS_KEY = r'HKCU\Software\Vindrel\Last Values'
-# Client area 3585 x 2505 twips at Wine's 96 dots per inch.
+# Client area 3585 x 2505 twips at 96 dots per inch.
 CLIENT_PIXELS = (239, 167)
 # A spot of frmMain's client area that no control covers (pixels).
 BACKGROUND_SPOT = (20, 150)
@@ -322,10 +322,15 @@ def main():
         x11_driver = r'HKCU\Software\Wine\X11 Driver'
         wine.run(['reg', 'delete', x11_driver, '/f'])
 
-        # As a window manager would show it: the X window is the client area.
-        app = App(wine, run_dir, log, '')
-        check('client area is 3585 x 2505 twips', app.geometry(app.main)[2:], CLIENT_PIXELS)
-        app.close()
+        # As a window manager would show it, the X window is the client area:
+        # 3585 x 2505 twips at the screen's resolution.
+        desktop = r'HKCU\Control Panel\Desktop'
+        for dpi in (144, 96):
+            wine.run(['reg', 'add', desktop, '/v', 'LogPixels', '/t', 'REG_DWORD', '/d', str(dpi), '/f'])
+            app = App(wine, run_dir, log, '')
+            check(f'client area is 3585 x 2505 twips at {dpi} dots per inch', app.geometry(app.main)[2:],
+                  tuple((twips * dpi + 720) // 1440 for twips in (3585, 2505)))
+            app.close()
         wine.run(['reg', 'add', x11_driver, '/v', 'Managed', '/d', 'N', '/f'])
 
         # First start: no remembered To text, so the hint stands in the box.

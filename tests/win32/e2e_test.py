@@ -350,7 +350,7 @@ def main():
         app.close()
 
         # Second start: type recipients and an overlong message, then a good one.
-        app = App(wine, run_dir, log, '0,0:2500,5,0')
+        app = App(wine, run_dir, log, '0,0:4000,5,0')
         app.keys('End', 'shift+Home', 'BackSpace')
         app.type('user1; pc42 ;;bob;carol')
         app.keys('Tab')
@@ -370,7 +370,7 @@ def main():
         # Wine shows a new pointer once the thread pumps its messages: after
         # the first send, while the second one blocks.
         wait_for('the hourglass while the second send blocks', lambda: xserver.cursor_image() != idle,
-                 timeout=3, interval=0.05)
+                 timeout=6, interval=0.05)
         passed[0] += 1
         print('ok   the pointer turns busy during the dispatch')
         box = app.box()

@@ -1,0 +1,17 @@
+// Start-up on Windows: frmMain with the registry store and the real system
+// bindings, then its message loop until it is closed.
+#include "platform/win32/windows_headers.h"
+
+#include "app/win32/main_window.h"
+#include "platform/login_name.h"
+#include "platform/netmsg.h"
+#include "platform/win32/registry_settings.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
+{
+    vindrel::win32::RegistrySettings settings;
+    vindrel::Bindings bindings{&vindrel::NetMessageBufferSend, [] { return vindrel::GetLoginName(); }};
+    vindrel::win32::MainWindow window(instance, settings, std::move(bindings));
+    if (!window.Create(show)) return 1;
+    return window.RunMessageLoop();
+}

@@ -1,0 +1,346 @@
+// frmMain on Windows.
+#include "app/win32/main_window.h"
+
+#include <commctrl.h>
+
+#include <utility>
+
+#include "platform/win32/wide.h"
+#include "resource_ids.h"
+
+namespace vindrel::win32 {
+namespace {
+
+constexpr wchar_t kClassName[] = L"VindrelMain";
+constexpr wchar_t kTitle[] = L"Vindrel";
+constexpr wchar_t kToTip[] = L"Person's login name";
+constexpr std::u16string_view kToHint = u"Login names seperated by semicolon (or enter * for all)";
+
+// Layout in twips (1/1440 inch), turned into pixels with the screen's
+// LOGPIXELS so the window keeps its proportions at any resolution.
+constexpr int kTwipsPerInch = 1440;
+constexpr int kClientWidth = 3585;
+constexpr int kClientHeight = 2505;
+
+struct ControlPlace {
+    int left, top, width, height;
+};
+constexpr ControlPlace kTxtTo{840, 120, 2535, 315};
+constexpr ControlPlace kTxtMessage{840, 660, 2595, 1335};
+constexpr ControlPlace kLabel1{60, 180, 240, 195};
+constexpr ControlPlace kLabel2{60, 660, 690, 195};
+constexpr ControlPlace kCmdSend{2460, 2100, 975, 315};
+
+// Not IDOK or IDCANCEL: the dialog keys send those for Enter and Esc, and
+// neither may press cmdSend.
+enum ControlId : int { kIdTxtTo = 101, kIdTxtMessage, kIdLabel1, kIdLabel2, kIdCmdSend };
+
+constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, SettingsStore& settings, Bindings bindings)
+    : instance_(instance), settings_(settings), send_action_(*this, settings, std::move(bindings))
+{
+}
+
+MainWindow::~MainWindow()
+{
+    if (window_ != nullptr) DestroyWindow(window_);
+}
+
+bool MainWindow::Create(int show)
+{
+    INITCOMMONCONTROLSEX common{sizeof(common), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&common);
+
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = &MainWindow::WindowProc;
+    window_class.hInstance = instance_;
+    window_class.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_VINDREL), IMAGE_ICON,
+                                                       GetSystemMetrics(SM_CXICON),
+                                                       GetSystemMetrics(SM_CYICON), LR_SHARED));
+    window_class.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_VINDREL),
+                                                         IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                         GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    window_class.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    window_class.lpszClassName = kClassName;
+    if (RegisterClassExW(&window_class) == 0) {
+        MessageBoxW(nullptr, L"The window class could not be registered.", kTitle, MB_OK);
+        return false;
+    }
+
+    const HDC screen = GetDC(nullptr);
+    if (screen != nullptr) {
+        dpi_x_ = GetDeviceCaps(screen, LOGPIXELSX);
+        dpi_y_ = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+    }
+    RECT frame{0, 0, TwipsToPixelsX(kClientWidth), TwipsToPixelsY(kClientHeight)};
+    AdjustWindowRectEx(&frame, kFrameStyle, FALSE, 0);
+
+    if (CreateWindowExW(0, kClassName, kTitle, kFrameStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                        frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance_,
+                        this) == nullptr) {
+        MessageBoxW(nullptr, L"The window could not be created.", kTitle, MB_OK);
+        return false;
+    }
+    ShowWindow(window_, show);
+    UpdateWindow(window_);
+    return true;
+}
+
+int MainWindow::RunMessageLoop()
+{
+    MSG message;
+    BOOL got;
+    while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) Deliver(message);
+    return got == 0 ? static_cast<int>(message.wParam) : 1;
+}
+
+void MainWindow::Deliver(MSG& message)
+{
+    if (PreTranslate(message)) return;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+bool MainWindow::PreTranslate(MSG& message)
+{
+    if (window_ == nullptr) return false;
+    if (message.hwnd != window_ && !IsChild(window_, message.hwnd)) return false;
+    if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN && GetKeyState(VK_CONTROL) < 0 &&
+        GetKeyState(VK_MENU) >= 0) {
+        // A held key repeats; one press is one send.
+        const bool repeat = (message.lParam & (1L << 30)) != 0;
+        if (!repeat) OnSend();
+        return true;
+    }
+    return IsDialogMessageW(window_, &message) != FALSE;
+}
+
+LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    MainWindow* self = nullptr;
+    if (message == WM_NCCREATE) {
+        self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+        self->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    } else {
+        self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    }
+    if (self == nullptr) return DefWindowProcW(window, message, wparam, lparam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        self->window_ = nullptr;
+        return DefWindowProcW(window, message, wparam, lparam);
+    }
+    return self->HandleMessage(message, wparam, lparam);
+}
+
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_CREATE:
+        if (!OnCreate()) return -1;
+        OnLoad();
+        return 0;
+    case WM_COMMAND:
+        OnCommand(LOWORD(wparam), HIWORD(wparam));
+        return 0;
+    case WM_ACTIVATE:
+        OnActivate(wparam);
+        return 0;
+    case WM_SETCURSOR:
+        if (OnSetCursor()) return TRUE;
+        break;
+    case WM_NEXTDLGCTL:
+        OnNextDialogControl(wparam, lparam);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+bool MainWindow::OnCreate()
+{
+    // Created in tab order; the labels take no focus.
+    txt_to_ = CreateControl(L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, kIdTxtTo,
+                            kTxtTo.left, kTxtTo.top, kTxtTo.width, kTxtTo.height);
+    txt_message_ = CreateControl(L"EDIT", L"",
+                                 WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL |
+                                     ES_WANTRETURN | WS_VSCROLL | WS_HSCROLL,
+                                 WS_EX_CLIENTEDGE, kIdTxtMessage, kTxtMessage.left, kTxtMessage.top,
+                                 kTxtMessage.width, kTxtMessage.height);
+    label1_ = CreateControl(L"STATIC", L"To:", SS_LEFT, 0, kIdLabel1, kLabel1.left, kLabel1.top,
+                            kLabel1.width, kLabel1.height);
+    label2_ = CreateControl(L"STATIC", L"Message:", SS_LEFT, 0, kIdLabel2, kLabel2.left, kLabel2.top,
+                            kLabel2.width, kLabel2.height);
+    cmd_send_ = CreateControl(L"BUTTON", L"&Send", WS_TABSTOP | BS_PUSHBUTTON, 0, kIdCmdSend,
+                              kCmdSend.left, kCmdSend.top, kCmdSend.width, kCmdSend.height);
+    if (!txt_to_ || !txt_message_ || !label1_ || !label2_ || !cmd_send_) return false;
+    focus_ = txt_to_;
+
+    // The tooltip is a nicety: without it the window still works.
+    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_,
+                               nullptr, instance_, nullptr);
+    if (tooltip_ != nullptr) {
+        TTTOOLINFOW tool{};
+        // The size older common controls accept as well.
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = window_;
+        tool.uId = reinterpret_cast<UINT_PTR>(txt_to_);
+        tool.lpszText = const_cast<wchar_t*>(kToTip);
+        SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+    return true;
+}
+
+HWND MainWindow::CreateControl(const wchar_t* kind, const wchar_t* text, DWORD style, DWORD ex_style,
+                               int id, int left, int top, int width, int height)
+{
+    const HWND control = CreateWindowExW(
+        ex_style, kind, text, WS_CHILD | WS_VISIBLE | style, TwipsToPixelsX(left), TwipsToPixelsY(top),
+        TwipsToPixelsX(width), TwipsToPixelsY(height), window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+    if (control != nullptr)
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+                     FALSE);
+    return control;
+}
+
+void MainWindow::OnLoad()
+{
+    const std::u16string to_text =
+        settings_.Read(kSettingsApplication, kSettingsSection, kSettingsKey, kToHint);
+    SetWindowTextW(txt_to_, Wide(to_text).c_str());
+}
+
+void MainWindow::OnCommand(int id, int code)
+{
+    if (id == kIdCmdSend && code == BN_CLICKED) OnSend();
+}
+
+void MainWindow::OnSend()
+{
+    send_action_.Run();
+}
+
+void MainWindow::OnActivate(WPARAM wparam)
+{
+    // The focus goes back to the control that had it, as in a dialog.
+    if (LOWORD(wparam) == WA_INACTIVE) {
+        const HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(window_, focus)) focus_ = focus;
+    } else if (HIWORD(wparam) == 0 && focus_ != nullptr) {
+        SetFocus(focus_);
+    }
+}
+
+bool MainWindow::OnSetCursor()
+{
+    // Controls ask their parent first, so this covers them too.
+    if (!busy_) return false;
+    SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));  // IDC_WAIT
+    return true;
+}
+
+void MainWindow::OnNextDialogControl(WPARAM wparam, LPARAM lparam)
+{
+    // The multi-line box asks for this when Tab is pressed in it; a plain
+    // window does not handle it by default.
+    const HWND next = LOWORD(lparam) != 0 ? reinterpret_cast<HWND>(wparam)
+                                          : GetNextDlgTabItem(window_, GetFocus(), wparam != 0);
+    if (next == nullptr) return;
+    if (SendMessageW(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(next, EM_SETSEL, 0, -1);
+    SetFocus(next);
+}
+
+std::u16string MainWindow::ToText()
+{
+    return ControlText(txt_to_);
+}
+
+std::u16string MainWindow::MessageText()
+{
+    return ControlText(txt_message_);
+}
+
+std::u16string MainWindow::ControlText(HWND control) const
+{
+    if (control == nullptr || !IsWindow(control)) return {};
+    const int length = GetWindowTextLengthW(control);
+    if (length <= 0) return {};
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(control, text.data(), length + 1);
+    text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+    return Utf16(text);
+}
+
+void MainWindow::ShowOk(std::u16string_view text)
+{
+    MessageBoxW(window_, Wide(text).c_str(), kTitle, MB_OK);
+}
+
+bool MainWindow::AskYesNo(std::u16string_view text)
+{
+    const bool yes = MessageBoxW(window_, Wide(text).c_str(), kTitle, MB_YESNO | MB_DEFBUTTON1) == IDYES;
+    // The box had its own pointer; the rest of the dispatch is busy again.
+    if (busy_) RefreshCursor();
+    return yes;
+}
+
+void MainWindow::SetBusyCursor(bool busy)
+{
+    busy_ = busy;
+    RefreshCursor();
+}
+
+void MainWindow::RefreshCursor()
+{
+    // The pointer changes at once, not at the next mouse move: ask the window
+    // under it to choose its cursor again.
+    if (window_ == nullptr) return;
+    POINT point;
+    if (!GetCursorPos(&point)) return;
+    const HWND under = WindowFromPoint(point);
+    if (under == nullptr || (under != window_ && !IsChild(window_, under))) return;
+    const LPARAM where = MAKELPARAM(static_cast<WORD>(point.x), static_cast<WORD>(point.y));
+    const LRESULT hit = SendMessageW(under, WM_NCHITTEST, 0, where);
+    SendMessageW(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under),
+                 MAKELPARAM(static_cast<WORD>(hit), WM_MOUSEMOVE));
+}
+
+bool MainWindow::PumpEvents()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // The main loop must still see it and end the program.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return false;
+        }
+        Deliver(message);
+    }
+    return window_ != nullptr && IsWindow(window_);
+}
+
+int MainWindow::TwipsToPixelsX(int twips) const
+{
+    return MulDiv(twips, dpi_x_, kTwipsPerInch);
+}
+
+int MainWindow::TwipsToPixelsY(int twips) const
+{
+    return MulDiv(twips, dpi_y_, kTwipsPerInch);
+}
+
+}  // namespace vindrel::win32

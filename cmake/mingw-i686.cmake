@@ -1,0 +1,5 @@
+# Cross-builds the 32-bit Windows program with Debian's mingw-w64:
+#   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(VINDREL_MINGW_TRIPLET i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -1,0 +1,5 @@
+# The same sources as 64-bit Windows programs, for running the Windows tests
+# under 64-bit Wine where the machine cannot run 32-bit programs.
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(VINDREL_MINGW_TRIPLET x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -1,0 +1,44 @@
+// Late binding of system functions by library file name and function name,
+// the way the program declares the two system calls it makes.
+#pragma once
+
+#include "platform/win32/windows_headers.h"
+
+namespace vindrel::win32 {
+
+// The address of `function` in `library` (loaded if it is not yet), or null
+// with `*error` set to ERROR_MOD_NOT_FOUND or ERROR_PROC_NOT_FOUND.
+FARPROC FindSystemFunction(const wchar_t* library, const char* function, DWORD* error);
+
+// One system function, looked up at the first call to Get(); the answer,
+// found or not, is kept for every later call.
+template <typename Fn>
+class LateBound {
+public:
+    LateBound(const wchar_t* library, const char* function) : library_(library), function_(function) {}
+
+    // Null when the library or the function cannot be found; Error() says which.
+    Fn Get()
+    {
+        if (!resolved_) {
+            // Through void(*)(): FARPROC's own type says nothing about the
+            // real signature, which `Fn` states.
+            const auto plain =
+                reinterpret_cast<void (*)()>(FindSystemFunction(library_, function_, &error_));
+            address_ = reinterpret_cast<Fn>(plain);
+            resolved_ = true;
+        }
+        return address_;
+    }
+
+    DWORD Error() const { return error_; }
+
+private:
+    const wchar_t* library_;
+    const char* function_;
+    bool resolved_ = false;
+    Fn address_ = nullptr;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+}  // namespace vindrel::win32

@@ -1,0 +1,95 @@
+// Test-only netapi32.dll, placed beside the program under test with Wine told
+// to prefer it. Each NetMessageBufferSend call appends one line to the file
+// named by VINDREL_NETLOG:
+//   call <n> server=<-|hex> msgname=<hex> from=<-|hex> length=<n> bytes=<hex> busy=<0|1>
+// (UTF-16 code units and buffer bytes in hex; busy: the hourglass was the
+// thread's cursor during the call) and answers the n-th entry of
+// VINDREL_NETSTATUSES, "status[:delay_ms],...", 0 when the list runs out.
+// Built once more without the function, as a library that lacks it.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#ifndef VINDREL_DOUBLE_WITHOUT_SEND
+namespace {
+
+int g_calls = 0;
+
+std::string Hex(const unsigned char* bytes, DWORD count)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (DWORD i = 0; i < count; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+std::string HexString(LPCWSTR text)
+{
+    if (text == nullptr) return "-";
+    return Hex(reinterpret_cast<const unsigned char*>(text), static_cast<DWORD>(lstrlenW(text) * 2));
+}
+
+std::string Environment(const char* name)
+{
+    char value[4096];
+    const DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+    return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+}
+
+// The entry for call `index` (from 0): its status and how long to take.
+void Scripted(int index, DWORD* status, DWORD* delay)
+{
+    *status = 0;
+    *delay = 0;
+    const std::string list = Environment("VINDREL_NETSTATUSES");
+    std::size_t start = 0;
+    for (int i = 0; i < index; ++i) {
+        start = list.find(',', start);
+        if (start == std::string::npos) return;
+        ++start;
+    }
+    if (start >= list.size()) return;
+    const std::string entry = list.substr(start, list.find(',', start) - start);
+    *status = static_cast<DWORD>(std::strtol(entry.c_str(), nullptr, 10));
+    const auto colon = entry.find(':');
+    if (colon != std::string::npos) *delay = static_cast<DWORD>(std::strtoul(entry.c_str() + colon + 1, nullptr, 10));
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) DWORD WINAPI NetMessageBufferSend(LPCWSTR servername, LPCWSTR msgname,
+                                                                   LPCWSTR fromname, LPBYTE buf,
+                                                                   DWORD buflen)
+{
+    const int index = g_calls++;
+    DWORD status, delay;
+    Scripted(index, &status, &delay);
+    const bool busy = GetCursor() == LoadCursorW(nullptr, MAKEINTRESOURCEW(32514));  // IDC_WAIT
+
+    std::string line = "call " + std::to_string(index + 1) + " server=" + HexString(servername) +
+                       " msgname=" + HexString(msgname) + " from=" + HexString(fromname) +
+                       " length=" + std::to_string(buflen) + " bytes=" + Hex(buf, buflen) +
+                       " busy=" + (busy ? "1" : "0") + "\n";
+    const std::string path = Environment("VINDREL_NETLOG");
+    if (!path.empty()) {
+        if (FILE* log = std::fopen(path.c_str(), "ab")) {
+            std::fwrite(line.data(), 1, line.size(), log);
+            std::fclose(log);
+        }
+    }
+    // Time for the test to look at the window while the send "blocks".
+    if (delay > 0) Sleep(delay);
+    return status;
+}
+#endif
+
+// Something to export when the send is left out, so the library still links.
+extern "C" __declspec(dllexport) DWORD WINAPI NetApiBufferFree(LPVOID)
+{
+    return 0;
+}

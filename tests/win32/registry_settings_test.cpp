@@ -1,0 +1,102 @@
+// The registry settings store, on Wine's registry, under a key of its own.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/win32/registry_settings.h"
+#include "platform/win32/windows_headers.h"
+
+namespace vindrel::win32 {
+namespace {
+
+struct RegistrySettingsTest : ::testing::Test {
+    // A per-process application name, so runs never see each other's values.
+    std::u16string application = u"VindrelTest" + std::u16string(u"-") + Digits(GetCurrentProcessId());
+    RegistrySettings store;
+
+    static std::u16string Digits(DWORD value)
+    {
+        const std::string text = std::to_string(value);
+        return std::u16string(text.begin(), text.end());
+    }
+
+    std::wstring Path() const
+    {
+        return L"Software\\" + std::wstring(application.begin(), application.end()) + L"\\Last Values";
+    }
+
+    // Stores raw bytes under the test's key, as some other writer might.
+    void WriteRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes)
+    {
+        HKEY key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Path().c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                  &key, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes), ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+
+    void TearDown() override
+    {
+        const std::wstring root = L"Software\\" + std::wstring(application.begin(), application.end());
+        RegDeleteKeyW(HKEY_CURRENT_USER, Path().c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, root.c_str());
+    }
+};
+
+TEST_F(RegistrySettingsTest, MissingReadsAsTheDefault)
+{
+    EXPECT_EQ(store.Read(application, u"Last Values", u"To", u"hint"), u"hint");
+    store.Write(application, u"Last Values", u"Other", u"x");
+    EXPECT_EQ(store.Read(application, u"Last Values", u"To", u"hint"), u"hint") << "key exists, value does not";
+}
+
+TEST_F(RegistrySettingsTest, ValuesComeBackUnchanged)
+{
+    const std::u16string values[] = {
+        u"",  // stays empty: not the default
+        u"user1; pc42 ;;bob",
+        u"*",
+        u"Gr\u00FC\u00DFe \u65E5\u672C \U0001F600",
+        std::u16string(5000, u'n'),  // longer than the first read's buffer
+    };
+    for (const auto& value : values) {
+        store.Write(application, u"Last Values", u"To", value);
+        EXPECT_EQ(store.Read(application, u"Last Values", u"To", u"hint"), value);
+    }
+}
+
+TEST_F(RegistrySettingsTest, LivesWhereTheProgramLooksForIt)
+{
+    store.Write(application, u"Last Values", u"To", u"pc42");
+    wchar_t data[16] = {};
+    DWORD bytes = sizeof data;
+    DWORD type = 0;
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, Path().c_str(), L"To", RRF_RT_ANY, &type, data, &bytes),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_STREQ(data, L"pc42");
+    EXPECT_EQ(bytes, 5 * sizeof(wchar_t)) << "with its terminating null";
+}
+
+TEST_F(RegistrySettingsTest, ForeignValuesAreReadSafely)
+{
+    const wchar_t unterminated[] = {L'a', L'b', L'c'};
+    WriteRaw(L"To", REG_SZ, unterminated, sizeof unterminated);
+    EXPECT_EQ(store.Read(application, u"Last Values", u"To", u"hint"), u"abc");
+
+    const wchar_t two_strings[] = L"first\0second";
+    WriteRaw(L"To", REG_SZ, two_strings, sizeof two_strings);
+    EXPECT_EQ(store.Read(application, u"Last Values", u"To", u"hint"), u"first");
+
+    const char odd[] = {'a', 0, 'b'};
+    WriteRaw(L"To", REG_SZ, odd, sizeof odd);
+    EXPECT_EQ(store.Read(application, u"Last Values", u"To", u"hint"), u"a") << "a stray last byte is dropped";
+
+    const DWORD number = 42;
+    WriteRaw(L"To", REG_DWORD, &number, sizeof number);
+    EXPECT_EQ(store.Read(application, u"Last Values", u"To", u"hint"), u"hint") << "not a string";
+}
+
+}  // namespace
+}  // namespace vindrel::win32

@@ -1,0 +1,75 @@
+#!/usr/bin/python3
+"""The network send binding under Wine: against the test-only netapi32.dll it
+passes the name, the exact bytes and the length and returns the scripted
+status; without the library, or without the function in it, it answers a
+nonzero status instead of crashing."""
+import argparse
+import os
+import subprocess
+import sys
+
+
+def windows_path(path):
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+def run(wine, probe, args, overrides, env_extra=None):
+    env = dict(os.environ, WINEDLLOVERRIDES=overrides)
+    env.update(env_extra or {})
+    done = subprocess.run([wine, probe] + args, env=env, capture_output=True, text=True,
+                          timeout=120, cwd=os.path.dirname(probe))
+    if done.returncode != 0:
+        raise AssertionError(f'{probe} {args} exited {done.returncode}: {done.stderr}')
+    return [line.strip() for line in done.stdout.splitlines() if line.startswith('status ')]
+
+
+def utf16_hex(text):
+    return text.encode('utf-16-le').hex()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--wine', required=True)
+    parser.add_argument('--probe', required=True)
+    parser.add_argument('--noexport-probe', required=True)
+    parser.add_argument('--work', required=True)
+    opts = parser.parse_args()
+    os.makedirs(opts.work, exist_ok=True)
+    failures = []
+
+    def check(what, got, want):
+        print(('ok   ' if got == want else 'FAIL ') + what)
+        if got != want:
+            print(f'     got  {got!r}\n     want {want!r}')
+            failures.append(what)
+
+    log = os.path.join(opts.work, 'calls.log')
+    if os.path.exists(log):
+        os.remove(log)
+    longest = 'x' * 127
+    statuses = run(opts.wine, opts.probe, ['pc42', longest, '', 'hi', 'again'], 'netapi32=n',
+                   {'VINDREL_NETLOG': windows_path(log), 'VINDREL_NETSTATUSES': '0,2273,-5,2136'})
+    check('the scripted statuses come back unchanged, signed', statuses,
+          ['status 0', 'status 2273', 'status -5', 'status 2136'])
+    with open(log) as f:
+        calls = [dict(field.split('=', 1) for field in line.split()[2:]) for line in f]
+    check('one call per send', len(calls), 4)
+    for call, text in zip(calls, [longest, '', 'hi', 'again']):
+        check(f'call for {text[:8]!r}: no server, no sender, the name',
+              (call['server'], call['from'], call['msgname']), ('-', '-', utf16_hex('pc42')))
+        check(f'call for {text[:8]!r}: length is the byte count, widened',
+              int(call['length']), 2 * len(text))
+        check(f'call for {text[:8]!r}: the exact bytes', call['bytes'], utf16_hex(text))
+
+    check('no library: nonzero status, twice, no crash',
+          run(opts.wine, opts.probe, ['pc42', 'a', 'b'], 'netapi32=d'),
+          ['status 126', 'status 126'])
+    check('library without the function: nonzero status, no crash',
+          run(opts.wine, opts.noexport_probe, ['pc42', 'a'], 'netapi32=n'), ['status 127'])
+
+    print(f'{4 + 3 * 4 + 2 - len(failures)} passed, {len(failures)} failed')
+    return 1 if failures else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <cmath>
 #include <utility>
 
 #include "platform/qt/qt_text.h"
@@ -17,23 +16,6 @@
 
 namespace vindrel {
 namespace {
-
-struct TwipRect {
-    int left, top, width, height;
-};
-
-constexpr TwipRect kTxtTo{840, 120, 2535, 315};
-constexpr TwipRect kTxtMessage{840, 660, 2595, 1335};
-constexpr TwipRect kLabel1{60, 180, 240, 195};
-constexpr TwipRect kLabel2{60, 660, 690, 195};
-constexpr TwipRect kCmdSend{2460, 2100, 975, 315};
-
-constexpr int kTwipsPerInch = 1440;
-
-int TwipsToPixels(int twips, int dpi)
-{
-    return static_cast<int>(std::lround(static_cast<double>(twips) * dpi / kTwipsPerInch));
-}
 
 bool IsCtrlEnter(const QKeyEvent& key)
 {
@@ -45,19 +27,17 @@ bool IsCtrlEnter(const QKeyEvent& key)
 
 }  // namespace
 
-QRect TwipsToPixels(int left, int top, int width, int height, int dpi_x, int dpi_y)
+QRect TwipsToPixels(const form::TwipRect& twips, int dpi_x, int dpi_y)
 {
-    const int x = TwipsToPixels(left, dpi_x);
-    const int y = TwipsToPixels(top, dpi_y);
-    return QRect(x, y, TwipsToPixels(left + width, dpi_x) - x,
-                 TwipsToPixels(top + height, dpi_y) - y);
+    const form::PixelRect r = form::ToPixels(twips, dpi_x, dpi_y);
+    return QRect(r.left, r.top, r.width, r.height);
 }
 
 MainWindow::MainWindow(SettingsStore& settings, Bindings bindings, QWidget* parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QString::fromLatin1(kWindowTitle));
+    setWindowTitle(ToQString(form::kTitle));
     // A fixed frame keeps the layout exactly as drawn: no maximise, no resize.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -67,7 +47,7 @@ MainWindow::MainWindow(SettingsStore& settings, Bindings bindings, QWidget* pare
     FitFont();
 
     ui_ = std::make_unique<QtUiServices>(*this, *txtTo_, *txtMessage_,
-                                         QString::fromLatin1(kWindowTitle));
+                                         ToQString(form::kTitle));
     send_ = std::make_unique<SendAction>(*ui_, settings, std::move(bindings));
     connect(cmdSend_, &QPushButton::clicked, this, &MainWindow::Send);
 
@@ -81,7 +61,7 @@ void MainWindow::BuildControls()
     // Created in tab order; labels take no focus.
     txtTo_ = new QLineEdit(this);
     txtTo_->setObjectName(QStringLiteral("txtTo"));
-    txtTo_->setToolTip(QStringLiteral("Person's login name"));
+    txtTo_->setToolTip(ToQString(form::kToTooltip));
 
     txtMessage_ = new QPlainTextEdit(this);
     txtMessage_->setObjectName(QStringLiteral("txtMessage"));
@@ -90,12 +70,12 @@ void MainWindow::BuildControls()
     txtMessage_->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtMessage_->setTabChangesFocus(true);
 
-    Label1_ = new QLabel(QStringLiteral("To:"), this);
+    Label1_ = new QLabel(ToQString(form::kLabel1Caption), this);
     Label1_->setObjectName(QStringLiteral("Label1"));
-    Label2_ = new QLabel(QStringLiteral("Message:"), this);
+    Label2_ = new QLabel(ToQString(form::kLabel2Caption), this);
     Label2_->setObjectName(QStringLiteral("Label2"));
 
-    cmdSend_ = new QPushButton(QStringLiteral("&Send"), this);
+    cmdSend_ = new QPushButton(ToQString(form::kSendCaption), this);
     cmdSend_->setObjectName(QStringLiteral("cmdSend"));
     // Enter in a text box must never send.
     cmdSend_->setAutoDefault(false);
@@ -115,15 +95,15 @@ void MainWindow::LayOut()
 {
     const int dpi_x = logicalDpiX();
     const int dpi_y = logicalDpiY();
-    auto place = [&](QWidget* control, const TwipRect& r) {
-        control->setGeometry(TwipsToPixels(r.left, r.top, r.width, r.height, dpi_x, dpi_y));
+    auto place = [&](QWidget* control, const form::TwipRect& r) {
+        control->setGeometry(TwipsToPixels(r, dpi_x, dpi_y));
     };
-    place(txtTo_, kTxtTo);
-    place(txtMessage_, kTxtMessage);
-    place(Label1_, kLabel1);
-    place(Label2_, kLabel2);
-    place(cmdSend_, kCmdSend);
-    const QRect client = TwipsToPixels(0, 0, kClientWidthTwips, kClientHeightTwips, dpi_x, dpi_y);
+    place(txtTo_, form::kTxtTo);
+    place(txtMessage_, form::kTxtMessage);
+    place(Label1_, form::kLabel1);
+    place(Label2_, form::kLabel2);
+    place(cmdSend_, form::kCmdSend);
+    const QRect client = TwipsToPixels(form::kClient, dpi_x, dpi_y);
     setFixedSize(client.size());
 }
 
@@ -149,7 +129,7 @@ void MainWindow::FitFont()
 void MainWindow::Load(SettingsStore& settings)
 {
     txtTo_->setText(ToQString(
-        settings.Read(kSettingsApplication, kSettingsSection, kSettingsKey, kToHint)));
+        settings.Read(kSettingsApplication, kSettingsSection, kSettingsKey, form::kToHint)));
     // Show the start of a long entry, not its end.
     txtTo_->setCursorPosition(0);
 }

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <memory>
 
+#include "app/form.h"
 #include "core/send_action.h"
 
 class QLabel;
@@ -17,17 +18,9 @@ namespace vindrel {
 
 class QtUiServices;
 
-// Shown in txtTo on a first run. Ordinary text: left in place it is sent to.
-inline constexpr char16_t kToHint[] = u"Login names seperated by semicolon (or enter * for all)";
-inline constexpr char kWindowTitle[] = "Vindrel";
-
-// Client area and control rectangles are laid out in twips.
-inline constexpr int kClientWidthTwips = 3585;
-inline constexpr int kClientHeightTwips = 2505;
-
 // A rectangle in twips turned into pixels at `dpi_x` × `dpi_y` logical dots
-// per inch. Edges are rounded, not sizes, so neighbours stay aligned.
-QRect TwipsToPixels(int left, int top, int width, int height, int dpi_x, int dpi_y);
+// per inch.
+QRect TwipsToPixels(const form::TwipRect& twips, int dpi_x, int dpi_y);
 
 class MainWindow : public QWidget {
     Q_OBJECT

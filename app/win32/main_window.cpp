@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "app/form.h"
 #include "platform/win32/wide.h"
 #include "resource_ids.h"
 
@@ -12,24 +13,7 @@ namespace vindrel::win32 {
 namespace {
 
 constexpr wchar_t kClassName[] = L"VindrelMain";
-constexpr wchar_t kTitle[] = L"Vindrel";
-constexpr wchar_t kToTip[] = L"Person's login name";
-constexpr std::u16string_view kToHint = u"Login names seperated by semicolon (or enter * for all)";
-
-// Layout in twips (1/1440 inch), turned into pixels with the screen's
-// LOGPIXELS so the window keeps its proportions at any resolution.
-constexpr int kTwipsPerInch = 1440;
-constexpr int kClientWidth = 3585;
-constexpr int kClientHeight = 2505;
-
-struct ControlPlace {
-    int left, top, width, height;
-};
-constexpr ControlPlace kTxtTo{840, 120, 2535, 315};
-constexpr ControlPlace kTxtMessage{840, 660, 2595, 1335};
-constexpr ControlPlace kLabel1{60, 180, 240, 195};
-constexpr ControlPlace kLabel2{60, 660, 690, 195};
-constexpr ControlPlace kCmdSend{2460, 2100, 975, 315};
+const wchar_t* const kTitle = Wide(form::kTitle);
 
 // Not IDOK or IDCANCEL: the dialog keys send those for Enter and Esc, and
 // neither may press cmdSend.
@@ -78,7 +62,8 @@ bool MainWindow::Create(int show)
         dpi_y_ = GetDeviceCaps(screen, LOGPIXELSY);
         ReleaseDC(nullptr, screen);
     }
-    RECT frame{0, 0, TwipsToPixelsX(kClientWidth), TwipsToPixelsY(kClientHeight)};
+    const form::PixelRect client = form::ToPixels(form::kClient, dpi_x_, dpi_y_);
+    RECT frame{0, 0, client.width, client.height};
     AdjustWindowRectEx(&frame, kFrameStyle, FALSE, 0);
 
     if (CreateWindowExW(0, kClassName, kTitle, kFrameStyle, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -172,18 +157,17 @@ bool MainWindow::OnCreate()
 {
     // Created in tab order; the labels take no focus.
     txt_to_ = CreateControl(L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, kIdTxtTo,
-                            kTxtTo.left, kTxtTo.top, kTxtTo.width, kTxtTo.height);
+                            form::kTxtTo);
     txt_message_ = CreateControl(L"EDIT", L"",
                                  WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL |
                                      ES_WANTRETURN | WS_VSCROLL | WS_HSCROLL,
-                                 WS_EX_CLIENTEDGE, kIdTxtMessage, kTxtMessage.left, kTxtMessage.top,
-                                 kTxtMessage.width, kTxtMessage.height);
-    label1_ = CreateControl(L"STATIC", L"To:", SS_LEFT, 0, kIdLabel1, kLabel1.left, kLabel1.top,
-                            kLabel1.width, kLabel1.height);
-    label2_ = CreateControl(L"STATIC", L"Message:", SS_LEFT, 0, kIdLabel2, kLabel2.left, kLabel2.top,
-                            kLabel2.width, kLabel2.height);
-    cmd_send_ = CreateControl(L"BUTTON", L"&Send", WS_TABSTOP | BS_PUSHBUTTON, 0, kIdCmdSend,
-                              kCmdSend.left, kCmdSend.top, kCmdSend.width, kCmdSend.height);
+                                 WS_EX_CLIENTEDGE, kIdTxtMessage, form::kTxtMessage);
+    label1_ = CreateControl(L"STATIC", Wide(form::kLabel1Caption), SS_LEFT, 0, kIdLabel1,
+                            form::kLabel1);
+    label2_ = CreateControl(L"STATIC", Wide(form::kLabel2Caption), SS_LEFT, 0, kIdLabel2,
+                            form::kLabel2);
+    cmd_send_ = CreateControl(L"BUTTON", Wide(form::kSendCaption), WS_TABSTOP | BS_PUSHBUTTON, 0,
+                              kIdCmdSend, form::kCmdSend);
     if (!txt_to_ || !txt_message_ || !label1_ || !label2_ || !cmd_send_) return false;
     focus_ = txt_to_;
 
@@ -198,18 +182,18 @@ bool MainWindow::OnCreate()
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
         tool.hwnd = window_;
         tool.uId = reinterpret_cast<UINT_PTR>(txt_to_);
-        tool.lpszText = const_cast<wchar_t*>(kToTip);
+        tool.lpszText = const_cast<wchar_t*>(Wide(form::kToTooltip));
         SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
     return true;
 }
 
 HWND MainWindow::CreateControl(const wchar_t* kind, const wchar_t* text, DWORD style, DWORD ex_style,
-                               int id, int left, int top, int width, int height)
+                               int id, const form::TwipRect& place)
 {
+    const form::PixelRect r = form::ToPixels(place, dpi_x_, dpi_y_);
     const HWND control = CreateWindowExW(
-        ex_style, kind, text, WS_CHILD | WS_VISIBLE | style, TwipsToPixelsX(left), TwipsToPixelsY(top),
-        TwipsToPixelsX(width), TwipsToPixelsY(height), window_,
+        ex_style, kind, text, WS_CHILD | WS_VISIBLE | style, r.left, r.top, r.width, r.height, window_,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     if (control != nullptr)
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
@@ -220,7 +204,7 @@ HWND MainWindow::CreateControl(const wchar_t* kind, const wchar_t* text, DWORD s
 void MainWindow::OnLoad()
 {
     const std::u16string to_text =
-        settings_.Read(kSettingsApplication, kSettingsSection, kSettingsKey, kToHint);
+        settings_.Read(kSettingsApplication, kSettingsSection, kSettingsKey, form::kToHint);
     SetWindowTextW(txt_to_, Wide(to_text).c_str());
 }
 
@@ -331,16 +315,6 @@ bool MainWindow::PumpEvents()
         Deliver(message);
     }
     return window_ != nullptr && IsWindow(window_);
-}
-
-int MainWindow::TwipsToPixelsX(int twips) const
-{
-    return MulDiv(twips, dpi_x_, kTwipsPerInch);
-}
-
-int MainWindow::TwipsToPixelsY(int twips) const
-{
-    return MulDiv(twips, dpi_y_, kTwipsPerInch);
 }
 
 }  // namespace vindrel::win32

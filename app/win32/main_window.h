@@ -4,7 +4,7 @@
 
 #include "platform/win32/windows_headers.h"
 
-
+#include "app/form.h"
 #include "core/send_action.h"
 #include "platform/settings_store.h"
 #include "platform/ui_services.h"
@@ -52,9 +52,7 @@ private:
     void Deliver(MSG& message);
 
     HWND CreateControl(const wchar_t* kind, const wchar_t* text, DWORD style, DWORD ex_style, int id,
-                       int left, int top, int width, int height);
-    int TwipsToPixelsX(int twips) const;
-    int TwipsToPixelsY(int twips) const;
+                       const form::TwipRect& place);
     std::u16string ControlText(HWND control) const;
     void RefreshCursor();
 

@@ -199,8 +199,8 @@ private slots:
             QCOMPARE(qRound(dpi_x * window.devicePixelRatioF()),
                      qEnvironmentVariableIntValue("VINDREL_TEST_SCREEN_DPI"));
         }
-        const QRect expected = vindrel::TwipsToPixels(twips.x(), twips.y(), twips.width(),
-                                                      twips.height(), dpi_x, dpi_y);
+        const QRect expected = vindrel::TwipsToPixels(
+            {twips.x(), twips.y(), twips.width(), twips.height()}, dpi_x, dpi_y);
         if (widget == &window) {
             QCOMPARE(window.size(), expected.size());
             QCOMPARE(window.minimumSize(), window.maximumSize());
@@ -300,7 +300,7 @@ private slots:
         QTest::addColumn<bool>("stored");
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("no entry") << false << QString() << QString::fromUtf16(vindrel::kToHint);
+        QTest::newRow("no entry") << false << QString() << QString::fromUtf16(vindrel::form::kToHint);
         QTest::newRow("empty entry") << true << QString() << QString();
         QTest::newRow("stored entry") << true << "bob; pc42;" << "bob; pc42;";
     }
@@ -322,7 +322,7 @@ private slots:
         net_.statuses = {vindrel::NERR_NameNotFound};
         QTest::mouseClick(window.cmdSend(), Qt::LeftButton);
         QCOMPARE(int(net_.sent.size()), 1);
-        QCOMPARE(net_.sent[0].name, QString::fromUtf16(vindrel::kToHint));
+        QCOMPARE(net_.sent[0].name, QString::fromUtf16(vindrel::form::kToHint));
         QCOMPARE(int(boxes_.size()), 1);
         QVERIFY(boxes_[0].text.startsWith("Error: Message didn't reached to 'Login names"));
     }

@@ -24,6 +24,8 @@ import sys
 import time
 import zlib
 
+from checklist import Checklist, utf16_hex, windows_path
+
 HINT = 'Login names seperated by semicolon (or enter * for all)'
 SETTINGS_KEY = r'HKCU\Software\Vindrel\Last Values'
 # Client area 3585 x 2505 twips at 96 dots per inch.
@@ -266,14 +268,6 @@ class App:
             raise Failed('vindrel.exe did not end when its window was closed')
 
 
-def windows_path(path):
-    return 'Z:' + os.path.abspath(path).replace('/', '\\')
-
-
-def utf16(text):
-    return text.encode('utf-16-le').hex()
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--loader', required=True)
@@ -292,25 +286,18 @@ def main():
     login = pwd.getpwuid(os.getuid()).pw_name
     signed = lambda message: message + '\r\nSent by ' + login
 
-    failures, passed = [], [0]
-
-    def check(what, got, want):
-        if got == want:
-            passed[0] += 1
-            print('ok   ' + what)
-        else:
-            print(f'FAIL {what}\n     got  {got!r}\n     want {want!r}')
-            failures.append(what)
+    checks = Checklist()
+    check = checks.check
 
     def check_calls(app, names, message, what):
         calls = wait_for(f'{len(names)} sends', lambda: len(app.calls()) >= len(names) and app.calls(),
                          timeout=15) if names else app.calls()
         check(f'{what}: one send per non-blank recipient, in order',
-              [c['msgname'] for c in calls], [utf16(n) for n in names])
+              [c['msgname'] for c in calls], [utf16_hex(n) for n in names])
         check(f'{what}: no server, no sender name', {(c['server'], c['from']) for c in calls},
               {('-', '-')} if names else set())
         check(f'{what}: exact bytes and length', {(c['bytes'], int(c['length'])) for c in calls},
-              {(utf16(signed(message)), 2 * len(signed(message)))} if names else set())
+              {(utf16_hex(signed(message)), 2 * len(signed(message)))} if names else set())
         check(f'{what}: hourglass on during every send', {c['busy'] for c in calls},
               {'1'} if names else set())
 
@@ -371,8 +358,7 @@ def main():
         # the first send, while the second one blocks.
         wait_for('the hourglass while the second send blocks', lambda: xserver.cursor_image() != idle,
                  timeout=6, interval=0.05)
-        passed[0] += 1
-        print('ok   the pointer turns busy during the dispatch')
+        check('the pointer turns busy during the dispatch', True, True)
         box = app.box()
         check('status 5: the generic prompt', app.box_text(),
               'Oops! Something wrong! To field should contain user or computer name or contact '
@@ -426,17 +412,15 @@ def main():
             app.proc.kill()
             raise Failed('vindrel.exe did not end when closed during a dispatch')
         check('closed during a dispatch: the rest is not sent', [c['msgname'] for c in app.calls()],
-              [utf16('a')])
+              [utf16_hex('a')])
     except Failed as error:
-        failures.append(str(error))
-        print(f'FAIL {error}')
+        checks.fail(str(error))
     finally:
         if wine:
             wine.stop()
         xserver.close()
 
-    print(f'{passed[0]} passed, {len(failures)} failed')
-    return 1 if failures else 0
+    return checks.finish()
 
 
 if __name__ == '__main__':

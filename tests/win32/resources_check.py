@@ -9,6 +9,8 @@ import zlib
 
 import pefile
 
+from checklist import Checklist
+
 SYSTEM_DLLS = {'advapi32.dll', 'comctl32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'user32.dll'}
 MACHINES = {'i386': 0x14c, 'amd64': 0x8664}
 
@@ -89,13 +91,8 @@ def main():
     parser.add_argument('icons')
     parser.add_argument('--machine', choices=sorted(MACHINES), default='i386')
     opts = parser.parse_args()
-    failures = []
-
-    def check(what, got, want):
-        print(('ok   ' if got == want else 'FAIL ') + what)
-        if got != want:
-            print(f'     got  {got!r}\n     want {want!r}')
-            failures.append(what)
+    checks = Checklist()
+    check = checks.check
 
     pe = pefile.PE(opts.exe)
     check('machine', pe.FILE_HEADER.Machine, MACHINES[opts.machine])
@@ -153,9 +150,7 @@ def main():
         check(f'{width}x{height} image has the pixels and transparency of vindrel-{width}.png',
               (len(rows), differing), (len(expected), 0))
 
-    total = 15 + 2 * len(members)
-    print(f'{total - len(failures)} passed, {len(failures)} failed')
-    return 1 if failures else 0
+    return checks.finish()
 
 
 if __name__ == '__main__':

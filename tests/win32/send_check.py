@@ -8,9 +8,7 @@ import os
 import subprocess
 import sys
 
-
-def windows_path(path):
-    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+from checklist import Checklist, utf16_hex, windows_path
 
 
 def run(wine, probe, args, overrides, env_extra=None):
@@ -23,10 +21,6 @@ def run(wine, probe, args, overrides, env_extra=None):
     return [line.strip() for line in done.stdout.splitlines() if line.startswith('status ')]
 
 
-def utf16_hex(text):
-    return text.encode('utf-16-le').hex()
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--wine', required=True)
@@ -35,13 +29,8 @@ def main():
     parser.add_argument('--work', required=True)
     opts = parser.parse_args()
     os.makedirs(opts.work, exist_ok=True)
-    failures = []
-
-    def check(what, got, want):
-        print(('ok   ' if got == want else 'FAIL ') + what)
-        if got != want:
-            print(f'     got  {got!r}\n     want {want!r}')
-            failures.append(what)
+    checks = Checklist()
+    check = checks.check
 
     log = os.path.join(opts.work, 'calls.log')
     if os.path.exists(log):
@@ -67,8 +56,7 @@ def main():
     check('library without the function: nonzero status, no crash',
           run(opts.wine, opts.noexport_probe, ['pc42', 'a'], 'netapi32=n'), ['status 127'])
 
-    print(f'{4 + 3 * 4 + 2 - len(failures)} passed, {len(failures)} failed')
-    return 1 if failures else 0
+    return checks.finish()
 
 
 if __name__ == '__main__':

@@ -70,7 +70,7 @@ std::u16string Decimal(long long value)
 std::u16string FailurePrompt(NetStatus status, std::u16string_view name)
 {
     std::u16string text;
-    if (status == NERR_NameNotFound) {
+    if (status == net_status::kNameNotFound) {
         text = u"Error: Message didn't reached to '";
         text += name;
         text += u"'.";
@@ -112,16 +112,13 @@ bool SendMessages(const RecipientList& recipients, std::u16string message, UiSer
         const std::u16string outgoing = OutgoingText(message, bindings.login_name());
         std::u16string prompt;
         if (outgoing.size() > kMaxOutgoingChars) {
-            // The one-byte length cannot describe this text, and cutting it
-            // would deliver something other than what was typed.
+            // The send's one-byte length cannot describe this text, and
+            // cutting it would deliver something other than what was typed.
             prompt = OverlongPrompt(name, outgoing.size());
         } else {
-            const NetStatus status = bindings.send(
-                nullptr, name.c_str(), nullptr,
-                reinterpret_cast<const unsigned char*>(outgoing.data()),
-                static_cast<std::uint8_t>(outgoing.size() * sizeof(char16_t)));
+            const NetStatus status = bindings.send(name, outgoing);
             if (!ui.PumpEvents()) return false;  // frmMain is gone: nobody to ask
-            if (status == NERR_Success) continue;
+            if (status == net_status::kSuccess) continue;
             prompt = FailurePrompt(status, name);
         }
         if (!ui.AskYesNo(prompt)) return false;

@@ -18,17 +18,15 @@ namespace vindrel {
 // Absent (nullopt) for an empty To text.
 using RecipientList = std::optional<std::vector<std::u16string>>;
 
-// The two system functions the dispatch calls, as values so tests can
-// script them.
+// The network send and the login-name lookup the dispatch calls, as values
+// so tests can script them. Production wires SendNetMessage and GetLoginName.
 struct Bindings {
-    std::function<NetStatus(const char16_t* server, const char16_t* msgname, const char16_t* from,
-                            const unsigned char* buffer, std::uint8_t length)>
-        send;
+    std::function<NetStatus(std::u16string_view name, std::u16string_view text)> send;
     std::function<std::u16string()> login_name;
 };
 
-// Longest outgoing text the send can describe: 255 bytes of UTF-16.
-inline constexpr std::size_t kMaxOutgoingChars = 127;
+// Longest outgoing text the send can carry: 255 bytes of UTF-16.
+inline constexpr std::size_t kMaxOutgoingChars = kMaxSendChars;
 
 // The recipient's name: the entry without leading and trailing U+0020.
 std::u16string TrimName(std::u16string_view entry);

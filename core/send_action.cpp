@@ -25,6 +25,14 @@ std::u16string OverLengthNotice(std::size_t chars)
            u" chars which exceeds permitted length of 128 char.";
 }
 
+std::u16string UnsavedToNotice(std::u16string_view reason)
+{
+    std::u16string text =
+        u"The To text could not be saved, so it will not be filled in at the next start.\r\n";
+    text += reason;
+    return text;
+}
+
 SendAction::SendAction(UiServices& ui, SettingsStore& settings, Bindings bindings)
     : ui_(ui), settings_(settings), bindings_(std::move(bindings))
 {
@@ -44,7 +52,12 @@ void SendAction::Run()
 
     const std::u16string to_text = ui_.ToText();
     const RecipientList recipients = CutRecipients(to_text);
-    settings_.Write(kSettingsApplication, kSettingsSection, kSettingsKey, to_text);
+    const auto unsaved = settings_.Write(kSettingsApplication, kSettingsSection, kSettingsKey, to_text);
+    if (unsaved && !told_unsaved_) {
+        // Delivery matters more than the remembered text: say it once, then send.
+        told_unsaved_ = true;
+        ui_.ShowOk(UnsavedToNotice(*unsaved));
+    }
 
     dispatching_ = true;
     struct Reset {

@@ -27,12 +27,18 @@ RecipientList CutRecipients(std::u16string_view to_text);
 // The notice for a typed message of `chars` characters that is too long.
 std::u16string OverLengthNotice(std::size_t chars);
 
+// The notice for a To text the settings store could not keep; `reason` is
+// the store's own account of it.
+std::u16string UnsavedToNotice(std::u16string_view reason);
+
 class SendAction {
 public:
     SendAction(UiServices& ui, SettingsStore& settings, Bindings bindings);
 
     // What pressing cmdSend does. While an earlier run is still dispatching
     // (the event pump lets a second press through) it does nothing at all.
+    // When the To text cannot be stored the send still goes ahead; the user
+    // is told once in the life of this action, before the dispatch.
     void Run();
 
     bool Dispatching() const { return dispatching_; }
@@ -42,6 +48,7 @@ private:
     SettingsStore& settings_;
     Bindings bindings_;
     bool dispatching_ = false;
+    bool told_unsaved_ = false;
 };
 
 }  // namespace vindrel

@@ -1,33 +1,37 @@
-// The network send binding: one call delivers one text to one message name.
+// The network send: one call delivers one text to one message name.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace vindrel {
 
 // The signed 32-bit result of a send.
 using NetStatus = std::int32_t;
 
-inline constexpr NetStatus NERR_Success = 0;
-inline constexpr NetStatus ERROR_INVALID_PARAMETER = 87;
-inline constexpr NetStatus NERR_NetworkError = 2136;
-inline constexpr NetStatus NERR_NameNotFound = 2273;
-inline constexpr NetStatus NERR_BadReceive = 2282;
+// The statuses keep the system's numbers, which the prompts print. They are
+// named apart from the system headers' macros (NERR_NameNotFound and the
+// like), so this header and <windows.h> can meet in one file.
+namespace net_status {
+inline constexpr NetStatus kSuccess = 0;            // NERR_Success
+inline constexpr NetStatus kNotSupported = 50;      // ERROR_NOT_SUPPORTED
+inline constexpr NetStatus kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
+inline constexpr NetStatus kNetworkError = 2136;    // NERR_NetworkError
+inline constexpr NetStatus kNameNotFound = 2273;    // NERR_NameNotFound
+inline constexpr NetStatus kBadReceive = 2282;      // NERR_BadReceive
+}  // namespace net_status
 
-// Delivers `length` bytes of UTF-16 text (native byte order, no terminator)
-// to `msgname`: a user's login name, a computer name or "*". `server` and
-// `from` may be null (local computer, no sender name). The length travels as
-// one unsigned byte, so a text of more than 255 bytes cannot be described;
-// callers must refuse such a text rather than misstate it. Blocks until the
-// receiver has accepted or refused the text.
+// Longest text one send carries: 255 bytes of UTF-16, since the system call
+// takes the byte length as one byte.
+inline constexpr std::size_t kMaxSendChars = 127;
+
+// Delivers `text` (UTF-16, CR LF line breaks) to `name`: a user's login name,
+// a computer name or "*". Blocks until the receiver has accepted or refused
+// the text, within a time limit no peer can stretch. A text longer than
+// kMaxSendChars is refused with kInvalidParameter, never cut.
 //
-// Each platform links exactly one definition of this function.
-NetStatus NetMessageBufferSend(const char16_t* server, const char16_t* msgname,
-                               const char16_t* from, const unsigned char* buffer,
-                               std::uint8_t length);
-
-using NetMessageBufferSendFn = NetStatus (*)(const char16_t* server, const char16_t* msgname,
-                                             const char16_t* from,
-                                             const unsigned char* buffer, std::uint8_t length);
+// Each platform links exactly one definition.
+NetStatus SendNetMessage(std::u16string_view name, std::u16string_view text);
 
 }  // namespace vindrel

@@ -4,8 +4,7 @@
 #include <QApplication>
 #include <QIcon>
 
-#include "platform/login_name.h"
-#include "platform/netmsg.h"
+#include "vindrel_version.h"
 
 // The images are compiled into this static library, whose resource
 // registration the linker would otherwise drop. Outside any namespace, as
@@ -25,14 +24,9 @@ void ConfigureApplication(QApplication& app)
     icon.addFile(QStringLiteral(":/icons/vindrel-32.png"), QSize(32, 32));
     app.setWindowIcon(icon);
     QCoreApplication::setApplicationName(QStringLiteral("vindrel"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VINDREL_VERSION_TEXT));
     // Lets the desktop match the window to vindrel.desktop and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("vindrel"));
-}
-
-Bindings ProductionBindings()
-{
-    return Bindings{&NetMessageBufferSend, [] { return GetLoginName(); }};
 }
 
 }  // namespace vindrel

@@ -1,7 +1,7 @@
 // Start-up shared by the program and its start-up benchmark.
 #pragma once
 
-#include "core/dispatch.h"
+#include "app/common/production.h"
 
 class QApplication;
 
@@ -9,8 +9,5 @@ namespace vindrel {
 
 // Names the program to the desktop and gives its windows the icon.
 void ConfigureApplication(QApplication& app);
-
-// The real network send and the login name of the user running the program.
-Bindings ProductionBindings();
 
 }  // namespace vindrel

@@ -2,16 +2,14 @@
 // bindings, then its message loop until it is closed.
 #include "platform/win32/windows_headers.h"
 
+#include "app/common/production.h"
 #include "app/win32/main_window.h"
-#include "platform/login_name.h"
-#include "platform/netmsg.h"
 #include "platform/win32/registry_settings.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
 {
     vindrel::win32::RegistrySettings settings;
-    vindrel::Bindings bindings{&vindrel::NetMessageBufferSend, [] { return vindrel::GetLoginName(); }};
-    vindrel::win32::MainWindow window(instance, settings, std::move(bindings));
+    vindrel::win32::MainWindow window(instance, settings, vindrel::ProductionBindings());
     if (!window.Create(show)) return 1;
     return window.RunMessageLoop();
 }

@@ -40,9 +40,7 @@ Timing Measure(vindrel::netbios::MessengerClient& client, const std::u16string& 
     const double cpu_start = CpuMs();
     for (int i = 0; i < rounds; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        const auto status = client.Send(nullptr, name.c_str(), nullptr,
-                                        reinterpret_cast<const unsigned char*>(text.data()),
-                                        text.size() * 2);
+        const auto status = client.Send(name, text);
         ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
                                                                start)
                          .count());
@@ -67,9 +65,9 @@ int main(int argc, char** argv)
     const int rounds = std::max(1, std::atoi(argv[4]));
     vindrel::netbios::MessengerClient client(argv[2]);
     const Timing delivered =
-        Measure(client, vindrel::netbios::Utf8ToUtf16(argv[5]), vindrel::NERR_Success, rounds);
+        Measure(client, vindrel::netbios::Utf8ToUtf16(argv[5]), vindrel::net_status::kSuccess, rounds);
     const Timing unknown =
-        Measure(client, vindrel::netbios::Utf8ToUtf16(argv[6]), vindrel::NERR_NameNotFound, rounds);
+        Measure(client, vindrel::netbios::Utf8ToUtf16(argv[6]), vindrel::net_status::kNameNotFound, rounds);
     // One line per case, for the runner: case median mean max cpu failures.
     for (const auto& [label, t] : {std::pair{"delivered", delivered}, std::pair{"unknown", unknown}})
         std::printf("%s %.3f %.3f %.3f %.3f %d\n", label, t.median_ms, t.mean_ms, t.max_ms,

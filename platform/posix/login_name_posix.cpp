@@ -5,11 +5,11 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/login_name.h"
+#include "platform/utf8.h"
 
 namespace vindrel {
 namespace {
@@ -33,18 +33,9 @@ std::string EffectiveUserName()
 
 }  // namespace
 
-int GetUserNameA(char* buffer, std::uint32_t* size)
+std::u16string GetLoginName()
 {
-    if (buffer == nullptr || size == nullptr) return 0;
-    const std::string name = EffectiveUserName();
-    const std::uint32_t needed = static_cast<std::uint32_t>(name.size() + 1);
-    if (needed > *size) {
-        *size = needed;  // as the system call does: the size that would fit
-        return 0;
-    }
-    std::memcpy(buffer, name.c_str(), needed);
-    *size = needed;
-    return 1;
+    return Utf8ToUtf16(EffectiveUserName());
 }
 
 }  // namespace vindrel

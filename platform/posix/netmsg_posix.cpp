@@ -6,11 +6,10 @@
 
 namespace vindrel {
 
-NetStatus NetMessageBufferSend(const char16_t* server, const char16_t* msgname,
-                               const char16_t* from, const unsigned char* buffer,
-                               std::uint8_t length)
+NetStatus SendNetMessage(std::u16string_view name, std::u16string_view text)
 {
-    return netbios::MessengerClient().Send(server, msgname, from, buffer, length);
+    if (text.size() > kMaxSendChars) return net_status::kInvalidParameter;
+    return netbios::MessengerClient().Send(name, text);
 }
 
 }  // namespace vindrel

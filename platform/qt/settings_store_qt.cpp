@@ -22,14 +22,18 @@ std::u16string QtSettingsStore::Read(std::u16string_view application, std::u16st
     return FromQString(settings.value(ToQString(key)).toString());
 }
 
-void QtSettingsStore::Write(std::u16string_view application, std::u16string_view section,
-                            std::u16string_view key, std::u16string_view value)
+std::optional<std::u16string> QtSettingsStore::Write(std::u16string_view application,
+                                                     std::u16string_view section,
+                                                     std::u16string_view key,
+                                                     std::u16string_view value)
 {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, ToQString(application));
     settings.beginGroup(ToQString(section));
     settings.setValue(ToQString(key), ToQString(value));
     settings.endGroup();
     settings.sync();
+    if (settings.status() == QSettings::NoError) return std::nullopt;
+    return FromQString(settings.fileName() + QStringLiteral(" could not be written."));
 }
 
 }  // namespace vindrel

@@ -10,8 +10,9 @@ class QtSettingsStore : public SettingsStore {
 public:
     std::u16string Read(std::u16string_view application, std::u16string_view section,
                         std::u16string_view key, std::u16string_view default_value) override;
-    void Write(std::u16string_view application, std::u16string_view section,
-               std::u16string_view key, std::u16string_view value) override;
+    std::optional<std::u16string> Write(std::u16string_view application,
+                                        std::u16string_view section, std::u16string_view key,
+                                        std::u16string_view value) override;
 };
 
 }  // namespace vindrel

@@ -1,32 +1,33 @@
-// The login-name binding: GetUserNameA of advapi32.dll, found at the first
-// call, and the ANSI code page it answers in.
+// The login name: GetUserNameA of advapi32.dll, found at the first call, and
+// the ANSI code page it answers in.
 #include "platform/win32/windows_headers.h"
 
 #include <climits>
 
 #include "platform/login_name.h"
+#include "platform/win32/system_calls.h"
 #include "platform/win32/system_function.h"
 
 namespace vindrel {
 namespace {
 
-using GetUserNameACall = BOOL(WINAPI*)(LPSTR buffer, LPDWORD size);
+using GetUserNameAFn = BOOL(WINAPI*)(LPSTR buffer, LPDWORD size);
 
-win32::LateBound<GetUserNameACall> g_get_user_name(L"advapi32.dll", "GetUserNameA");
+win32::LateBound<GetUserNameAFn> g_get_user_name(L"advapi32.dll", "GetUserNameA");
 
-}  // namespace
-
-int GetUserNameA(char* buffer, std::uint32_t* size)
+int CallSystem(char* buffer, std::uint32_t* size)
 {
-    const GetUserNameACall call = g_get_user_name.Get();
-    if (call == nullptr || size == nullptr) return 0;
     DWORD count = *size;
-    const BOOL ok = call(buffer, &count);
+    const BOOL ok = g_get_user_name.Get()(buffer, &count);
     *size = count;
     return ok ? 1 : 0;
 }
 
-std::u16string SystemCodePageToUtf16(std::string_view text)
+}  // namespace
+
+namespace win32 {
+
+std::u16string AnsiToUtf16(std::string_view text)
 {
     if (text.empty() || text.size() > INT_MAX) return {};
     const int bytes = static_cast<int>(text.size());
@@ -35,6 +36,14 @@ std::u16string SystemCodePageToUtf16(std::string_view text)
     std::u16string out(static_cast<std::size_t>(units), u'\0');
     MultiByteToWideChar(CP_ACP, 0, text.data(), bytes, reinterpret_cast<wchar_t*>(out.data()), units);
     return out;
+}
+
+}  // namespace win32
+
+std::u16string GetLoginName()
+{
+    const bool found = g_get_user_name.Get() != nullptr;
+    return win32::LoginNameThrough(found ? &CallSystem : nullptr, &win32::AnsiToUtf16);
 }
 
 }  // namespace vindrel

@@ -3,29 +3,31 @@
 #include "platform/win32/windows_headers.h"
 
 #include "platform/netmsg.h"
+#include "platform/win32/system_calls.h"
 #include "platform/win32/system_function.h"
-#include "platform/win32/wide.h"
 
 namespace vindrel {
 namespace {
 
-using NetMessageBufferSendCall = DWORD(WINAPI*)(LPCWSTR servername, LPCWSTR msgname,
-                                                LPCWSTR fromname, LPBYTE buf, DWORD buflen);
+using NetMessageBufferSendFn = DWORD(WINAPI*)(LPCWSTR servername, LPCWSTR msgname,
+                                              LPCWSTR fromname, LPBYTE buf, DWORD buflen);
 
-win32::LateBound<NetMessageBufferSendCall> g_send(L"NetApi32.dll", "NetMessageBufferSend");
+win32::LateBound<NetMessageBufferSendFn> g_send(L"NetApi32.dll", "NetMessageBufferSend");
+
+std::uint32_t CallSystem(const char16_t* server, const char16_t* msgname, const char16_t* from,
+                         const unsigned char* buffer, std::uint32_t length)
+{
+    auto wide = [](const char16_t* s) { return reinterpret_cast<LPCWSTR>(s); };
+    // The system reads the buffer only; its prototype predates const.
+    return g_send.Get()(wide(server), wide(msgname), wide(from), const_cast<LPBYTE>(buffer), length);
+}
 
 }  // namespace
 
-NetStatus NetMessageBufferSend(const char16_t* server, const char16_t* msgname,
-                               const char16_t* from, const unsigned char* buffer,
-                               std::uint8_t length)
+NetStatus SendNetMessage(std::u16string_view name, std::u16string_view text)
 {
-    const NetMessageBufferSendCall call = g_send.Get();
-    // Without the library there is no delivery; the status says why.
-    if (call == nullptr) return static_cast<NetStatus>(g_send.Error());
-    // The system reads the buffer only; its prototype predates const.
-    return static_cast<NetStatus>(call(win32::Wide(server), win32::Wide(msgname), win32::Wide(from),
-                                       const_cast<LPBYTE>(buffer), DWORD{length}));
+    const bool found = g_send.Get() != nullptr;
+    return win32::SendThrough(found ? &CallSystem : nullptr, g_send.Error(), name, text);
 }
 
 }  // namespace vindrel

@@ -54,18 +54,23 @@ std::u16string RegistrySettings::Read(std::u16string_view application, std::u16s
     return value ? *value : std::u16string(default_value);
 }
 
-void RegistrySettings::Write(std::u16string_view application, std::u16string_view section,
-                             std::u16string_view key, std::u16string_view value)
+std::optional<std::u16string> RegistrySettings::Write(std::u16string_view application,
+                                                      std::u16string_view section,
+                                                      std::u16string_view key,
+                                                      std::u16string_view value)
 {
     HKEY handle = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, KeyPath(application, section).c_str(), 0, nullptr, 0,
                         KEY_SET_VALUE, nullptr, &handle, nullptr) != ERROR_SUCCESS)
-        return;
+        return u"The registry key could not be opened.";
     const std::wstring text = Wide(value);
     // REG_SZ carries its terminating null.
-    RegSetValueExW(handle, Wide(key).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    const LSTATUS rc =
+        RegSetValueExW(handle, Wide(key).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(handle);
+    if (rc != ERROR_SUCCESS) return u"The registry value could not be written.";
+    return std::nullopt;
 }
 
 }  // namespace vindrel::win32

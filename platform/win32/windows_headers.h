@@ -1,8 +1,5 @@
-// <windows.h> for this program's Windows files. The network send header
-// comes first: it names constants (ERROR_INVALID_PARAMETER) that winerror.h
-// defines as macros, which would otherwise rewrite its declarations.
+// <windows.h> for this program's Windows files, with the lean set of
+// declarations the build asks for (WIN32_LEAN_AND_MEAN, NOMINMAX).
 #pragma once
-
-#include "platform/netmsg.h"
 
 #include <windows.h>

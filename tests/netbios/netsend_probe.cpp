@@ -3,7 +3,7 @@
 //   netsend_probe [--config FILE] [--from NAME] [--repeat N] NAME TEXT
 //   netsend_probe --exported 1 NAME TEXT
 // TEXT is UTF-8; "\n" in it stands for CR LF. --exported goes through the
-// exported NetMessageBufferSend with its defaults instead.
+// program's own SendNetMessage with its defaults instead.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,14 +18,13 @@ int main(int argc, char** argv)
 {
     std::string config = vindrel::netbios::kDefaultSambaConfig;
     std::u16string from;
-    bool has_from = false;
     int repeat = 1;
     bool exported = false;
     int i = 1;
     for (; i + 1 < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
         if (std::strcmp(argv[i], "--config") == 0) config = argv[i + 1];
         else if (std::strcmp(argv[i], "--from") == 0)
-            from = vindrel::netbios::Utf8ToUtf16(argv[i + 1]), has_from = true;
+            from = vindrel::netbios::Utf8ToUtf16(argv[i + 1]);
         else if (std::strcmp(argv[i], "--repeat") == 0) repeat = std::atoi(argv[i + 1]);
         else if (std::strcmp(argv[i], "--exported") == 0) exported = std::atoi(argv[i + 1]) != 0;
         else break;
@@ -46,16 +45,12 @@ int main(int argc, char** argv)
     vindrel::netbios::MessengerClient client(config);
     vindrel::NetStatus status = 0;
     const auto start = std::chrono::steady_clock::now();
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    const char16_t* sender = has_from ? from.c_str() : nullptr;
-    if (exported && text.size() * 2 > 255) {
-        std::fprintf(stderr, "the exported call carries at most 255 bytes of text\n");
+    if (exported && text.size() > vindrel::kMaxSendChars) {
+        std::fprintf(stderr, "the program's send carries at most 127 characters\n");
         return 2;
     }
     for (int n = 0; n < repeat; ++n)
-        status = exported ? vindrel::NetMessageBufferSend(nullptr, name.c_str(), sender, bytes,
-                                                          static_cast<std::uint8_t>(text.size() * 2))
-                          : client.Send(nullptr, name.c_str(), sender, bytes, text.size() * 2);
+        status = exported ? vindrel::SendNetMessage(name, text) : client.Send(name, text, from);
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
     std::printf("status %d ms %.3f\n", static_cast<int>(status), took.count() / repeat);
     return 0;

@@ -44,11 +44,9 @@ struct FakeSend {
 
     vindrel::Bindings Make()
     {
-        return {[this](const char16_t*, const char16_t* name, const char16_t*,
-                       const unsigned char* buffer, std::uint8_t length) {
-                    sent.push_back({QString::fromUtf16(name),
-                                    QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer),
-                                                       length / 2)});
+        return {[this](std::u16string_view name, std::u16string_view text) {
+                    sent.push_back({QString::fromUtf16(name.data(), name.size()),
+                                    QString::fromUtf16(text.data(), text.size())});
                     if (during) during();
                     vindrel::NetStatus status = 0;
                     if (!statuses.empty()) {
@@ -319,7 +317,7 @@ private slots:
     void hintIsSentAsOneName()
     {
         MainWindow& window = OpenWindow();
-        net_.statuses = {vindrel::NERR_NameNotFound};
+        net_.statuses = {vindrel::net_status::kNameNotFound};
         QTest::mouseClick(window.cmdSend(), Qt::LeftButton);
         QCOMPARE(int(net_.sent.size()), 1);
         QCOMPARE(net_.sent[0].name, QString::fromUtf16(vindrel::form::kToHint));
@@ -363,7 +361,7 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("sends");
         QTest::newRow("every send succeeds") << "a;b" << 0 << 2;
-        QTest::newRow("answer No") << "a;b" << int(vindrel::NERR_NameNotFound) << 1;
+        QTest::newRow("answer No") << "a;b" << int(vindrel::net_status::kNameNotFound) << 1;
         QTest::newRow("empty To text") << "" << 0 << 0;
     }
 
@@ -395,7 +393,7 @@ private slots:
     {
         MainWindow& window = OpenWindow();
         window.txtTo()->setText(QStringLiteral(" <b>x</b> ;y"));
-        net_.statuses = {vindrel::NERR_NameNotFound, 5};
+        net_.statuses = {vindrel::net_status::kNameNotFound, 5};
         answers_ = {QMessageBox::Yes, QMessageBox::No};
         window.cmdSend()->click();
         QCOMPARE(int(net_.sent.size()), 2);
@@ -436,7 +434,7 @@ private slots:
     {
         MainWindow& window = OpenWindow();
         window.txtTo()->setText(QStringLiteral("a;b;c"));
-        net_.statuses = {vindrel::NERR_NameNotFound};
+        net_.statuses = {vindrel::net_status::kNameNotFound};
         net_.during = [&] { QTimer::singleShot(0, &window, &QWidget::close); };
         // Pressed from inside the program's event loop, which must then end.
         QTimer::singleShot(0, window.cmdSend(), &QPushButton::click);

@@ -2,9 +2,8 @@
 // login name from advapi32.dll, and the ANSI code page.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "platform/login_name.h"
+#include "platform/win32/system_calls.h"
 #include "platform/win32/system_function.h"
 #include "platform/win32/windows_headers.h"
 
@@ -56,18 +55,6 @@ std::u16string NameFromGetUserNameW()
     return std::u16string(reinterpret_cast<const char16_t*>(name), size - 1);
 }
 
-TEST(GetUserNameA, FillsTheBufferAndCountsTheNull)
-{
-    char buffer[256];
-    std::uint32_t size = sizeof buffer;
-    ASSERT_NE(vindrel::GetUserNameA(buffer, &size), 0);
-    EXPECT_EQ(size, std::strlen(buffer) + 1);
-
-    std::uint32_t small = 1;
-    EXPECT_EQ(vindrel::GetUserNameA(buffer, &small), 0) << "a one-byte buffer cannot hold a name";
-    EXPECT_EQ(vindrel::GetUserNameA(buffer, nullptr), 0);
-}
-
 TEST(GetLoginName, IsTheUserRunningTheProgram)
 {
     const std::u16string expected = NameFromGetUserNameW();
@@ -76,17 +63,17 @@ TEST(GetLoginName, IsTheUserRunningTheProgram)
     EXPECT_EQ(vindrel::GetLoginName(), vindrel::GetLoginName()) << "the same name at every lookup";
 }
 
-TEST(SystemCodePageToUtf16, ConvertsThroughTheAnsiCodePage)
+TEST(AnsiToUtf16, ConvertsThroughTheAnsiCodePage)
 {
-    EXPECT_EQ(vindrel::SystemCodePageToUtf16(""), u"");
-    EXPECT_EQ(vindrel::SystemCodePageToUtf16("alice"), u"alice");
+    EXPECT_EQ(AnsiToUtf16(""), u"");
+    EXPECT_EQ(AnsiToUtf16("alice"), u"alice");
     // Every single-byte code page agrees with ASCII; beyond it, the
     // conversion must match the system's own for the active code page.
     const char high[] = "\xC9t\xE9";
     wchar_t wide[8] = {};
     const int n = MultiByteToWideChar(CP_ACP, 0, high, 3, wide, 8);
     ASSERT_GT(n, 0);
-    EXPECT_EQ(vindrel::SystemCodePageToUtf16(std::string_view(high, 3)),
+    EXPECT_EQ(AnsiToUtf16(std::string_view(high, 3)),
               std::u16string(reinterpret_cast<const char16_t*>(wide), static_cast<std::size_t>(n)));
 }
 

@@ -18,9 +18,7 @@ int main(int argc, char** argv)
     const std::u16string name = widen(argv[1]);
     for (int i = 2; i < argc; ++i) {
         const std::u16string text = widen(argv[i]);
-        const vindrel::NetStatus status = vindrel::NetMessageBufferSend(
-            nullptr, name.c_str(), nullptr, reinterpret_cast<const unsigned char*>(text.data()),
-            static_cast<std::uint8_t>(text.size() * 2));
+        const vindrel::NetStatus status = vindrel::SendNetMessage(name, text);
         std::printf("status %ld\n", static_cast<long>(status));
     }
     return 0;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/login_name.h"
+#include "platform/utf8.h"
 
 namespace vindrel::netbios {
 
@@ -30,11 +30,7 @@ std::optional<std::string> ToOemName(std::u16string_view name);
 char16_t ToUpperName(char16_t c);
 
 // UTF-8 (host names, Samba configuration values) to UTF-16; a malformed
-// sequence becomes U+FFFD, which no name accepts. UTF-8 is this system's
-// code page, so the login name's decoder serves.
-inline std::u16string Utf8ToUtf16(std::string_view text)
-{
-    return SystemCodePageToUtf16(text);
-}
+// sequence becomes U+FFFD, which no name accepts.
+using vindrel::Utf8ToUtf16;
 
 }  // namespace vindrel::netbios

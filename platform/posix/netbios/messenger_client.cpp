@@ -237,18 +237,18 @@ NetStatus Deliver(std::uint32_t address, const RawName& called, const Sender& se
                   const std::string& text, const ClientLimits& limits)
 {
     Session session(Clock::now() + limits.delivery);
-    if (!session.Connect(address, limits.connect)) return NERR_NetworkError;
+    if (!session.Connect(address, limits.connect)) return net_status::kNetworkError;
 
     FrameHeader frame;
     Bytes body;
     if (!session.Write(BuildSessionRequest(called, sender.calling)) ||
         !session.ReadFrame(frame, body))
-        return NERR_NetworkError;
+        return net_status::kNetworkError;
     switch (JudgeSessionReply(frame, body)) {
     case SessionVerdict::kPositive: break;
-    case SessionVerdict::kCalledNameNotPresent: return NERR_NameNotFound;
+    case SessionVerdict::kCalledNameNotPresent: return net_status::kNameNotFound;
     case SessionVerdict::kRefused:
-    case SessionVerdict::kMalformed: return NERR_NetworkError;
+    case SessionVerdict::kMalformed: return net_status::kNetworkError;
     }
 
     // From here on the host has taken the session; whatever goes wrong now
@@ -256,17 +256,17 @@ NetStatus Deliver(std::uint32_t address, const RawName& called, const Sender& se
     std::uint16_t mid = 1;
     const auto start = Exchange(session, BuildSendStart(mid, sender.originator, NameText(called)),
                                 kSendStartMb, mid);
-    if (!start) return NERR_BadReceive;
+    if (!start) return net_status::kBadReceive;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
     for (std::size_t at = 0; at < text.size(); at += kMaxTextBlock) {
         ++mid;
         const ByteView block(bytes + at, std::min(kMaxTextBlock, text.size() - at));
         if (!Exchange(session, BuildSendText(mid, start->group, block), kSendTextMb, mid))
-            return NERR_BadReceive;
+            return net_status::kBadReceive;
     }
     ++mid;
-    if (!Exchange(session, BuildSendEnd(mid, start->group), kSendEndMb, mid)) return NERR_BadReceive;
-    return NERR_Success;
+    if (!Exchange(session, BuildSendEnd(mid, start->group), kSendEndMb, mid)) return net_status::kBadReceive;
+    return net_status::kSuccess;
 }
 
 std::optional<std::uint32_t> Resolve(const RawName& name, std::optional<std::uint32_t> wins,
@@ -357,22 +357,17 @@ NetStatus SendToEveryone(const Sender& sender, const std::string& text,
                          const ClientLimits& limits)
 {
     const std::vector<std::uint32_t> hosts = FindEveryone(limits);
-    if (hosts.empty()) return NERR_NameNotFound;
+    if (hosts.empty()) return net_status::kNameNotFound;
     std::optional<NetStatus> first_failure;
     bool delivered = false;
     for (const std::uint32_t host : hosts) {
         const auto name = MessengerNameOf(host, limits);
         const NetStatus status =
-            name ? Deliver(host, *name, sender, text, limits) : NERR_NameNotFound;
-        if (status == NERR_Success) delivered = true;
+            name ? Deliver(host, *name, sender, text, limits) : net_status::kNameNotFound;
+        if (status == net_status::kSuccess) delivered = true;
         else if (!first_failure) first_failure = status;
     }
-    return delivered ? NERR_Success : *first_failure;
-}
-
-std::u16string FromNullTerminated(const char16_t* s)
-{
-    return s == nullptr ? std::u16string() : std::u16string(s);
+    return delivered ? net_status::kSuccess : *first_failure;
 }
 
 // This computer's name: the configured NetBIOS name when it is one, else
@@ -403,43 +398,27 @@ MessengerClient::MessengerClient(std::string config_path, ClientLimits limits)
 {
 }
 
-NetStatus MessengerClient::Send(const char16_t* server, const char16_t* msgname,
-                                const char16_t* from, const unsigned char* buffer,
-                                std::size_t length)
+NetStatus MessengerClient::Send(std::u16string_view name, std::u16string_view text,
+                                std::u16string_view from)
 {
-    if (msgname == nullptr || buffer == nullptr || length % 2 != 0) return ERROR_INVALID_PARAMETER;
-
-    std::u16string text(length / 2, u'\0');
-    std::memcpy(text.data(), buffer, length);
-
     const SambaSettings settings = ReadSambaConfig(config_path_);
     Sender sender;
     sender.calling = OwnName(settings);
 
-    const std::u16string server_name = FromNullTerminated(server);
-    if (!server_name.empty()) {
-        // Only this computer can do the sending.
-        std::u16string_view bare(server_name);
-        while (!bare.empty() && bare.front() == u'\\') bare.remove_prefix(1);
-        const auto named = MakeName(bare, kWorkstationSuffix);
-        if (!named || *named != sender.calling) return ERROR_NOT_SUPPORTED;
-    }
-
-    const auto from_name = ToOemName(FromNullTerminated(from));
+    const auto from_name = ToOemName(from);
     sender.originator = from_name && !from_name->empty() &&
                                 from_name->find('\0') == std::string::npos
                             ? *from_name
                             : NameText(sender.calling);
 
     const std::string oem_text = ToOemText(text);
-    const std::u16string recipient(msgname);
-    if (recipient == u"*") return SendToEveryone(sender, oem_text, limits_);
+    if (name == u"*") return SendToEveryone(sender, oem_text, limits_);
 
-    const auto name = MakeName(recipient, kMessengerSuffix);
-    if (!name) return NERR_NameNotFound;
-    const auto address = Resolve(*name, settings.wins, limits_);
-    if (!address) return NERR_NameNotFound;
-    return Deliver(*address, *name, sender, oem_text, limits_);
+    const auto messenger = MakeName(name, kMessengerSuffix);
+    if (!messenger) return net_status::kNameNotFound;
+    const auto address = Resolve(*messenger, settings.wins, limits_);
+    if (!address) return net_status::kNameNotFound;
+    return Deliver(*address, *messenger, sender, oem_text, limits_);
 }
 
 }  // namespace vindrel::netbios

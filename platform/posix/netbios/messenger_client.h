@@ -7,13 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/netmsg.h"
 
 namespace vindrel::netbios {
-
-// Asked to send through another computer, which this client cannot do.
-inline constexpr NetStatus ERROR_NOT_SUPPORTED = 50;
 
 inline constexpr const char* kDefaultSambaConfig = "/etc/samba/smb.conf";
 
@@ -36,9 +34,11 @@ public:
     explicit MessengerClient(std::string config_path = kDefaultSambaConfig,
                              ClientLimits limits = {});
 
-    // As NetMessageBufferSend, with the text length in bytes unbounded here.
-    NetStatus Send(const char16_t* server, const char16_t* msgname, const char16_t* from,
-                   const unsigned char* buffer, std::size_t length);
+    // Delivers `text` to `name` (a messenger name or "*"), as SendNetMessage
+    // does, with no limit on the text's length here. The originator named in
+    // the message is `from` when it is a valid name, else this computer.
+    NetStatus Send(std::u16string_view name, std::u16string_view text,
+                   std::u16string_view from = {});
 
 private:
     std::string config_path_;

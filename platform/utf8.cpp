@@ -1,12 +1,9 @@
-// The POSIX system code page is UTF-8.
-#include <string>
-#include <string_view>
-
-#include "platform/login_name.h"
+// UTF-8 to UTF-16 and back; portable, shared by every platform.
+#include "platform/utf8.h"
 
 namespace vindrel {
 
-std::u16string SystemCodePageToUtf16(std::string_view text)
+std::u16string Utf8ToUtf16(std::string_view text)
 {
     std::u16string out;
     out.reserve(text.size());
@@ -37,7 +34,7 @@ std::u16string SystemCodePageToUtf16(std::string_view text)
         static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
         if (!valid || cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
             // A malformed sequence stands as one replacement character; the
-            // rest of the name is still read.
+            // rest of the text is still read.
             out += u'\uFFFD';
             ++i;
             continue;
@@ -50,6 +47,37 @@ std::u16string SystemCodePageToUtf16(std::string_view text)
             out += static_cast<char16_t>(cp);
         }
         i += extra + 1;
+    }
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
     }
     return out;
 }

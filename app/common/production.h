@@ -1,0 +1,11 @@
+// What every front end hands the core: this platform's network send and
+// login-name lookup.
+#pragma once
+
+#include "core/dispatch.h"
+
+namespace vindrel {
+
+Bindings ProductionBindings();
+
+}  // namespace vindrel

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """vindrel.exe end to end under Wine and a private Xvfb, driven with xdotool.
 
-A test-only netapi32.dll beside the program (Wine told to prefer it) records
-every send and answers scripted statuses. A message box's text is read from
+A test-only netapi32.dll in the prefix's system folder (Wine told to load it
+rather than its own) records every send and answers scripted statuses. A message box's text is read from
 Wine's msgbox trace, its title from its X window. The pointer's image is read
 through XFixes to see the hourglass come and go. Without a window manager,
 Wine is told to manage its windows itself so that keys reach message boxes.
@@ -24,7 +24,7 @@ import sys
 import time
 import zlib
 
-from checklist import Checklist, utf16_hex, windows_path
+from checklist import Checklist, system_folder, utf16_hex, windows_path
 
 HINT = 'Login names seperated by semicolon (or enter * for all)'
 SETTINGS_KEY = r'HKCU\Software\Vindrel\Last Values'
@@ -174,7 +174,7 @@ class App:
         self.wine, self.log = wine, log
         self.trace = log + '.trace'
         self.boxes_seen = 0
-        env = dict(wine.env, WINEDLLOVERRIDES='netapi32=n,b', VINDREL_NETLOG=windows_path(log),
+        env = dict(wine.env, WINEDLLOVERRIDES='netapi32=n', VINDREL_NETLOG=windows_path(log),
                    VINDREL_NETSTATUSES=statuses, WINEDEBUG='-all,trace+msgbox,trace+tooltips')
         if os.path.exists(log):
             os.remove(log)
@@ -281,7 +281,10 @@ def main():
     run_dir = os.path.join(opts.work, 'run')
     os.makedirs(run_dir, exist_ok=True)
     shutil.copy(opts.exe, os.path.join(run_dir, 'vindrel.exe'))
-    shutil.copy(opts.double, os.path.join(run_dir, 'netapi32.dll'))
+    # The program looks for the library in the system folder only.
+    planted = os.path.join(run_dir, 'netapi32.dll')
+    if os.path.exists(planted):
+        os.remove(planted)
     log = os.path.join(opts.work, 'calls.log')
     login = pwd.getpwuid(os.getuid()).pw_name
     signed = lambda message: message + '\r\nSent by ' + login
@@ -304,7 +307,10 @@ def main():
     xserver = XServer()
     wine = None
     try:
-        wine = Wine(opts.loader, opts.arch, os.path.join(opts.work, 'prefix'), xserver.display)
+        prefix = os.path.join(opts.work, 'prefix')
+        wine = Wine(opts.loader, opts.arch, prefix, xserver.display)
+        # The prefix is this test's own: the double stays there.
+        shutil.copy(opts.double, os.path.join(system_folder(prefix, opts.exe), 'netapi32.dll'))
         wine.run(['reg', 'delete', r'HKCU\Software\Vindrel', '/f'])
         x11_driver = r'HKCU\Software\Wine\X11 Driver'
         wine.run(['reg', 'delete', x11_driver, '/f'])

@@ -7,8 +7,9 @@ Wine's msgbox trace, its title from its X window. The pointer's image is read
 through XFixes to see the hourglass come and go. Without a window manager,
 Wine is told to manage its windows itself so that keys reach message boxes.
 
-Runs: first start (hint text, 2273 prompt, No); typing, the over-length
-notice, Ctrl+Enter with the generic prompt answered Yes by Enter; restart
+Runs: first start (hint text, 2273 prompt, No); typing, Esc in every
+control, the over-length notice, Ctrl+Enter with Esc during a blocked send
+and the generic prompt answered Yes by Enter; restart
 with the To text restored, Tab to cmdSend and Space; an empty To text
 remembered as empty.
 """
@@ -342,12 +343,23 @@ def main():
         check('the To text is remembered before the send', wine.settings_value(), HINT)
         app.close()
 
-        # Second start: type recipients and an overlong message, then a good one.
+        def escape(app, where):
+            """Esc does nothing anywhere in frmMain: it has no cancel button."""
+            app.keys('Escape')
+            # A close takes a moment to reach X and end the process.
+            time.sleep(2)
+            if not check(f'Esc {where} leaves frmMain open', (app.proc.poll(), app.windows()), (None, [app.main])):
+                raise Failed(f'frmMain closed by Esc {where}')
+
+        # Second start: type recipients and an overlong message, then a good
+        # one; Esc in each control on the way, and during a blocked send.
         app = App(wine, run_dir, log, '0,0:4000,5,0')
         app.keys('End', 'shift+Home', 'BackSpace')
         app.type('user1; pc42 ;;bob;carol')
+        escape(app, 'in txtTo')
         app.keys('Tab')
         app.type('x' * 128)
+        escape(app, 'in txtMessage')
         app.keys('alt+s')
         box = app.box()
         check('128 characters: the over-length notice', app.box_text(),
@@ -355,6 +367,8 @@ def main():
         app.answer(box, 'Return')
         check('the over-length notice sends nothing and keeps the old To text',
               (app.calls(), wine.settings_value()), ([], HINT))
+        escape(app, 'on cmdSend')
+        check('Esc on cmdSend sends nothing', app.calls(), [])
         # Alt+S left the focus on cmdSend; Shift+Tab selects the whole message.
         app.keys('shift+Tab')
         app.type('Lunch?')
@@ -365,12 +379,17 @@ def main():
         wait_for('the hourglass while the second send blocks', lambda: xserver.cursor_image() != idle,
                  timeout=6, interval=0.05)
         check('the pointer turns busy during the dispatch', True, True)
+        # Seen once the send returns and the dispatch pumps messages again.
+        app.keys('Escape')
         box = app.box()
         check('status 5: the generic prompt', app.box_text(),
               'Oops! Something wrong! To field should contain user or computer name or contact '
               'Dorvik! Error code is 5\r\nContinue?')
         app.answer(box, 'Return')
-        check_calls(app, ['user1', 'pc42', 'bob', 'carol'], 'Lunch?', 'Ctrl+Enter, Enter answers Yes')
+        check_calls(app, ['user1', 'pc42', 'bob', 'carol'], 'Lunch?',
+                    'Ctrl+Enter, Esc during a blocked send, Enter answers Yes')
+        check('after Esc during the dispatch frmMain is still open', (app.proc.poll(), app.windows()),
+              (None, [app.main]))
         check('busy pointer not left on after the dispatch',
               wait_for('the default pointer', lambda: xserver.cursor_image() == idle, timeout=5), True)
         check('the To text exactly as typed is remembered', wine.settings_value(), 'user1; pc42 ;;bob;carol')

@@ -28,7 +28,11 @@ std::wstring SystemMessage(LSTATUS status)
     LocalFree(text);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
         message.pop_back();
-    const std::wstring code = L"error " + std::to_wstring(status);
+    // Digits by hand: std::to_wstring would bring a whole printf into the program.
+    std::wstring code;
+    for (auto n = static_cast<unsigned long>(status); code.empty() || n > 0; n /= 10)
+        code.insert(code.begin(), static_cast<wchar_t>(L'0' + n % 10));
+    code = L"error " + code;
     return message.empty() ? code : message + L" (" + code + L")";
 }
 

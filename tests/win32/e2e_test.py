@@ -141,6 +141,11 @@ class Wine:
         self.env = dict(os.environ, WINEPREFIX=prefix, WINELOADER=loader, WINEARCH=arch,
                         WINEDEBUG='-all', DISPLAY=display)
         self.wineserver = os.path.join(os.path.dirname(loader), 'wineserver')
+        # A server left from an earlier run may have started without this
+        # display; programs it serves would draw nowhere.
+        if os.path.exists(prefix):
+            self.stop()
+            subprocess.run([self.wineserver, '-w'], env=self.env, timeout=60)
         if not os.path.exists(os.path.join(prefix, 'system.reg')):
             self.run(['wineboot', '-i'], WINEDLLOVERRIDES='mscoree,mshtml=d')
             subprocess.run([self.wineserver, '-w'], env=self.env, timeout=120)

@@ -1,14 +1,16 @@
 #!/usr/bin/python3
-"""The network send binding under Wine: against the test-only netapi32.dll it
-passes the name, the exact bytes and the length and returns the scripted
-status; without the library, or without the function in it, it answers a
-nonzero status instead of crashing."""
+"""The network send binding under Wine: against the test-only netapi32.dll,
+put into the prefix's system folder, it passes the name, the exact bytes and
+the length and returns the scripted status; without the library, or without
+the function in it, it answers a nonzero status instead of crashing; and a
+netapi32.dll beside the program is never the one it loads."""
 import argparse
 import os
+import shutil
 import subprocess
 import sys
 
-from checklist import Checklist, utf16_hex, windows_path
+from checklist import Checklist, system_dll, utf16_hex, windows_path
 
 
 def run(wine, probe, args, overrides, env_extra=None):
@@ -24,20 +26,41 @@ def run(wine, probe, args, overrides, env_extra=None):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--wine', required=True)
+    parser.add_argument('--prefix', required=True)
     parser.add_argument('--probe', required=True)
-    parser.add_argument('--noexport-probe', required=True)
+    parser.add_argument('--double', required=True)
+    parser.add_argument('--noexport-double', required=True)
     parser.add_argument('--work', required=True)
     opts = parser.parse_args()
     os.makedirs(opts.work, exist_ok=True)
     checks = Checklist()
     check = checks.check
-
     log = os.path.join(opts.work, 'calls.log')
-    if os.path.exists(log):
-        os.remove(log)
+    scripted = lambda statuses: {'VINDREL_NETLOG': windows_path(log), 'VINDREL_NETSTATUSES': statuses}
+    keep = os.path.join(opts.work, 'netapi32.dll.system')
+
+    def remove_log():
+        if os.path.exists(log):
+            os.remove(log)
+
+    # Planted beside the program, with Wine told to load only a native
+    # netapi32.dll, the double is still not loaded: the program looks in the
+    # system folder alone, where Wine has none (its own is built in).
+    planted = os.path.join(os.path.dirname(opts.probe), 'netapi32.dll')
+    shutil.copy(opts.double, planted)
+    remove_log()
+    try:
+        statuses = run(opts.wine, opts.probe, ['pc42', 'a'], 'netapi32=n', scripted('4242'))
+    finally:
+        os.remove(planted)
+    check('a netapi32.dll beside the program is not loaded', (os.path.exists(log), statuses),
+          (False, ['status 126']))
+
+    remove_log()
     longest = 'x' * 127
-    statuses = run(opts.wine, opts.probe, ['pc42', longest, '', 'hi', 'again'], 'netapi32=n',
-                   {'VINDREL_NETLOG': windows_path(log), 'VINDREL_NETSTATUSES': '0,2273,-5,2136'})
+    with system_dll(opts.prefix, opts.probe, opts.double, keep):
+        statuses = run(opts.wine, opts.probe, ['pc42', longest, '', 'hi', 'again'], 'netapi32=n',
+                       scripted('0,2273,-5,2136'))
     check('the scripted statuses come back unchanged, signed', statuses,
           ['status 0', 'status 2273', 'status -5', 'status 2136'])
     with open(log) as f:
@@ -53,8 +76,9 @@ def main():
     check('no library: nonzero status, twice, no crash',
           run(opts.wine, opts.probe, ['pc42', 'a', 'b'], 'netapi32=d'),
           ['status 126', 'status 126'])
-    check('library without the function: nonzero status, no crash',
-          run(opts.wine, opts.noexport_probe, ['pc42', 'a'], 'netapi32=n'), ['status 127'])
+    with system_dll(opts.prefix, opts.probe, opts.noexport_double, keep):
+        check('library without the function: nonzero status, no crash',
+              run(opts.wine, opts.probe, ['pc42', 'a'], 'netapi32=n'), ['status 127'])
 
     return checks.finish()
 

@@ -84,6 +84,9 @@ int main(int argc, char** argv)
         spool = argv[2];
         first = 3;
     }
+    // Recipes put "&" after the command to background it; Samba passes it
+    // on as a word instead. Returning at once is this program's own job.
+    if (argc - first == 4 && std::strcmp(argv[argc - 1], "&") == 0) --argc;
     if (argc - first != 3)
         return Fail(kUsage, "usage: vindrel-drop [--spool DIR] FROM TO FILE");
     const char* file = argv[first + 2];

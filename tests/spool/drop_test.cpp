@@ -198,6 +198,7 @@ TEST_F(DropTest, FailuresSayWhyOnOneLineAndKeepTheMessageFile)
         {"spool missing", {"--spool", (root_ / "nospool").string(), "A", "B", file}, true, 1},
         {"too few arguments", {"A", "B"}, false, 2},
         {"too many arguments", {"--spool", spool_, "A", "B", file, "extra"}, true, 2},
+        {"more after a trailing &", {"--spool", spool_, "A", "B", file, "&", "x"}, true, 2},
     };
     for (const Failure& f : failures) {
         SCOPED_TRACE(f.what);
@@ -212,6 +213,16 @@ TEST_F(DropTest, FailuresSayWhyOnOneLineAndKeepTheMessageFile)
         }
         EXPECT_TRUE(Records().empty());
     }
+}
+
+TEST_F(DropTest, TrailingAmpersandThatSambaPassesOnIsIgnored)
+{
+    const fs::path file = root_ / "msg.txt";
+    WriteFile(file, "hi");
+    const Outcome out = Run({"--spool", spool_.string(), "A", "B", file.string(), "&"});
+    EXPECT_EQ(out.status, 0) << out.err;
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(Records()[0].to, "B");
 }
 
 TEST_F(DropTest, FullSpoolRefusesNewMessagesKeepsOldOnesAndCountsRefusals)

@@ -1,6 +1,8 @@
 // The history window.
 #include "app/inbox/history_window.h"
 
+#include <QDateTime>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -51,6 +53,11 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     messages_->setUniformRowHeights(true);
     messages_->setSelectionMode(QAbstractItemView::SingleSelection);
     messages_->header()->setStretchLastSection(true);
+    // Wide enough for a time in this locale; measured once, not per row,
+    // so a long history opens fast.
+    const QFontMetrics metrics(messages_->font());
+    messages_->setColumnWidth(
+        kTime, metrics.horizontalAdvance(LocalTimeText(QDateTime::currentMSecsSinceEpoch())) + 24);
 
     text_ = new QPlainTextEdit(this);
     text_->setObjectName(QStringLiteral("text"));

@@ -130,6 +130,17 @@ class Receiving(unittest.TestCase):
         self.assertEqual([p["text"] for p in shown], [TEXT, "for alice"])
         self.assertTrue(shown[1]["heading"].startswith("Message from CLI to alice on "))
 
+    def test_a_second_start_opens_the_running_ones_history(self):
+        again = subprocess.run(as_user(ARGS.inbox, "--spool", LAB.spool("rx1")),
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20)
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertIn(b"already running", again.stderr)
+        found = subprocess.run(as_user("xdotool", "search", "--sync", "--name",
+                                       "^Vindrel messages$"),
+                               stdout=subprocess.PIPE, timeout=10)
+        self.assertEqual(found.returncode, 0)
+        self.assertIsNone(SESSION["procs"][0].poll(), "the first instance is still running")
+
 
 def main():
     global ARGS, LAB

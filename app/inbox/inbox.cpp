@@ -84,8 +84,9 @@ void Inbox::Rescan()
         changed_any = true;
     }
     // Records aged out of the spool by the system's cleaning.
-    const auto gone = std::remove_if(messages_.begin(), messages_.end(),
-                                     [&](const InboxMessage& m) { return !present.contains(m.id); });
+    const auto gone =
+        std::remove_if(messages_.begin(), messages_.end(),
+                       [&](const InboxMessage& m) { return !present.contains(m.id); });
     if (gone != messages_.end()) {
         messages_.erase(gone, messages_.end());
         changed_any = true;

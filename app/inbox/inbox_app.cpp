@@ -77,7 +77,8 @@ void InboxApp::ShowPopup(const QString& id)
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         const int step = kPopupStep * static_cast<int>(popups_.size() % 8);
-        popup->move(area.right() - popup->frameGeometry().width() - 16 - step, area.top() + 16 + step);
+        popup->move(area.right() - popup->frameGeometry().width() - 16 - step,
+                    area.top() + 16 + step);
     }
     popups_.append(popup);
     popup->show();
@@ -160,9 +161,11 @@ void InboxApp::MakeTrayWhenAvailable()
     connect(menu->addAction(QStringLiteral("Quit")), &QAction::triggered, qApp,
             &QCoreApplication::quit);
     tray_->setContextMenu(menu);
-    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
-        if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick) ShowHistory();
-    });
+    connect(tray_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason why) {
+                if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick)
+                    ShowHistory();
+            });
     UpdateTray();
     tray_->show();
 }

@@ -20,11 +20,6 @@
 #include "app/spool/spool_dir.h"
 #include "vindrel_version.h"
 
-static void InitIconResources()
-{
-    Q_INIT_RESOURCE(inbox);
-}
-
 int main(int argc, char* argv[])
 {
     std::string spool = vindrel::spool::kDefaultSpool;
@@ -49,7 +44,6 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("vindrel-inbox"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VINDREL_VERSION_TEXT));
     QGuiApplication::setDesktopFileName(QStringLiteral("vindrel-inbox"));
-    InitIconResources();
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/vindrel-16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/icons/vindrel-32.png"), QSize(32, 32));

@@ -53,6 +53,10 @@ def start_session():
     SESSION.update(home=home, runtime=os.path.join(home, "run"),
                    trace=os.path.join(home, "popups.jsonl"))
     os.makedirs(SESSION["runtime"], mode=0o700)
+    # Made by root as X expects, in case no X server ran on this machine yet.
+    if not os.path.isdir("/tmp/.X11-unix"):
+        os.makedirs("/tmp/.X11-unix")
+        os.chmod("/tmp/.X11-unix", 0o1777)
     for d, _, _ in os.walk(home):
         os.chown(d, USER_ID, USER_ID)
     xvfb = subprocess.Popen(as_user("Xvfb", "-displayfd", "1", "-nolisten", "tcp",

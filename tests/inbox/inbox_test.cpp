@@ -198,8 +198,7 @@ private slots:
             shown->accept();
         });
         box->Send();
-        QCOMPARE(notice, QStringLiteral(
-                             "Message length is 128 chars which exceeds permitted length of 128 char."));
+        QCOMPARE(notice, QString::fromStdU16String(vindrel::OverLengthNotice(128)));
         QVERIFY(sent_.empty());
         QVERIFY(alive && alive->isVisible());
 
@@ -207,7 +206,8 @@ private slots:
         QTest::mouseClick(box->send(), Qt::LeftButton);
         QCOMPARE(sent_.size(), 1u);
         QCOMPARE(sent_[0].name, QStringLiteral("ALICE"));
-        QCOMPARE(sent_[0].text, QString::fromStdU16String(vindrel::OutgoingText(u"yes, at one", u"carol")));
+        QCOMPARE(sent_[0].text,
+                 QString::fromStdU16String(vindrel::OutgoingText(u"yes, at one", u"carol")));
         QTRY_VERIFY(!alive || !alive->isVisible());
         // The main window's remembered To text is not the reply's.
         QVERIFY(!QFile::exists(dir_.path() + "/config/Vindrel.ini"));

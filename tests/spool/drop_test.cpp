@@ -90,7 +90,8 @@ protected:
     }
 
     // Drops a message file holding `text` (none when nullopt).
-    Outcome DropMessage(const std::string& from, const std::string& to, std::optional<std::string> text)
+    Outcome DropMessage(const std::string& from, const std::string& to,
+                        std::optional<std::string> text)
     {
         const fs::path file = root_ / "msg.txt";
         if (text) WriteFile(file, *text);
@@ -139,8 +140,8 @@ TEST_F(DropTest, HostileNamesAndFilesAreStoredSafelyOrRefused)
     const Case cases[] = {
         {"slashes and dot-dot in names", "../../etc/passwd", "a/b/..", "hi",
          "../../etc/passwd", "a/b/..", "hi"},
-        {"escape sequences in names", "\x1b]0;owned\x07X", "\x1b[2J", "t", kR + "]0;owned" + kR + "X",
-         kR + "[2J", "t"},
+        {"escape sequences in names", "\x1b]0;owned\x07X", "\x1b[2J", "t",
+         kR + "]0;owned" + kR + "X", kR + "[2J", "t"},
         {"line breaks and C1 controls in names", "a\nb\rc", "x\xC2\x9B" "1m", "t",
          "a" + kR + "b" + kR + "c", "x" + kR + "1m", "t"},
         {"NUL, escape and tab in the text", "A", "B", std::string("a\0b\x1b[31mc\td", 11),
@@ -324,7 +325,8 @@ TEST(Record, OnlyRecordNamesAreRead)
         {"../1-1-ffffffff.msg", false},           {"1-1-ffffffff.msg.tmp", false},
         {"1-1-fffffff.msg", false},               {"a-1-ffffffff.msg", false},
     };
-    for (const auto& [name, want] : names) EXPECT_EQ(vindrel::spool::IsRecordName(name), want) << name;
+    for (const auto& [name, want] : names)
+        EXPECT_EQ(vindrel::spool::IsRecordName(name), want) << name;
 }
 
 }  // namespace

@@ -86,7 +86,10 @@ def bench_inbox(build, drop, work, rounds, display):
     main = None
     try:
         socket = os.path.join(env["XDG_RUNTIME_DIR"], "vindrel-inbox.socket")
+        deadline = time.time() + 20
         while not os.path.exists(socket):
+            if time.time() > deadline or inbox.poll() is not None:
+                raise RuntimeError("vindrel-inbox did not start")
             time.sleep(0.02)
         time.sleep(2)
         idle = rss_kb(inbox.pid)

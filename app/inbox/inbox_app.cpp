@@ -68,6 +68,11 @@ void InboxApp::ShowPopup(const QString& id)
     const InboxMessage* message = inbox_.Find(id);
     if (!message) return;
     popups_.removeAll(nullptr);
+    if (popups_.size() >= kMaxPopups) {
+        // Anyone can send: a burst must not bury the desktop in windows.
+        ShowHistory(false);
+        return;
+    }
     auto* popup = new MessagePopup(*message);
     popup->setAttribute(Qt::WA_DeleteOnClose);
     connect(popup, &MessagePopup::dismissed, this,
@@ -104,14 +109,16 @@ void InboxApp::Trace(const MessagePopup& popup) const
         out.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + "\n");
 }
 
-void InboxApp::ShowHistory()
+void InboxApp::ShowHistory(bool activate)
 {
     if (!history_) {
         history_ = new HistoryWindow(inbox_);
         history_->setAttribute(Qt::WA_DeleteOnClose);
         connect(history_, &HistoryWindow::replyRequested, this, &InboxApp::OpenReply);
     }
+    history_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     history_->show();
+    if (!activate) return;
     history_->raise();
     history_->activateWindow();
 }

@@ -30,13 +30,17 @@ public:
 
     // Starts watching; pop-ups for messages still unread.
     void Start();
-    void ShowHistory();
+    // `activate` false shows it without taking the keyboard focus.
+    void ShowHistory(bool activate = true);
     ReplyBox* OpenReply(const QString& id);
 
     Inbox& inbox() { return inbox_; }
     HistoryWindow* history() const { return history_; }
     QList<MessagePopup*> Popups() const;
     QSystemTrayIcon* tray() const { return tray_; }
+
+    // Pop-ups open at once at most; a flood goes to the history instead.
+    static constexpr int kMaxPopups = 10;
 
 private:
     void ShowPopup(const QString& id);

@@ -150,6 +150,17 @@ private slots:
         QCOMPARE(vindrel::spool::ListRecordNames(spool_.toStdString()).size(), 3u);
     }
 
+    void aFloodOpensAtMostTenPopupsAndTheHistory()
+    {
+        auto app = Start();
+        for (int i = 0; i < 15; ++i) Drop(QStringLiteral("SPAM%1").arg(i), "x");
+        QTRY_VERIFY(app->history() != nullptr && app->history()->isVisible());
+        QCOMPARE(app->Popups().size(), InboxApp::kMaxPopups);
+        QVERIFY(app->history()->testAttribute(Qt::WA_ShowWithoutActivating));
+        QCOMPARE(app->history()->messages()->topLevelItemCount(), 15);
+        QCOMPARE(app->inbox().UnreadCount(), 15);
+    }
+
     void readAndDeletedStateSurviveARestart()
     {
         const QString first = Drop("ALICE", "one");

@@ -6,7 +6,10 @@ two bridges (LAN A and LAN B), every host namespace hangs off one of them by a
 veth pair created inside the switch namespace, so the machine's own interfaces
 are never touched. The router host joins both LANs and runs the WINS server.
 
-    tools/netbios_lab.py start [--tag TAG]   start the lab and leave it running
+    tools/netbios_lab.py start [--tag TAG] [--drop PATH]
+                                             start the lab and leave it running;
+                                             with --drop, receivers keep messages
+                                             with vindrel-drop in <host>/spool/
     tools/netbios_lab.py stop  [--tag TAG]   stop its daemons, delete its namespaces
     tools/netbios_lab.py status [--tag TAG]
 
@@ -60,8 +63,11 @@ def run(*args, check=True, quiet=False):
 
 
 class Lab:
-    def __init__(self, tag="lab", base=None, hosts=None):
+    def __init__(self, tag="lab", base=None, hosts=None, drop=None):
         self.tag = tag
+        # vindrel-drop as the receivers' message command, as a real
+        # receiver is set up, instead of the lab's own inbox.
+        self.drop = os.path.abspath(drop) if drop else None
         self.base = base or "/tmp/vindrel-netlab-%s" % tag
         self.hosts = hosts or HOSTS
         self.state_file = os.path.join(self.base, "state.json")
@@ -86,6 +92,9 @@ class Lab:
 
     def inbox(self, host):
         return os.path.join(self.dir(host), "inbox")
+
+    def spool(self, host):
+        return os.path.join(self.dir(host), "spool")
 
     def address(self, host):
         return self.hosts[host][1]
@@ -209,6 +218,10 @@ class Lab:
         # smbd writes and hands on messages as the guest account.
         os.chmod(os.path.join(d, "tmp"), 0o1777)
         os.chmod(os.path.join(d, "inbox"), 0o1777)
+        if self.drop:
+            # As the install step makes it: the guest account adds records.
+            os.makedirs(self.spool(host), exist_ok=True)
+            os.chmod(self.spool(host), 0o1777)
         lines = [
             "[global]",
             "netbios name = %s" % netbios_name(host),
@@ -247,7 +260,10 @@ class Lab:
             lines.append("server min protocol = SMB2_02")
         else:
             lines.append("server min protocol = NT1")
-        if role == "msg":
+        if role == "msg" and self.drop:
+            lines.append("message command = %s --spool %s %%f %%L %%s"
+                         % (self.drop, self.spool(host)))
+        elif role == "msg":
             # One file per message with its sender beside it; the sender is
             # written first and the message renamed in whole, so a reader
             # that sees NAME.msg finds both complete. smbd waits for the
@@ -307,6 +323,8 @@ class Lab:
                 targets.append((asker, server, name))
         for asker in ("cli", "wins"):
             mine = [(server, name) for a, server, name in targets if a == asker]
+            if not mine:
+                continue  # a lab of fewer hosts may have no one to ask
             out = subprocess.run(
                 self.exec_in(asker, sys.executable, os.path.abspath(__file__), "_wait-names",
                              json.dumps(mine), str(max(1, deadline - time.time()))),
@@ -399,10 +417,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("action", choices=["start", "stop", "status"])
     parser.add_argument("--tag", default="lab")
+    parser.add_argument("--drop", help="vindrel-drop, to use as the receivers' message command")
     args = parser.parse_args()
     if os.geteuid() != 0:
         sys.exit("netbios_lab: needs root (network namespaces)")
-    lab = Lab(args.tag)
+    lab = Lab(args.tag, drop=args.drop)
     if args.action == "start":
         try:
             lab.start()

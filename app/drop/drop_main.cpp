@@ -1,0 +1,122 @@
+// vindrel-drop: Samba's message command. Keeps the message Samba wrote in
+// the spool and removes Samba's file.
+//   vindrel-drop [--spool DIR] FROM TO FILE
+// Exit status 0 when stored; otherwise one line on standard error (Samba
+// logs it): 1 failed, 2 usage, 3 refused because the spool is full.
+// It runs as Samba's guest account for every message that arrives, with
+// FROM, TO and the text chosen by whoever sent it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/spool/spool_dir.h"
+
+namespace {
+
+constexpr int kStored = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+constexpr int kFull = 3;
+
+// Enough bytes for the longest text kept (four bytes a character at most);
+// the rest of a larger file is never read.
+constexpr std::size_t kReadLimit = vindrel::spool::kMaxTextChars * 4;
+
+int Fail(int status, const std::string& line)
+{
+    std::fprintf(stderr, "vindrel-drop: %s\n", line.c_str());
+    return status;
+}
+
+// The start of the message file. A FIFO or device in its place must not
+// hold the command up, hence no blocking open and regular files only.
+bool ReadMessageFile(const char* path, std::string& text, std::string& error)
+{
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    struct stat st{};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+        close(fd);
+        return false;
+    }
+    text.assign(kReadLimit, '\0');
+    std::size_t got = 0;
+    while (got < kReadLimit) {
+        const ssize_t n = read(fd, text.data() + got, kReadLimit - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    close(fd);
+    text.resize(got);
+    return true;
+}
+
+std::int64_t NowMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string spool = vindrel::spool::kDefaultSpool;
+    int first = 1;
+    if (argc > 2 && std::strcmp(argv[1], "--spool") == 0) {
+        spool = argv[2];
+        first = 3;
+    }
+    // Recipes put "&" after the command to background it; Samba passes it
+    // on as a word instead. Returning at once is this program's own job.
+    if (argc - first == 4 && std::strcmp(argv[argc - 1], "&") == 0) --argc;
+    if (argc - first != 3)
+        return Fail(kUsage, "usage: vindrel-drop [--spool DIR] FROM TO FILE");
+    const char* file = argv[first + 2];
+
+    vindrel::spool::Record record;
+    record.received_ms = NowMs();
+    record.from = vindrel::spool::CleanName(argv[first]);
+    record.to = vindrel::spool::CleanName(argv[first + 1]);
+    std::string raw, error;
+    if (!ReadMessageFile(file, raw, error))
+        return Fail(kFailed, "cannot read the message file " + std::string(file) + ": " + error);
+    record.text = vindrel::spool::CleanText(raw);
+
+    const auto stored = vindrel::spool::StoreRecord(spool, record);
+    switch (stored.error) {
+    case vindrel::spool::StoreError::kNone:
+        unlink(file);
+        return kStored;
+    case vindrel::spool::StoreError::kSpoolFull:
+        // Refused and counted; the inbox tells its users. Samba's file
+        // would only pile up.
+        unlink(file);
+        return Fail(kFull, "the spool " + spool + " is full; message from " + record.from +
+                               " refused" + (stored.detail.empty() ? "" : "; " + stored.detail));
+    case vindrel::spool::StoreError::kSpoolMissing:
+        return Fail(kFailed, "cannot open the spool " + spool + ": " + stored.detail +
+                                 "; the message stays in " + file);
+    case vindrel::spool::StoreError::kWriteFailed:
+        break;
+    }
+    return Fail(kFailed, "cannot store the message in " + spool + ": " + stored.detail +
+                             "; the message stays in " + file);
+}

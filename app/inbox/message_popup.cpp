@@ -1,0 +1,76 @@
+// The message pop-up.
+#include "app/inbox/message_popup.h"
+
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vindrel {
+
+QString MessageHeading(const InboxMessage& message)
+{
+    return QStringLiteral("Message from %1 to %2 on %3")
+        .arg(message.from, message.to, LocalTimeText(message.received_ms));
+}
+
+MessagePopup::MessagePopup(const InboxMessage& message, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      id_(message.id)
+{
+    setObjectName(QStringLiteral("popup"));
+    setWindowTitle(QStringLiteral("Message from %1").arg(message.from));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+
+    heading_ = new QLabel(MessageHeading(message), this);
+    heading_->setObjectName(QStringLiteral("heading"));
+    // Names come from the network: never read them as markup.
+    heading_->setTextFormat(Qt::PlainText);
+    heading_->setWordWrap(true);
+
+    text_ = new QPlainTextEdit(this);
+    text_->setObjectName(QStringLiteral("text"));
+    text_->setReadOnly(true);
+    text_->setFocusPolicy(Qt::NoFocus);
+    text_->setPlainText(message.text);
+    const QFontMetrics metrics(text_->font());
+    text_->setMinimumSize(metrics.averageCharWidth() * 44, metrics.lineSpacing() * 6);
+
+    // No default button: Enter typed into another window must not reach it,
+    // and none of these takes the focus to receive it either.
+    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    reply_ = new QPushButton(QStringLiteral("&Reply"), this);
+    for (QPushButton* button : {ok_, reply_}) {
+        button->setAutoDefault(false);
+        button->setFocusPolicy(Qt::NoFocus);
+    }
+    ok_->setObjectName(QStringLiteral("ok"));
+    reply_->setObjectName(QStringLiteral("reply"));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok_);
+    buttons->addWidget(reply_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(heading_);
+    layout->addWidget(text_, 1);
+    layout->addLayout(buttons);
+
+    connect(ok_, &QPushButton::clicked, this, &QWidget::close);
+    connect(reply_, &QPushButton::clicked, this, [this] {
+        emit replyRequested(id_);
+        close();
+    });
+}
+
+void MessagePopup::closeEvent(QCloseEvent* event)
+{
+    emit dismissed(id_);
+    QWidget::closeEvent(event);
+}
+
+}  // namespace vindrel

@@ -1,0 +1,48 @@
+// The pop-up that shows one arrived message: on top of other windows, but
+// never taking the keyboard focus, so that typing elsewhere cannot dismiss
+// it unseen.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include "app/inbox/inbox.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace vindrel {
+
+// "Message from FROM to TO on DATE TIME".
+QString MessageHeading(const InboxMessage& message);
+
+class MessagePopup : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MessagePopup(const InboxMessage& message, QWidget* parent = nullptr);
+
+    const QString& MessageId() const { return id_; }
+    QLabel* heading() const { return heading_; }
+    QPlainTextEdit* text() const { return text_; }
+    QPushButton* ok() const { return ok_; }
+    QPushButton* reply() const { return reply_; }
+
+signals:
+    // The user has seen the message (OK, Reply or the close button).
+    void dismissed(const QString& id);
+    void replyRequested(const QString& id);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QString id_;
+    QLabel* heading_;
+    QPlainTextEdit* text_;
+    QPushButton* ok_;
+    QPushButton* reply_;
+};
+
+}  // namespace vindrel

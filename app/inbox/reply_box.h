@@ -1,0 +1,49 @@
+// The reply box: a small send window with To set to the sender's name. Its
+// Send is the main window's Send action (length notice, sender line,
+// failure prompts); only the To text is not remembered, since the main
+// window's remembered recipients are not the reply's.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "core/send_action.h"
+
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace vindrel {
+
+class QtUiServices;
+
+class ReplyBox : public QWidget {
+    Q_OBJECT
+
+public:
+    ReplyBox(const QString& to, Bindings bindings, QWidget* parent = nullptr);
+    ~ReplyBox() override;
+
+    QLineEdit* to() const { return to_; }
+    QPlainTextEdit* message() const { return message_; }
+    QPushButton* send() const { return send_; }
+
+    // What Send and Ctrl+Enter run. The box closes once every recipient
+    // has had the message; after a notice or a failure it stays, text and all.
+    void Send();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QLineEdit* to_;
+    QPlainTextEdit* message_;
+    QPushButton* send_;
+    std::unique_ptr<SettingsStore> settings_;
+    std::unique_ptr<QtUiServices> ui_;
+    std::unique_ptr<SendAction> action_;
+    int sends_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace vindrel

@@ -1,0 +1,58 @@
+// One received message as the spool keeps it: the fields, how text from the
+// network is made safe to keep and show, and the record's bytes on disk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vindrel::spool {
+
+// Longest sender or recipient name kept, in UTF-8 bytes.
+inline constexpr std::size_t kMaxNameBytes = 64;
+// Longest text kept, in characters: an SMB message carries at most 1,600
+// bytes of a single-byte code page, one character each, which can take up
+// to three bytes each once Samba has turned them into UTF-8.
+inline constexpr std::size_t kMaxTextChars = 1600;
+// Largest record file a reader accepts; anything longer is not ours.
+inline constexpr std::size_t kMaxRecordBytes = 8192;
+
+struct Record {
+    std::int64_t received_ms = 0;  // milliseconds since 1970, UTC
+    std::string from;              // UTF-8, as CleanName leaves it
+    std::string to;
+    std::string text;              // UTF-8, as CleanText leaves it; lines end in LF
+};
+
+// A name from the network made safe: malformed UTF-8 and every control
+// character become U+FFFD, and it is cut to kMaxNameBytes on a character
+// boundary.
+std::string CleanName(std::string_view raw);
+
+// A text from the network made safe: CR LF and lone CR become LF, malformed
+// UTF-8 and every other control character (C0, DEL, C1) become U+FFFD, and
+// it is cut to kMaxTextChars characters.
+std::string CleanText(std::string_view raw);
+
+// The record's file contents. The fields must be clean.
+std::string EncodeRecord(const Record& record);
+
+enum class RecordError {
+    kNone,
+    kTooLarge,     // longer than kMaxRecordBytes
+    kBadHeader,    // not a record of this format and version
+    kBadField,     // a field line missing, out of order or out of range
+    kBadName,      // a name that cleaning would change
+    kBadLength,    // the text is not as long as its length line says
+    kBadText,      // a text that cleaning would change
+};
+
+// Reads a record from untrusted bytes. Nothing is trusted: every field is
+// checked, and a record that cleaning would change is refused.
+RecordError ParseRecord(std::string_view bytes, Record& out);
+
+// Plain words for a parse failure, for logs and messages.
+const char* Describe(RecordError error);
+
+}  // namespace vindrel::spool

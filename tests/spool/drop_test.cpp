@@ -1,0 +1,332 @@
+// vindrel-drop run as Samba runs it, against hostile names and files, a
+// full spool and many drops at once; and the record parser against records
+// cut short or tampered with.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/spool/spool_dir.h"
+
+namespace fs = std::filesystem;
+using vindrel::spool::Record;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string err;
+};
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Repeat(const std::string& piece, int times)
+{
+    std::string out;
+    while (times-- > 0) out += piece;
+    return out;
+}
+
+// Starts vindrel-drop with `args`, its standard error to `err_file`.
+pid_t StartDrop(const std::vector<std::string>& args, const fs::path& err_file)
+{
+    std::vector<char*> argv{const_cast<char*>(VINDREL_DROP)};
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    pid_t pid = -1;
+    posix_spawn(&pid, VINDREL_DROP, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int WaitFor(pid_t pid)
+{
+    int raw = 0;
+    if (pid <= 0 || waitpid(pid, &raw, 0) != pid || !WIFEXITED(raw)) return -1;
+    return WEXITSTATUS(raw);
+}
+
+class DropTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/vindrel-drop-test-XXXXXX";
+        root_ = mkdtemp(tmpl);
+        spool_ = root_ / "spool";
+        fs::create_directory(spool_);
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    Outcome Run(std::vector<std::string> args)
+    {
+        const fs::path err = root_ / ("err" + std::to_string(runs_++));
+        Outcome out;
+        out.status = WaitFor(StartDrop(args, err));
+        out.err = ReadFile(err);
+        return out;
+    }
+
+    // Drops a message file holding `text` (none when nullopt).
+    Outcome DropMessage(const std::string& from, const std::string& to,
+                        std::optional<std::string> text)
+    {
+        const fs::path file = root_ / "msg.txt";
+        if (text) WriteFile(file, *text);
+        return Run({"--spool", spool_.string(), from, to, file.string()});
+    }
+
+    std::vector<Record> Records()
+    {
+        std::vector<Record> records;
+        for (const auto& name : vindrel::spool::ListRecordNames(spool_.string())) {
+            Record record;
+            EXPECT_EQ(vindrel::spool::ReadRecord(spool_.string(), name, record),
+                      vindrel::spool::RecordError::kNone)
+                << name;
+            records.push_back(record);
+        }
+        return records;
+    }
+
+    // Fills the spool to `count` records without running the program.
+    void Fill(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            const Record record{1000 + i, "OLD", "ME", "kept " + std::to_string(i)};
+            ASSERT_EQ(vindrel::spool::StoreRecord(spool_.string(), record).error,
+                      vindrel::spool::StoreError::kNone);
+        }
+    }
+
+    fs::path root_, spool_;
+    int runs_ = 0;
+};
+
+const std::string kR = "\xEF\xBF\xBD";  // U+FFFD, what a control character becomes
+
+struct Case {
+    const char* what;
+    std::string from, to;
+    std::optional<std::string> text;
+    std::string want_from, want_to, want_text;
+};
+
+TEST_F(DropTest, HostileNamesAndFilesAreStoredSafelyOrRefused)
+{
+    const std::string e_acute = "\xC3\xA9", euro = "\xE2\x82\xAC";
+    const Case cases[] = {
+        {"slashes and dot-dot in names", "../../etc/passwd", "a/b/..", "hi",
+         "../../etc/passwd", "a/b/..", "hi"},
+        {"escape sequences in names", "\x1b]0;owned\x07X", "\x1b[2J", "t",
+         kR + "]0;owned" + kR + "X", kR + "[2J", "t"},
+        {"line breaks and C1 controls in names", "a\nb\rc", "x\xC2\x9B" "1m", "t",
+         "a" + kR + "b" + kR + "c", "x" + kR + "1m", "t"},
+        {"NUL, escape and tab in the text", "A", "B", std::string("a\0b\x1b[31mc\td", 11),
+         "A", "B", "a" + kR + "b" + kR + "[31mc" + kR + "d"},
+        {"CR LF and lone CR in the text", "A", "B", "one\r\ntwo\rthree\n", "A", "B",
+         "one\ntwo\nthree\n"},
+        {"malformed UTF-8", "\xFF" "A", "B", "x\xC3(\xED\xA0\x80y", kR + "A", "B",
+         "x" + kR + "(" + kR + kR + kR + "y"},
+        {"long name cut between two-byte characters", Repeat(e_acute, 40), "B", "t",
+         Repeat(e_acute, 32), "B", "t"},
+        {"long name cut before a three-byte character", "a" + Repeat(euro, 30), "B", "t",
+         "a" + Repeat(euro, 21), "B", "t"},
+        {"empty file", "A", "B", "", "A", "B", ""},
+        {"oversized file", "A", "B", Repeat(e_acute, 5000), "A", "B", Repeat(e_acute, 1600)},
+        {"empty names", "", "", "t", "", "", "t"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(spool_);
+        fs::create_directory(spool_);
+        const Outcome out = DropMessage(c.from, c.to, c.text);
+        EXPECT_EQ(out.status, 0) << out.err;
+        EXPECT_EQ(out.err, "");
+        const auto records = Records();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].from, c.want_from);
+        EXPECT_EQ(records[0].to, c.want_to);
+        EXPECT_EQ(records[0].text, c.want_text);
+        EXPECT_FALSE(fs::exists(root_ / "msg.txt")) << "Samba's file is removed";
+        // Nothing was made anywhere but in the spool.
+        std::set<std::string> beside;
+        for (const auto& entry : fs::directory_iterator(root_))
+            if (entry.path().filename().string().rfind("err", 0) != 0)
+                beside.insert(entry.path().filename());
+        EXPECT_EQ(beside, std::set<std::string>{"spool"});
+        EXPECT_EQ(std::distance(fs::directory_iterator(spool_), {}), 1);
+    }
+}
+
+TEST_F(DropTest, FailuresSayWhyOnOneLineAndKeepTheMessageFile)
+{
+    const fs::path file = root_ / "msg.txt";
+    const fs::path fifo = root_ / "fifo";
+    mkfifo(fifo.c_str(), 0600);
+    struct Failure {
+        const char* what;
+        std::vector<std::string> args;
+        bool make_file;
+        int want_status;
+    };
+    const Failure failures[] = {
+        {"missing file", {"--spool", spool_, "A", "B", (root_ / "none").string()}, false, 1},
+        {"a FIFO instead of a file", {"--spool", spool_, "A", "B", fifo.string()}, false, 1},
+        {"a directory instead of a file", {"--spool", spool_, "A", "B", root_.string()}, false, 1},
+        {"spool missing", {"--spool", (root_ / "nospool").string(), "A", "B", file}, true, 1},
+        {"too few arguments", {"A", "B"}, false, 2},
+        {"too many arguments", {"--spool", spool_, "A", "B", file, "extra"}, true, 2},
+        {"more after a trailing &", {"--spool", spool_, "A", "B", file, "&", "x"}, true, 2},
+    };
+    for (const Failure& f : failures) {
+        SCOPED_TRACE(f.what);
+        if (f.make_file) WriteFile(file, "keep me");
+        const Outcome out = Run(f.args);
+        EXPECT_EQ(out.status, f.want_status);
+        ASSERT_FALSE(out.err.empty());
+        EXPECT_EQ(out.err.find('\n'), out.err.size() - 1) << out.err;
+        EXPECT_EQ(out.err.rfind("vindrel-drop: ", 0), 0u) << out.err;
+        if (f.make_file) {
+            EXPECT_EQ(ReadFile(file), "keep me");
+        }
+        EXPECT_TRUE(Records().empty());
+    }
+}
+
+TEST_F(DropTest, TrailingAmpersandThatSambaPassesOnIsIgnored)
+{
+    const fs::path file = root_ / "msg.txt";
+    WriteFile(file, "hi");
+    const Outcome out = Run({"--spool", spool_.string(), "A", "B", file.string(), "&"});
+    EXPECT_EQ(out.status, 0) << out.err;
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(Records()[0].to, "B");
+}
+
+TEST_F(DropTest, FullSpoolRefusesNewMessagesKeepsOldOnesAndCountsRefusals)
+{
+    Fill(vindrel::spool::kMaxMessages);
+    for (int refused = 1; refused <= 2; ++refused) {
+        const Outcome out = DropMessage("A", "B", "one too many");
+        EXPECT_EQ(out.status, 3);
+        EXPECT_NE(out.err.find("full"), std::string::npos) << out.err;
+        EXPECT_EQ(vindrel::spool::RefusedCount(spool_), static_cast<std::uint64_t>(refused));
+    }
+    const auto records = Records();
+    ASSERT_EQ(records.size(), vindrel::spool::kMaxMessages);
+    for (const Record& record : records) EXPECT_EQ(record.text.rfind("kept ", 0), 0u);
+}
+
+TEST_F(DropTest, SpoolOfFourMebibytesIsFullWhateverFillsIt)
+{
+    WriteFile(spool_ / "junk", std::string(vindrel::spool::kMaxSpoolBytes - 100, 'x'));
+    EXPECT_EQ(DropMessage("A", "B", "small").status, 0);
+    EXPECT_EQ(DropMessage("A", "B", std::string(200, 'y')).status, 3);
+    EXPECT_EQ(vindrel::spool::RefusedCount(spool_), 1u);
+}
+
+TEST_F(DropTest, FiftyDropsAtOnceAreAllKeptWhole)
+{
+    const int kDrops = 50;
+    std::vector<pid_t> pids;
+    for (int i = 0; i < kDrops; ++i) {
+        const fs::path file = root_ / ("m" + std::to_string(i));
+        WriteFile(file, "message " + std::to_string(i) + "\n" + std::string(1500, 'a' + i % 26));
+        pids.push_back(StartDrop({"--spool", spool_, "S" + std::to_string(i), "R", file},
+                                 root_ / ("e" + std::to_string(i))));
+    }
+    for (const pid_t pid : pids) EXPECT_EQ(WaitFor(pid), 0);
+    std::set<std::string> texts;
+    for (const Record& record : Records()) {
+        EXPECT_EQ(record.text.substr(record.text.find('\n') + 1).size(), 1500u);
+        texts.insert(record.from + " " + record.text.substr(0, record.text.find('\n')));
+    }
+    EXPECT_EQ(texts.size(), static_cast<std::size_t>(kDrops));
+    EXPECT_TRUE(texts.count("S7 message 7"));
+}
+
+TEST_F(DropTest, DropsRacingForTheLastPlaceKeepOneAndCountTheRest)
+{
+    Fill(vindrel::spool::kMaxMessages - 1);
+    std::vector<pid_t> pids;
+    for (int i = 0; i < 20; ++i) {
+        const fs::path file = root_ / ("m" + std::to_string(i));
+        WriteFile(file, "racer");
+        pids.push_back(StartDrop({"--spool", spool_, "A", "B", file}, root_ / "e"));
+    }
+    int stored = 0;
+    for (const pid_t pid : pids) stored += WaitFor(pid) == 0;
+    EXPECT_EQ(stored, 1);
+    EXPECT_EQ(vindrel::spool::RefusedCount(spool_), 19u);
+    EXPECT_EQ(Records().size(), vindrel::spool::kMaxMessages);
+}
+
+TEST(Record, CutAtEveryLengthOrTamperedWithIsRefused)
+{
+    const Record record{1796649673841, "ALICE", "BOB", "caf\xC3\xA9\nsecond line"};
+    const std::string bytes = vindrel::spool::EncodeRecord(record);
+    Record back;
+    ASSERT_EQ(vindrel::spool::ParseRecord(bytes, back), vindrel::spool::RecordError::kNone);
+    EXPECT_EQ(back.text, record.text);
+    for (std::size_t cut = 0; cut < bytes.size(); ++cut)
+        EXPECT_NE(vindrel::spool::ParseRecord(bytes.substr(0, cut), back),
+                  vindrel::spool::RecordError::kNone)
+            << cut;
+    using vindrel::spool::RecordError;
+    auto with = [&](const std::string& from, const std::string& to) {
+        std::string tampered = bytes;
+        tampered.replace(tampered.find(from), from.size(), to);
+        return tampered;
+    };
+    const std::pair<std::string, RecordError> tampered[] = {
+        {with("vindrel-message 1", "vindrel-message 2"), RecordError::kBadHeader},
+        {with("received 1796649673841", "received -5"), RecordError::kBadField},
+        {with("received 1796649673841", "received 99999999999999999999"), RecordError::kBadField},
+        {with("from ALICE", "from AL\x1b" "CE"), RecordError::kBadName},
+        {with("to BOB", "to " + std::string(65, 'B')), RecordError::kBadName},
+        {with("length 17", "length 16"), RecordError::kBadLength},
+        {with("length 17", "length 999999999999999999"), RecordError::kBadLength},
+        {with("second", "sec\x07nd"), RecordError::kBadText},
+        {with("second", "sec\r\nd"), RecordError::kBadText},
+        {bytes + std::string(vindrel::spool::kMaxRecordBytes, 'x'), RecordError::kTooLarge},
+    };
+    for (const auto& [input, want] : tampered)
+        EXPECT_EQ(vindrel::spool::ParseRecord(input, back), want) << input;
+}
+
+TEST(Record, OnlyRecordNamesAreRead)
+{
+    const std::pair<const char*, bool> names[] = {
+        {"1796649673841-123-0a1b2c3d.msg", true}, {"1-1-ffffffff.msg", true},
+        {".tmp-1-0a1b2c3d", false},               {"refused", false},
+        {"../1-1-ffffffff.msg", false},           {"1-1-ffffffff.msg.tmp", false},
+        {"1-1-fffffff.msg", false},               {"a-1-ffffffff.msg", false},
+    };
+    for (const auto& [name, want] : names)
+        EXPECT_EQ(vindrel::spool::IsRecordName(name), want) << name;
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 // vindrel-send on POSIX systems: UTF-8 arguments and streams, the production
 // bindings (the NetBIOS messenger client), and nothing of a window system.
 #include <errno.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -51,6 +52,10 @@ private:
 
 int main(int argc, char** argv)
 {
+    // A reader of -v output that goes away must not stop the deliveries
+    // still to come: a failed write is only a lost line.
+    signal(SIGPIPE, SIG_IGN);
+
     std::vector<std::u16string> args;
     for (int i = 1; i < argc; ++i) {
         auto arg = vindrel::cli::StrictUtf8ToUtf16(argv[i]);

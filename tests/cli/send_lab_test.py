@@ -66,6 +66,14 @@ class SendCommand(unittest.TestCase):
         self.assertEqual(send("--stop-on-error", "nosuch;rx2", "x"), (1, "", not_found("nosuch")))
         self.assertNothingArrived("rx2")
 
+    def test_a_reader_that_goes_away_stops_no_delivery(self):
+        # "true" has closed the pipe long before the unknown name is decided.
+        run = subprocess.run(LAB.exec_in("cli", "bash", "-c", '"$0" -v "nosuch;rx2" x | true; '
+                                         'exit "${PIPESTATUS[0]}"', SEND),
+                             capture_output=True, text=True, timeout=30)
+        self.assertEqual(run.returncode, 1, run.stderr)
+        self.assertEqual(self.bodies("rx2"), [signed("x")])
+
     def test_star_reaches_every_receiver_on_the_lan_once(self):
         self.assertEqual(send("*", "to everyone"), (0, "", ""))
         for host in ("rx1", "rx2"):

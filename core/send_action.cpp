@@ -25,6 +25,12 @@ std::u16string OverLengthNotice(std::size_t chars)
            u" chars which exceeds permitted length of 128 char.";
 }
 
+std::optional<std::u16string> LengthNotice(std::u16string_view message)
+{
+    if (message.size() <= kMaxMessageChars) return std::nullopt;
+    return OverLengthNotice(message.size());
+}
+
 std::u16string UnsavedToNotice(std::u16string_view reason)
 {
     std::u16string text =
@@ -45,8 +51,8 @@ void SendAction::Run()
     if (dispatching_) return;
 
     const std::u16string message = ui_.MessageText();
-    if (message.size() > kMaxMessageChars) {
-        ui_.ShowOk(OverLengthNotice(message.size()));
+    if (const auto notice = LengthNotice(message)) {
+        ui_.ShowOk(*notice);
         return;
     }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,10 @@ RecipientList CutRecipients(std::u16string_view to_text);
 
 // The notice for a typed message of `chars` characters that is too long.
 std::u16string OverLengthNotice(std::size_t chars);
+
+// The length check on a typed message: its over-length notice, or nothing
+// when it fits. The window and the command line refuse by the same rule.
+std::optional<std::u16string> LengthNotice(std::u16string_view message);
 
 // The notice for a To text the settings store could not keep; `reason` is
 // the store's own account of it.

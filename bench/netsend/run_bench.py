@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Time per delivered recipient and per unknown name: the messenger client
-against `smbclient -M`, both in the same lab namespaces in the same run.
+against `smbclient -M`, both in the same lab namespaces in the same run; and
+vindrel-send, one process per send, against both, with its peak memory.
 
     bench/netsend/run_bench.py --build BUILD_DIR [--rounds N]
 
@@ -25,6 +26,8 @@ import netbios_lab  # noqa: E402
 
 RECIPIENT = "RX1"
 UNKNOWN = "NOSUCH"
+# What vindrel-send reads, as every production send does.
+PRODUCTION_CONFIG = "/etc/samba/smb.conf"
 
 
 def timed(cmd, stdin=None):
@@ -50,6 +53,61 @@ def per_process(lab, cmd_for, rounds, ok):
     return statistics.median(ms), bad, (children_cpu_ms() - cpu_start) / rounds
 
 
+def sender_figures(lab, bench, sender, smb, n, block=5):
+    """vindrel-send one process per send, the in-process client with the
+    same configuration and smbclient -M, in interleaved blocks so that a
+    change in the machine's load falls on all three alike; then
+    vindrel-send's unknown-name time and its peak memory."""
+    inproc, deliv, smb_deliv = [], [], []
+    cpu = 0.0
+    for _ in range(max(1, n // block)):
+        _, out = timed(lab.exec_in("cli", bench, "--config", PRODUCTION_CONFIG, "--rounds",
+                                   str(block), RECIPIENT, UNKNOWN))
+        cases = {line.split()[0]: line.split() for line in out.stdout.splitlines()}
+        inproc.append(float(cases["delivered"][1]))
+        got = per_process(lab, lambda: [sender, RECIPIENT, "benchmark message"], block,
+                          lambda out: out.returncode == 0 and out.stdout == "")
+        deliv.append(got)
+        smb_deliv.append(per_process(lab, lambda: smb + [RECIPIENT], block,
+                                     lambda out: out.returncode == 0))
+    unknown = per_process(lab, lambda: [sender, UNKNOWN, "benchmark message"], n,
+                          lambda out: out.returncode == 1)
+
+    # GNU time reports the peak of the process it starts; /bin/true shows
+    # what its own fork leaves in that figure.
+    def peak_kb(cmd):
+        _, out = timed(lab.exec_in("cli", "/usr/bin/time", "-f", "%M", *cmd))
+        return int(out.stdout.strip().splitlines()[-1])
+    return {
+        "inproc": statistics.median(inproc),
+        "deliv": statistics.median(d[0] for d in deliv),
+        "cpu": statistics.mean(d[2] for d in deliv),
+        "smb": statistics.median(d[0] for d in smb_deliv),
+        "unknown": unknown[0],
+        "rss": max(peak_kb([sender, RECIPIENT, "benchmark message"]) for _ in range(3)),
+        "rss_true": peak_kb(["/bin/true"]),
+        "fails": sum(d[1] for d in deliv) + sum(d[1] for d in smb_deliv) + unknown[1],
+    }
+
+
+def report_sender(cli, baseline, smb_unknown):
+    print("\nvindrel-send (it reads %s), the same run: interleaved blocks, medians in ms"
+          % PRODUCTION_CONFIG)
+    print("  %-42s %8.1f" % ("client, in one process (per call)", cli["inproc"]))
+    print("  %-42s %8.1f" % ("vindrel-send, one process per send", cli["deliv"]))
+    print("  %-42s %8.1f" % ("smbclient -M, one process per send", cli["smb"]))
+    print("  %-42s %8.1f" % ("vindrel-send, unknown name", cli["unknown"]))
+    print("  ratio vindrel-send / client in-process: %.2fx (%.2fx less the namespace entry)"
+          % (cli["deliv"] / cli["inproc"], (cli["deliv"] - baseline[0]) / cli["inproc"]))
+    print("  ratio smbclient / vindrel-send: delivered %.1fx, unknown %.2fx"
+          % (cli["smb"] / cli["deliv"], smb_unknown[0] / cli["unknown"]))
+    print("  CPU per send, delivered: vindrel-send process %.2f ms" % cli["cpu"])
+    print("  peak resident memory of vindrel-send: %d KB (/usr/bin/time on /bin/true: %d KB)"
+          % (cli["rss"], cli["rss_true"]))
+    if cli["fails"]:
+        print("  unexpected results for vindrel-send or smbclient: %d" % cli["fails"])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
@@ -62,6 +120,9 @@ def main():
         return
     bench = os.path.join(args.build, "bench", "netsend", "netsend_bench")
     probe = os.path.join(args.build, "tests", "netbios", "netsend_probe")
+    sender = os.path.join(args.build, "app", "cli", "vindrel-send")
+    if not os.path.exists(sender):
+        sender = None  # a build without the programs
     base = tempfile.mkdtemp(prefix="vindrel-netbench-")
     os.chmod(base, 0o755)
     netbios_lab.clean_stale("bn")
@@ -95,6 +156,8 @@ def main():
                                 lambda out: out.returncode == 0)
         smb_unknown = per_process(lab, lambda: smb + [UNKNOWN], n,
                                   lambda out: out.returncode != 0)
+        if sender:
+            cli = sender_figures(lab, bench, sender, smb, n)
     finally:
         lab.stop()
         shutil.rmtree(base, ignore_errors=True)
@@ -124,7 +187,8 @@ def main():
         print("  unexpected results: %d (client in-process %d/%d, per process %d/%d, "
               "smbclient %d/%d)" % (fails, inproc["delivered"][3], inproc["unknown"][3],
                                     ours_deliv[1], ours_unknown[1], smb_deliv[1], smb_unknown[1]))
-
+    if sender:
+        report_sender(cli, baseline, smb_unknown)
 
 if __name__ == "__main__":
     main()

@@ -1,0 +1,256 @@
+// vindrel-send: options, the message from an argument or standard input,
+// the window's length check and the core's dispatch, with a console in place
+// of the window's message boxes.
+#include "app/cli/send_command.h"
+
+#include <cstddef>
+#include <utility>
+
+#include "core/send_action.h"
+#include "platform/utf8.h"
+#include "vindrel_version.h"
+
+namespace vindrel::cli {
+namespace {
+
+constexpr std::u16string_view kProgram = u"vindrel-send";
+constexpr std::u16string_view kContinueLine = u"\r\nContinue?";
+
+constexpr std::u16string_view kHelp =
+    u"Usage: vindrel-send [OPTIONS] TO [MESSAGE]\n"
+    u"Sends MESSAGE as a pop-up message to every recipient in TO, one copy each,\n"
+    u"signed with a line naming the sender.\n"
+    u"\n"
+    u"TO is one or more login names or computer names separated by \";\", or \"*\"\n"
+    u"for everyone. Without MESSAGE, or when it is \"-\", the message is all of\n"
+    u"standard input, less one trailing line break. A message has at most 127\n"
+    u"characters; a line break counts as two.\n"
+    u"\n"
+    u"Options:\n"
+    u"  -v, --verbose        one line per recipient on standard output: the name,\n"
+    u"                       then \"delivered\", the failed send's status number,\n"
+    u"                       or \"refused\" when the text with its sender line is\n"
+    u"                       too long to send\n"
+    u"      --stop-on-error  stop at the first recipient that fails\n"
+    u"  -h, --help           print this help and exit\n"
+    u"      --version        print the version and exit\n"
+    u"\n"
+    u"A failed recipient is reported on standard error and the next one is served.\n"
+    u"\n"
+    u"Exit status:\n"
+    u"  0  every recipient accepted the message (also when TO names none)\n"
+    u"  1  at least one recipient failed or was refused\n"
+    u"  2  a usage error, unreadable input, or a message over 127 characters;\n"
+    u"     nothing was sent\n";
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    bool verbose = false;
+    bool stop_on_error = false;
+    std::vector<std::u16string> operands;  // TO, then MESSAGE
+};
+
+// Options come before the operands (or end at "--"), so a message that
+// starts with "-" is sent as typed once TO is given. Returns the problem
+// with the arguments, if any.
+std::optional<std::u16string> ParseArguments(const std::vector<std::u16string>& args, Options& options)
+{
+    std::size_t i = 0;
+    for (; i < args.size(); ++i) {
+        const std::u16string& arg = args[i];
+        if (arg == u"--") {
+            ++i;
+            break;
+        }
+        if (arg.size() < 2 || arg[0] != u'-') break;  // an operand, "-" included
+        if (arg == u"--help") options.help = true;
+        else if (arg == u"--version") options.version = true;
+        else if (arg == u"--verbose") options.verbose = true;
+        else if (arg == u"--stop-on-error") options.stop_on_error = true;
+        else if (arg[1] == u'-') return u"unknown option '" + arg + u"'";
+        else {
+            for (std::size_t k = 1; k < arg.size(); ++k) {
+                if (arg[k] == u'h') options.help = true;
+                else if (arg[k] == u'v') options.verbose = true;
+                else return u"unknown option '-" + std::u16string(1, arg[k]) + u"'";
+            }
+        }
+    }
+    options.operands.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    if (options.help || options.version) return std::nullopt;
+    if (options.operands.empty()) return std::u16string(u"no recipients given");
+    if (options.operands.size() > 2)
+        return u"too many arguments: the message is one argument (quote it), or standard input";
+    return std::nullopt;
+}
+
+// Standard input usually ends in the line break that closes its last line;
+// that one is not part of the message.
+void DropTrailingLineBreak(std::u16string& text)
+{
+    if (text.ends_with(u"\r\n")) text.resize(text.size() - 2);
+    else if (text.ends_with(u'\n')) text.pop_back();
+}
+
+// The window's text box gives CR LF line breaks; a bare LF becomes one too.
+// A CR on its own is left as it is, as that text box leaves it.
+std::u16string WithCrLf(std::u16string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\n' && (i == 0 || text[i - 1] != u'\r')) out += u'\r';
+        out += text[i];
+    }
+    return out;
+}
+
+// The core's texts have CR LF inside; the console takes "\n".
+std::u16string AsLines(std::u16string_view text)
+{
+    std::u16string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') continue;
+        out += text[i];
+    }
+    out += u'\n';
+    return out;
+}
+
+// The names the dispatch will serve, in its order: one per non-blank entry.
+std::vector<std::u16string> ServedNames(const RecipientList& recipients)
+{
+    std::vector<std::u16string> names;
+    if (!recipients) return names;
+    for (const auto& entry : *recipients) {
+        std::u16string name = TrimName(entry);
+        if (!name.empty()) names.push_back(std::move(name));
+    }
+    return names;
+}
+
+// The window's seams for one run on a console: each prompt is printed
+// without its question and answered Yes, or No with --stop-on-error.
+// There is no cursor to turn and no event queue to pump.
+class ConsoleUi : public UiServices {
+public:
+    ConsoleUi(Console& console, std::u16string to, std::u16string message, bool stop_on_error,
+              std::function<void()> on_prompt)
+        : console_(console),
+          to_(std::move(to)),
+          message_(std::move(message)),
+          stop_on_error_(stop_on_error),
+          on_prompt_(std::move(on_prompt))
+    {
+    }
+
+    std::u16string ToText() override { return to_; }
+    std::u16string MessageText() override { return message_; }
+    void ShowOk(std::u16string_view text) override { console_.Err(AsLines(text)); }
+    bool AskYesNo(std::u16string_view text) override
+    {
+        on_prompt_();
+        if (text.ends_with(kContinueLine)) text.remove_suffix(kContinueLine.size());
+        console_.Err(AsLines(text));
+        return !stop_on_error_;
+    }
+    void SetBusyCursor(bool) override {}
+    bool PumpEvents() override { return true; }
+
+private:
+    Console& console_;
+    std::u16string to_;
+    std::u16string message_;
+    bool stop_on_error_;
+    std::function<void()> on_prompt_;
+};
+
+int Send(const Options& options, std::u16string message, Console& console, const Bindings& bindings)
+{
+    const std::u16string& to = options.operands[0];
+    const RecipientList recipients = CutRecipients(to);
+    const std::vector<std::u16string> names = ServedNames(recipients);
+
+    // The dispatch looks up the login name once per served name, before its
+    // send or its refusal; counting those calls tells which name a prompt
+    // is about, also when no send was made for it.
+    std::size_t serving = 0;
+    bool sent = false;
+    bool failed = false;
+    Bindings watched;
+    watched.login_name = [&] {
+        ++serving;
+        sent = false;
+        return bindings.login_name();
+    };
+    watched.send = [&](std::u16string_view name, std::u16string_view text) {
+        const NetStatus status = bindings.send(name, text);
+        sent = true;
+        if (options.verbose) {
+            console.Out(std::u16string(name) + u' ' +
+                        (status == net_status::kSuccess ? std::u16string(u"delivered")
+                                                        : Decimal(status)) +
+                        u'\n');
+        }
+        return status;
+    };
+    ConsoleUi ui(console, to, message, options.stop_on_error, [&] {
+        failed = true;
+        if (options.verbose && !sent && serving >= 1 && serving <= names.size())
+            console.Out(names[serving - 1] + u" refused\n");
+    });
+    SendMessages(recipients, std::move(message), ui, watched);
+    return failed ? kExitFailed : kExitAccepted;
+}
+
+}  // namespace
+
+std::optional<std::u16string> StrictUtf8ToUtf16(std::string_view bytes)
+{
+    std::u16string text = Utf8ToUtf16(bytes);
+    // Only valid UTF-8 comes back unchanged: every malformed sequence turned
+    // into U+FFFD, whose bytes differ from the ones it replaced.
+    if (Utf16ToUtf8(text) != bytes) return std::nullopt;
+    return text;
+}
+
+int RunSendCommand(const std::vector<std::u16string>& args, Console& console,
+                   const Bindings& bindings)
+{
+    Options options;
+    if (const auto problem = ParseArguments(args, options)) {
+        console.Err(std::u16string(kProgram) + u": " + *problem + u"\nTry '" + std::u16string(kProgram) +
+                    u" --help' for more information.\n");
+        return kExitUsage;
+    }
+    if (options.help) {
+        console.Out(kHelp);
+        return kExitAccepted;
+    }
+    if (options.version) {
+        console.Out(std::u16string(kProgram) + u" " VINDREL_VERSION_TEXT u"\n");
+        return kExitAccepted;
+    }
+
+    std::u16string message;
+    if (options.operands.size() < 2 || options.operands[1] == u"-") {
+        if (const auto problem = console.ReadInput(message)) {
+            console.Err(std::u16string(kProgram) + u": " + *problem + u"; nothing was sent.\n");
+            return kExitUsage;
+        }
+        DropTrailingLineBreak(message);
+    } else {
+        message = options.operands[1];
+    }
+    message = WithCrLf(message);
+
+    // The window's rule and notice: the typed text alone is measured.
+    if (const auto notice = LengthNotice(message)) {
+        console.Err(AsLines(*notice));
+        return kExitUsage;
+    }
+    return Send(options, std::move(message), console, bindings);
+}
+
+}  // namespace vindrel::cli

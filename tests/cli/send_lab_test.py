@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""vindrel-send itself against the Samba receivers of the lab, run from the
+lab's client namespace with its production configuration: what arrives, what
+it prints and its exit statuses. The lab comes from tests/netbios/lab_harness.
+"""
+
+import argparse
+import os
+import pwd
+import subprocess
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "netbios"))
+import lab_harness  # noqa: E402
+
+LAB = None
+SEND = None
+LOGIN = pwd.getpwuid(os.geteuid()).pw_name
+
+
+def send(*args, stdin=""):
+    """(exit status, stdout, stderr) of one vindrel-send run in the client namespace."""
+    out = subprocess.run(LAB.exec_in("cli", SEND, *args), input=stdin, capture_output=True,
+                         text=True, timeout=30)
+    return out.returncode, out.stdout, out.stderr
+
+
+def signed(text):
+    # Samba turns CR LF back into LF when it writes the message file.
+    return text + "\nSent by " + LOGIN
+
+
+def not_found(name):
+    return ("Error: Message didn't reached to '%s'.\nThe To field should contains valid login "
+            "name or computer name or * or user might not have logged on\n" % name)
+
+
+class SendCommand(unittest.TestCase):
+    def setUp(self):
+        LAB.clear_inboxes()
+
+    def bodies(self, host, want=1, timeout=5.0):
+        return [text for _, text in LAB.messages(host, want=want, timeout=timeout)]
+
+    def assertNothingArrived(self, *hosts):
+        time.sleep(0.3)
+        for host in hosts:
+            self.assertEqual(self.bodies(host, want=0, timeout=0), [], host)
+
+    def test_two_names_get_the_exact_text_from_stdin(self):
+        self.assertEqual(send(" rx1 ;carol", stdin="Gr\u00fc\u00dfe,\ncaf\u00e9 at 10\n"),
+                         (0, "", ""))
+        for host in ("rx1", "rx2"):
+            self.assertEqual(self.bodies(host), [signed("Gr\u00fc\u00dfe,\ncaf\u00e9 at 10")], host)
+        self.assertNothingArrived("far")
+
+    def test_unknown_name_is_reported_and_the_next_one_served(self):
+        self.assertEqual(send("-v", "nosuch;rx2", "after a miss"),
+                         (1, "nosuch 2273\nrx2 delivered\n", not_found("nosuch")))
+        self.assertEqual(self.bodies("rx2"), [signed("after a miss")])
+
+    def test_stop_on_error_serves_nobody_after_the_failure(self):
+        self.assertEqual(send("--stop-on-error", "nosuch;rx2", "x"), (1, "", not_found("nosuch")))
+        self.assertNothingArrived("rx2")
+
+    def test_a_reader_that_goes_away_stops_no_delivery(self):
+        # "true" has closed the pipe long before the unknown name is decided.
+        run = subprocess.run(LAB.exec_in("cli", "bash", "-c", '"$0" -v "nosuch;rx2" x | true; '
+                                         'exit "${PIPESTATUS[0]}"', SEND),
+                             capture_output=True, text=True, timeout=30)
+        self.assertEqual(run.returncode, 1, run.stderr)
+        self.assertEqual(self.bodies("rx2"), [signed("x")])
+
+    def test_star_reaches_every_receiver_on_the_lan_once(self):
+        self.assertEqual(send("*", "to everyone"), (0, "", ""))
+        for host in ("rx1", "rx2"):
+            self.assertEqual(self.bodies(host), [signed("to everyone")], host)
+        self.assertNothingArrived("far")
+        for host in ("rx1", "rx2"):
+            self.assertEqual(len(self.bodies(host, timeout=0)), 1, host)
+
+    def test_over_length_sends_nothing(self):
+        self.assertEqual(send("rx1;rx2", "x" * 128),
+                         (2, "", "Message length is 128 chars which exceeds permitted length of "
+                                 "128 char.\n"))
+        self.assertNothingArrived("rx1", "rx2")
+
+
+def main():
+    global SEND
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--send", required=True)
+    parser.add_argument("--tools", required=True)
+    args, rest = parser.parse_known_args()
+    SEND = os.path.abspath(args.send)
+
+    def on_lab(lab):
+        global LAB
+        LAB = lab
+    lab_harness.run_in_lab(args.tools, "cl", rest, on_lab)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """vindrel-send.exe: read from the file, a 32- or 64-bit console program that
 needs no DLL beyond the system's, with its own version record; and, with
---wine, run beside the test-only netapi32.dll: the exact call each recipient
+--wine, run with the test-only netapi32.dll in the prefix's system folder: the exact call each recipient
 gets, what it prints through a pipe (UTF-8) and its exit statuses."""
 import argparse
 import os
@@ -11,7 +11,7 @@ import sys
 
 import pefile
 
-from checklist import Checklist, utf16_hex, windows_path
+from checklist import Checklist, system_dll, utf16_hex, windows_path
 
 SYSTEM_DLLS = {'kernel32.dll', 'msvcrt.dll', 'shell32.dll', 'advapi32.dll'}
 MACHINES = {'i386': 0x14c, 'amd64': 0x8664}
@@ -100,13 +100,17 @@ def main():
     parser.add_argument('--exe', required=True)
     parser.add_argument('--machine', choices=sorted(MACHINES), required=True)
     parser.add_argument('--wine')
+    parser.add_argument('--prefix')
+    parser.add_argument('--double')
     parser.add_argument('--work')
     opts = parser.parse_args()
     checks = Checklist()
     check_file(checks.check, opts.exe, opts.machine)
     if opts.wine:
         os.makedirs(opts.work, exist_ok=True)
-        check_runs(checks.check, opts.wine, opts.exe, opts.work)
+        keep = os.path.join(opts.work, 'netapi32.dll.system')
+        with system_dll(opts.prefix, opts.exe, opts.double, keep):
+            check_runs(checks.check, opts.wine, opts.exe, opts.work)
     return checks.finish()
 
 

@@ -37,6 +37,7 @@ LAN_B = "10.77.2"
 #   role "nosmbd" nmbd only (smbd stopped)
 #   role "wins"   nmbd as WINS server, router between the LANs
 #   role "client" no daemons; the sending side
+#   role "peer"   no daemons; a test runs a misbehaving peer there
 HOSTS = {
     "cli":    ("a", LAN_A + ".10", "client", {}),
     "wins":   ("ab", LAN_A + ".1", "wins", {"b_address": LAN_B + ".1"}),
@@ -47,6 +48,31 @@ HOSTS = {
     "rx5":    ("a", LAN_A + ".15", "smb2", {}),
     "far":    ("b", LAN_B + ".20", "msg", {"aliases": ["DAVE"]}),
 }
+
+# The crowd the hostile-LAN tests add on LAN A: hosts that answer "*" and
+# then stall, flood or forge (tests/netbios/hostile_nbns.py, hostile_peer.py).
+CROWD = {
+    "ph1":     ("a", LAN_A + ".31", "peer", {}),
+    "ph2":     ("a", LAN_A + ".32", "peer", {}),
+    "stall":   ("a", LAN_A + ".33", "peer", {}),
+    "kaflood": ("a", LAN_A + ".34", "peer", {}),
+    "flood":   ("a", LAN_A + ".35", "peer", {}),
+    "spoof":   ("a", LAN_A + ".40", "peer", {}),
+}
+
+
+def crowded_lan(receivers, phantoms):
+    """A LAN A of `receivers` Samba receivers (rx01...), `phantoms` phantom
+    hosts (ph1...), a stalling peer and a wildcard flooder, for the bench."""
+    hosts = {"cli": HOSTS["cli"]}
+    for i in range(1, receivers + 1):
+        hosts["rx%02d" % i] = ("a", "%s.%d" % (LAN_A, 100 + i), "msg", {})
+    for i in range(1, phantoms + 1):
+        hosts["ph%d" % i] = ("a", "%s.%d" % (LAN_A, 30 + i), "peer", {})
+    hosts["stall"] = ("a", LAN_A + ".50", "peer", {})
+    hosts["flood"] = ("a", LAN_A + ".51", "peer", {})
+    return hosts
+
 
 def netbios_name(host):
     return host.upper()
@@ -102,7 +128,7 @@ class Lab:
         for host in self.hosts:
             self._write_config(host)
         for host, (_, _, role, _) in self.hosts.items():
-            if role != "client":
+            if role not in ("client", "peer"):
                 self._start_daemon(host, "nmbd")
             if role in ("msg", "nomsg", "smb2"):
                 self._start_daemon(host, "smbd")
@@ -288,7 +314,7 @@ class Lab:
                     if time.time() > deadline:
                         raise RuntimeError("smbd on %s did not start; see %s" % (host, self.dir(host)))
                     time.sleep(0.1)
-            if role != "client":
+            if role not in ("client", "peer"):
                 while not self._listening(host, 137, udp=True):
                     if time.time() > deadline:
                         raise RuntimeError("nmbd on %s did not start; see %s" % (host, self.dir(host)))
@@ -297,7 +323,7 @@ class Lab:
         # nmbd answers for its names only once it has registered them.
         targets = []
         for host, (lans, addr, role, extra) in self.hosts.items():
-            if role in ("client", "wins"):
+            if role in ("client", "wins", "peer"):
                 continue
             for name in [netbios_name(host)] + extra.get("aliases", []):
                 # Broadcast, as clients ask: nmbd answers those only once
@@ -307,6 +333,8 @@ class Lab:
                 targets.append((asker, server, name))
         for asker in ("cli", "wins"):
             mine = [(server, name) for a, server, name in targets if a == asker]
+            if not mine:
+                continue
             out = subprocess.run(
                 self.exec_in(asker, sys.executable, os.path.abspath(__file__), "_wait-names",
                              json.dumps(mine), str(max(1, deadline - time.time()))),

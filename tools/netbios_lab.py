@@ -17,6 +17,7 @@ and watch messages arrive in /tmp/vindrel-netlab-lab/<host>/inbox/.
 """
 
 import argparse
+import ipaddress
 import json
 import os
 import shutil
@@ -86,8 +87,9 @@ def run(*args, check=True, quiet=False):
 
 
 class Lab:
-    def __init__(self, tag="lab", base=None, hosts=None):
+    def __init__(self, tag="lab", base=None, hosts=None, prefix=24):
         self.tag = tag
+        self.prefix = prefix  # of both LANs; a crowd of hundreds needs more than /24
         self.base = base or "/tmp/vindrel-netlab-%s" % tag
         self.hosts = hosts or HOSTS
         self.state_file = os.path.join(self.base, "state.json")
@@ -115,6 +117,10 @@ class Lab:
 
     def address(self, host):
         return self.hosts[host][1]
+
+    def broadcast(self, lan):
+        network = ipaddress.ip_network("%s.0/%d" % (lan, self.prefix), strict=False)
+        return str(network.broadcast_address)
 
     def exec_in(self, host, *args):
         return ["ip", "netns", "exec", self.ns(host)] + list(args)
@@ -218,7 +224,8 @@ class Lab:
                     "peer", "name", inside, "netns", ns)
                 run("ip", "-n", self.switch, "link", "set", port, "master", "br" + lan)
                 run("ip", "-n", self.switch, "link", "set", port, "up")
-                run("ip", "-n", ns, "addr", "add", address + "/24", "brd", "+", "dev", inside)
+                run("ip", "-n", ns, "addr", "add", "%s/%d" % (address, self.prefix), "brd", "+",
+                    "dev", inside)
                 run("ip", "-n", ns, "link", "set", inside, "up")
             if role == "wins":
                 run("ip", "netns", "exec", ns, "sysctl", "-q", "-w", "net.ipv4.ip_forward=1")
@@ -328,7 +335,7 @@ class Lab:
             for name in [netbios_name(host)] + extra.get("aliases", []):
                 # Broadcast, as clients ask: nmbd answers those only once
                 # its registration period is over.
-                server = LAN_A + ".255" if lans == "a" else LAN_B + ".1"
+                server = self.broadcast(LAN_A) if lans == "a" else LAN_B + ".1"
                 asker = "cli" if lans == "a" else "wins"
                 targets.append((asker, server, name))
         for asker in ("cli", "wins"):

@@ -68,6 +68,7 @@ class Crowd:
     """The misbehaving peers of the crowded LAN, started for one send."""
 
     def __init__(self, lab, phantoms, flood=0):
+        prefix = str(lab.prefix)
         self.lab, self.procs = lab, []
         for i in range(1, phantoms + 1):
             self._start("ph%d" % i, "hostile_nbns.py", "phantom", "ph%d" % i)
@@ -76,7 +77,8 @@ class Crowd:
         if flood:
             # A fiftieth of the answers name in-LAN addresses nobody holds:
             # more than the host cap, so the cap shows.
-            self._start("flood", "hostile_nbns.py", "flood", str(flood), str(max(300, flood // 50)))
+            self._start("flood", "hostile_nbns.py", "flood", str(flood), str(max(300, flood // 50)),
+                        prefix)
 
     def _start(self, host, script, *args):
         proc = subprocess.Popen(
@@ -133,17 +135,15 @@ def scale(args):
     os.chmod(base, 0o755)
     netbios_lab.clean_stale("bs")
     lab = netbios_lab.Lab(tag="bs%d" % os.getpid(), base=base,
-                          hosts=netbios_lab.crowded_lan(args.receivers, args.phantoms))
+                          hosts=netbios_lab.crowded_lan(args.receivers, args.phantoms), prefix=16)
     signal.signal(signal.SIGTERM, lambda s, f: sys.exit(1))
     recipient = "RX01"
     try:
         lab.start()
         conf = lab.config("cli")
         timed(lab.exec_in("cli", probe, "--config", conf, recipient, "warm-up"))
-        after = everyone(lab, bench, conf, args.phantoms, 16, 10000, 80)
-        before = everyone(lab, bench, conf, args.phantoms, 1, 3600 * 1000, 80)
-        # The flood needs a longer listening window to be taken in at all.
-        flood = everyone(lab, bench, conf, args.phantoms, 16, 10000, 1000, flood=args.flood)
+        # One recipient first, on a quiet LAN: the floods leave the
+        # neighbour tables full of addresses nobody holds for a while.
         n = args.rounds
         single = in_process(lab, bench, conf, n, recipient)
         old = None
@@ -154,6 +154,10 @@ def scale(args):
                            lambda out: out.stdout.startswith("status 0 "))
         smb = per_process(lab, lambda: ["smbclient", "-s", conf, "-N", "-M", recipient], n,
                           lambda out: out.returncode == 0)
+        after = everyone(lab, bench, conf, args.phantoms, 16, 10000, 80)
+        before = everyone(lab, bench, conf, args.phantoms, 1, 3600 * 1000, 80)
+        # The flood needs a longer listening window to be taken in at all.
+        flood = everyone(lab, bench, conf, args.phantoms, 16, 10000, 1000, flood=args.flood)
     finally:
         lab.stop()
         shutil.rmtree(base, ignore_errors=True)

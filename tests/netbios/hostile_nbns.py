@@ -7,11 +7,11 @@ LAN that "*" must survive. Runs in one lab namespace until killed.
         like a host (its port 139 is left to tests/netbios/hostile_peer.py)
     hostile_nbns.py ADDRESS phantom NAME
         the same, and takes TCP connections on port 139 but never answers them
-    hostile_nbns.py ADDRESS flood COUNT VALID
+    hostile_nbns.py ADDRESS flood COUNT VALID PREFIX
         answers each wildcard query with COUNT answers from forged sources
-        (raw socket): VALID of them name their own in-LAN source, the rest
-        name another host, an off-LAN, broadcast, network or multicast
-        address
+        (raw socket): VALID of them name their own in-LAN source (distinct
+        addresses nobody holds), the rest name another host, an off-LAN,
+        broadcast, network or multicast address; the LAN is ADDRESS/PREFIX
     hostile_nbns.py ADDRESS wins-spoof NAME_ADDRESS HOW
         a WINS server that answers every query with NAME_ADDRESS, but from
         the wrong place: HOW is "other-address" (forged from ADDRESS+1) or
@@ -64,14 +64,16 @@ def is_status_request(q):
     return len(q) >= 50 and q[2] & 0x80 == 0 and q[47] == 0x21
 
 
-def forged_sources(own, count, valid):
+def forged_sources(own, count, valid, prefix):
     """(source, claimed address) pairs: `valid` genuine-looking ones first."""
-    lan = ipaddress.ip_network(own + "/24", strict=False)
+    lan = ipaddress.ip_network("%s/%d" % (own, prefix), strict=False)
     base = int(lan.network_address)
+    # Past the lab's hosts (.1 to .99 of the first /24), as many as fit.
+    room = lan.num_addresses - 2 - 160
     out = []
     for i in range(count):
         if i < valid:
-            host = str(ipaddress.ip_address(base + 100 + i % 150))
+            host = str(ipaddress.ip_address(base + 160 + i % room))
             out.append((host, host))
             continue
         kind = i % 5
@@ -105,8 +107,8 @@ def main():
         listener.bind((address, 139))
         listener.listen(64)
     elif mode == "flood":
-        count, valid = int(sys.argv[3]), int(sys.argv[4])
-        sources = forged_sources(address, count, valid)
+        count, valid, prefix = int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
+        sources = forged_sources(address, count, valid, prefix)
     elif mode == "wins-spoof":
         claimed, how = sys.argv[3], sys.argv[4]
         other_port = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)

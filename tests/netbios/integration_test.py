@@ -213,7 +213,8 @@ class CrowdedLan(unittest.TestCase):
             peers.start("kaflood", "hostile_nbns.py", LAB.address("kaflood"), "host", "kaflood")
             peers.start("kaflood", "hostile_peer.py", LAB.address("kaflood"), "keepalive-flood")
             # 2000 forged answers, 12 of them naming in-LAN addresses nobody holds.
-            peers.start("flood", "hostile_nbns.py", LAB.address("flood"), "flood", "2000", "12")
+            peers.start("flood", "hostile_nbns.py", LAB.address("flood"), "flood", "2000", "12",
+                        "24")
             report = {}
             status, ms = send("*", "to the crowd", report=report)
         print("\n    \"*\" in the crowd: %.0f ms, %s" % (ms, report))

@@ -1,6 +1,8 @@
 // Times the messenger client in one process: per delivered recipient and per
-// unknown name. Run it inside the lab's client namespace (run_bench.py does).
+// unknown name, or one "*" send on a crowded LAN with its memory. Run it
+// inside the lab's client namespace (run_bench.py does).
 //   netsend_bench --config FILE --rounds N RECIPIENT UNKNOWN
+//   netsend_bench --config FILE --everyone CONCURRENCY EVERYONE_MS INTERVAL_MS
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -8,12 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "platform/posix/netbios/cp850.h"
-#include "platform/posix/netbios/messenger_client.h"
+#include "platform/netbios/cp850.h"
+#include "platform/netbios/messenger_client.h"
+#include "platform/network.h"
 
 namespace {
 
@@ -56,14 +60,53 @@ Timing Measure(vindrel::netbios::MessengerClient& client, const std::u16string& 
 
 }  // namespace
 
+// The process's peak resident memory. From /proc, since getrusage's figure
+// survives exec and would show the launcher's (ip netns exec) peak instead.
+long PeakRssKb()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+// One "*" send: status, time, what the wildcard query met, and the peak
+// resident memory before and after (the process is idle before).
+int Everyone(const char* config, int concurrency, int everyone_ms, int interval_ms)
+{
+    vindrel::netbios::ClientLimits limits;
+    limits.concurrency = concurrency;
+    limits.everyone = std::chrono::milliseconds(everyone_ms);
+    limits.broadcast_interval = std::chrono::milliseconds(interval_ms);
+    const auto network = vindrel::net::MakeSystemNetwork();
+    vindrel::netbios::MessengerClient client(*network, config, limits);
+    const long idle_kb = PeakRssKb();
+    const auto start = std::chrono::steady_clock::now();
+    const auto status = client.Send(u"*", u"to everyone\r\nSent by bench");
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const auto& r = client.last_everyone();
+    std::printf("everyone %d %.1f %zu %zu %zu %zu %zu %ld %ld\n", static_cast<int>(status), ms,
+                r.hosts, r.refused_answers, r.over_limit, r.same_name, r.delivered, idle_kb,
+                PeakRssKb());
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 7 && std::strcmp(argv[1], "--config") == 0 &&
+        std::strcmp(argv[3], "--everyone") == 0)
+        return Everyone(argv[2], std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
     if (argc != 7 || std::strcmp(argv[1], "--config") != 0 || std::strcmp(argv[3], "--rounds") != 0) {
-        std::fprintf(stderr, "usage: %s --config FILE --rounds N RECIPIENT UNKNOWN\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s --config FILE --rounds N RECIPIENT UNKNOWN\n"
+                     "       %s --config FILE --everyone CONCURRENCY EVERYONE_MS INTERVAL_MS\n",
+                     argv[0], argv[0]);
         return 2;
     }
     const int rounds = std::max(1, std::atoi(argv[4]));
-    vindrel::netbios::MessengerClient client(argv[2]);
+    const auto network = vindrel::net::MakeSystemNetwork();
+    vindrel::netbios::MessengerClient client(*network, argv[2]);
     const Timing delivered =
         Measure(client, vindrel::netbios::Utf8ToUtf16(argv[5]), vindrel::net_status::kSuccess, rounds);
     const Timing unknown =

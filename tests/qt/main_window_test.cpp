@@ -293,6 +293,50 @@ private slots:
         }
     }
 
+    void escapeDoesNothing_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<bool>("whileSending");
+        QTest::newRow("in the To box") << "txtTo" << false;
+        QTest::newRow("in the message box") << "txtMessage" << false;
+        QTest::newRow("on the button") << "cmdSend" << false;
+        QTest::newRow("while a send blocks") << "txtMessage" << true;
+    }
+
+    // frmMain has no cancel button: Esc must not close it, lose a text or
+    // cut a dispatch short.
+    void escapeDoesNothing()
+    {
+        QFETCH(QString, focus);
+        QFETCH(bool, whileSending);
+        MainWindow& window = OpenWindow();
+        window.txtTo()->setText(QStringLiteral("a;b;c"));
+        window.txtMessage()->setPlainText(QStringLiteral("typed"));
+        auto* target = window.findChild<QWidget*>(focus);
+        target->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), target);
+        if (whileSending) {
+            // Delivered through the dispatch's event pump, as a real key is.
+            net_.during = [&] {
+                if (net_.sent.size() == 1) {
+                    QTimer::singleShot(0, target, [target] {
+                        QTest::keyClick(target, Qt::Key_Escape);
+                    });
+                }
+            };
+            window.cmdSend()->click();
+            QCOMPARE(int(net_.sent.size()), 3);
+            QVERIFY(boxes_.empty());
+        } else {
+            QTest::keyClick(target, Qt::Key_Escape);
+            QTest::qWait(50);  // a close would be posted, not immediate
+            QVERIFY(net_.sent.empty());
+        }
+        QVERIFY(window.isVisible());
+        QCOMPARE(window.txtTo()->text(), QStringLiteral("a;b;c"));
+        QCOMPARE(window.txtMessage()->toPlainText(), QStringLiteral("typed"));
+    }
+
     void load_data()
     {
         QTest::addColumn<bool>("stored");

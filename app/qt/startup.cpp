@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QImageReader>
+#include <QPixmap>
 
 #include "vindrel_version.h"
 
@@ -19,9 +21,15 @@ namespace vindrel {
 void ConfigureApplication(QApplication& app)
 {
     InitIconResources();
+    // Read as PNG outright: a reader left to guess the format loads every
+    // image plugin there is to ask it, which costs start-up time and memory.
     QIcon icon;
-    icon.addFile(QStringLiteral(":/icons/vindrel-16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/icons/vindrel-32.png"), QSize(32, 32));
+    for (const QString& file : {QStringLiteral(":/icons/vindrel-16.png"),
+                                QStringLiteral(":/icons/vindrel-32.png")}) {
+        QImageReader reader(file, "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
     app.setWindowIcon(icon);
     QCoreApplication::setApplicationName(QStringLiteral("vindrel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VINDREL_VERSION_TEXT));

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -247,7 +248,13 @@ private slots:
         vindrel::ConfigureApplication(*qApp);
         const QList<QSize> sizes = qApp->windowIcon().availableSizes();
         QVERIFY(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(32, 32)));
-        QVERIFY(!qApp->windowIcon().pixmap(32, 32).isNull());
+        for (int size : {16, 32}) {
+            const QImage drawn(QStringLiteral(":/icons/vindrel-%1.png").arg(size));
+            QVERIFY(!drawn.isNull());
+            QCOMPARE(qApp->windowIcon().pixmap(size, size).toImage().convertToFormat(
+                         QImage::Format_ARGB32_Premultiplied),
+                     drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        }
     }
 
     void tabOrder()

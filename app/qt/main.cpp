@@ -8,7 +8,9 @@
 
 int main(int argc, char* argv[])
 {
+    vindrel::FontConfigPreload fonts;
     QApplication app(argc, argv);
+    fonts.Wait();
     vindrel::ConfigureApplication(app);
     vindrel::QtSettingsStore settings;
     vindrel::MainWindow frmMain(settings, vindrel::ProductionBindings());

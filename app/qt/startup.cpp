@@ -1,10 +1,13 @@
 // Start-up shared by the program and its start-up benchmark.
 #include "app/qt/startup.h"
 
+#include <fontconfig/fontconfig.h>
+
 #include <QApplication>
 #include <QIcon>
 #include <QImageReader>
 #include <QPixmap>
+#include <system_error>
 
 #include "vindrel_version.h"
 
@@ -17,6 +20,27 @@ static void InitIconResources()
 }
 
 namespace vindrel {
+
+FontConfigPreload::FontConfigPreload()
+{
+    try {
+        // Qt loads the same configuration through the same call; whichever
+        // comes second finds it loaded.
+        thread_ = std::thread([] { FcInit(); });
+    } catch (const std::system_error&) {
+        // Without a thread Qt loads it when first needed, as it would anyway.
+    }
+}
+
+FontConfigPreload::~FontConfigPreload()
+{
+    Wait();
+}
+
+void FontConfigPreload::Wait()
+{
+    if (thread_.joinable()) thread_.join();
+}
 
 void ConfigureApplication(QApplication& app)
 {

@@ -116,9 +116,9 @@ private:
 int RunChild(int argc, char* argv[], bool bare)
 {
     Reached("main");
-    QApplication app(argc, argv);
-    Reached("application");
     if (bare) {
+        QApplication app(argc, argv);
+        Reached("application");
         QWidget window;
         ShownProbe probe(window);
         Reached("window made");
@@ -127,6 +127,10 @@ int RunChild(int argc, char* argv[], bool bare)
         return app.exec();
     }
     // The same steps as vindrel's main().
+    vindrel::FontConfigPreload fonts;
+    QApplication app(argc, argv);
+    fonts.Wait();
+    Reached("application");
     vindrel::ConfigureApplication(app);
     Reached("configured");
     vindrel::QtSettingsStore settings;

@@ -8,10 +8,9 @@
 
 int main(int argc, char* argv[])
 {
-    vindrel::FontConfigPreload fonts;
+    vindrel::StartupPreload preload;
     QApplication app(argc, argv);
-    fonts.Wait();
-    vindrel::ConfigureApplication(app);
+    preload.ConfigureApplication(app);
     vindrel::QtSettingsStore settings;
     vindrel::MainWindow frmMain(settings, vindrel::ProductionBindings());
     frmMain.show();

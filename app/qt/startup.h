@@ -2,6 +2,7 @@
 #pragma once
 
 #include <thread>
+#include <vector>
 
 #include "app/common/production.h"
 
@@ -9,27 +10,35 @@ class QApplication;
 
 namespace vindrel {
 
-// Loads the system's font configuration on a thread of its own, to be made
-// before QApplication: the configuration is then read while Qt connects to
-// the display, instead of on the main thread when frmMain first measures a
-// caption, where it was most of the time frmMain took beyond a bare window.
-class FontConfigPreload {
+// The start's work that needs no display, done on a thread of its own that
+// is begun before QApplication, so that it runs while Qt connects to the
+// display: loading the system's font configuration (which the first caption
+// measured would otherwise load on the main thread, most of the time frmMain
+// took beyond a bare window) and decoding the icon images.
+class StartupPreload {
 public:
-    FontConfigPreload();
-    ~FontConfigPreload();
-    FontConfigPreload(const FontConfigPreload&) = delete;
-    FontConfigPreload& operator=(const FontConfigPreload&) = delete;
+    StartupPreload();
+    ~StartupPreload();
+    StartupPreload(const StartupPreload&) = delete;
+    StartupPreload& operator=(const StartupPreload&) = delete;
 
-    // Returns once the configuration is loaded. Called before the first
-    // font is used, so the main thread never loads it a second time
-    // alongside the preload.
-    void Wait();
+    // Waits for the thread, then names the program to the desktop and gives
+    // its windows the icon. Called before the first font is used, so the
+    // main thread never loads the font configuration alongside the thread.
+    void ConfigureApplication(QApplication& app);
+
+    // An icon image as 8-bit RGBA rows; empty if it could not be decoded.
+    struct Image {
+        int width = 0;
+        int height = 0;
+        std::vector<unsigned char> rgba;
+    };
 
 private:
-    std::thread thread_;
-};
+    void Wait();
 
-// Names the program to the desktop and gives its windows the icon.
-void ConfigureApplication(QApplication& app);
+    std::thread thread_;
+    std::vector<Image> icon_images_;
+};
 
 }  // namespace vindrel

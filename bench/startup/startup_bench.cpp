@@ -127,11 +127,10 @@ int RunChild(int argc, char* argv[], bool bare)
         return app.exec();
     }
     // The same steps as vindrel's main().
-    vindrel::FontConfigPreload fonts;
+    vindrel::StartupPreload preload;
     QApplication app(argc, argv);
-    fonts.Wait();
     Reached("application");
-    vindrel::ConfigureApplication(app);
+    preload.ConfigureApplication(app);
     Reached("configured");
     vindrel::QtSettingsStore settings;
     vindrel::MainWindow frmMain(settings, vindrel::ProductionBindings());

@@ -245,7 +245,7 @@ private slots:
         QVERIFY(window.txtMessage()->horizontalScrollBar()->isVisible());
         QVERIFY(window.txtMessage()->verticalScrollBar()->isVisible());
 
-        vindrel::ConfigureApplication(*qApp);
+        vindrel::StartupPreload().ConfigureApplication(*qApp);
         const QList<QSize> sizes = qApp->windowIcon().availableSizes();
         QVERIFY(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(32, 32)));
         for (int size : {16, 32}) {

@@ -30,8 +30,9 @@ namespace {
 
 const char* const kIconFiles[] = {":/icons/vindrel-16.png", ":/icons/vindrel-32.png"};
 
-// Straight through libpng: no Qt on the thread while QApplication is being
-// made, and no image plugin loaded to ask about the format.
+// Straight through libpng: the thread calls nothing of Qt's while
+// QApplication is being made, and no image plugin is loaded to ask it
+// about the format.
 StartupPreload::Image DecodePng(const QByteArray& png)
 {
     StartupPreload::Image image;

@@ -8,8 +8,9 @@
 
 int main(int argc, char* argv[])
 {
+    vindrel::StartupPreload preload;
     QApplication app(argc, argv);
-    vindrel::ConfigureApplication(app);
+    preload.ConfigureApplication(app);
     vindrel::QtSettingsStore settings;
     vindrel::MainWindow frmMain(settings, vindrel::ProductionBindings());
     frmMain.show();

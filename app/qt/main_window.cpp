@@ -42,9 +42,11 @@ MainWindow::MainWindow(SettingsStore& settings, Bindings bindings, QWidget* pare
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    // The font first: controls made after it inherit it, so none lays out
+    // its text in the default font only to do it again.
+    FitFont();
     BuildControls();
     LayOut();
-    FitFont();
 
     ui_ = std::make_unique<QtUiServices>(*this, *txtTo_, *txtMessage_,
                                          ToQString(form::kTitle));
@@ -111,6 +113,15 @@ void MainWindow::FitFont()
 {
     // A narrow sans at 8 points, as small dialogs use, made smaller still
     // if a caption would not fit its box with the fonts at hand.
+    const int dpi_x = logicalDpiX();
+    const int dpi_y = logicalDpiY();
+    const struct {
+        QString caption;
+        int width;
+    } labels[] = {
+        {ToQString(form::kLabel1Caption), TwipsToPixels(form::kLabel1, dpi_x, dpi_y).width()},
+        {ToQString(form::kLabel2Caption), TwipsToPixels(form::kLabel2, dpi_x, dpi_y).width()},
+    };
     QFont small = font();
     small.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
                        QStringLiteral("Helvetica")});
@@ -118,8 +129,8 @@ void MainWindow::FitFont()
         small.setPointSizeF(points);
         const QFontMetrics metrics(small);
         bool fits = true;
-        for (const QLabel* label : {Label1_, Label2_}) {
-            fits = fits && metrics.horizontalAdvance(label->text()) <= label->width();
+        for (const auto& label : labels) {
+            fits = fits && metrics.horizontalAdvance(label.caption) <= label.width;
         }
         if (fits) break;
     }

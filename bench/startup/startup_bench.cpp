@@ -6,7 +6,10 @@
 // Each run starts this program again as a child, the clock read just before
 // the spawn; the child starts exactly as vindrel does and reports the clock
 // once the window has painted. A child that shows a bare QWidget instead is
-// measured in the same way, as the floor that Qt itself sets.
+// measured in the same way, as the floor that Qt itself sets. The two kinds
+// of child take turns, so a change in the machine's load falls on both.
+// Each child also reports the clock after every step of its start, which
+// shows where the time between the two goes.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -21,7 +24,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/qt/main_window.h"
@@ -51,6 +57,33 @@ long ResidentKb()
     return -1;
 }
 
+long long CpuNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+// A step of a child's start: the clock and the CPU time the child had used
+// when it was reached.
+struct Step {
+    const char* name;
+    long long ns;
+    long long cpu_ns;
+};
+
+// The steps in the order reached; printed one a line once the window is shown.
+std::vector<Step>& Steps()
+{
+    static std::vector<Step> steps;
+    return steps;
+}
+
+void Reached(const char* step)
+{
+    Steps().push_back({step, NowNs(), CpuNs()});
+}
+
 // Reports the clock and memory after the first paint of `window` has ended.
 class ShownProbe : public QObject {
 public:
@@ -61,8 +94,14 @@ protected:
     {
         if (event->type() == QEvent::Paint && !reported_) {
             reported_ = true;
+            Reached("first paint");
             QTimer::singleShot(0, [] {
-                std::printf("%lld %ld\n", NowNs(), ResidentKb());
+                Reached("shown");
+                const long kb = ResidentKb();
+                for (const Step& step : Steps()) {
+                    std::printf("%lld %lld %s\n", step.ns, step.cpu_ns, step.name);
+                }
+                std::printf("rss %ld\n", kb);
                 std::fflush(stdout);
                 QCoreApplication::exit(0);
             });
@@ -76,25 +115,42 @@ private:
 
 int RunChild(int argc, char* argv[], bool bare)
 {
-    QApplication app(argc, argv);
+    Reached("main");
     if (bare) {
+        QApplication app(argc, argv);
+        Reached("application");
         QWidget window;
         ShownProbe probe(window);
+        Reached("window made");
         window.show();
+        Reached("show");
         return app.exec();
     }
     // The same steps as vindrel's main().
-    vindrel::ConfigureApplication(app);
+    vindrel::StartupPreload preload;
+    QApplication app(argc, argv);
+    Reached("application");
+    preload.ConfigureApplication(app);
+    Reached("configured");
     vindrel::QtSettingsStore settings;
     vindrel::MainWindow frmMain(settings, vindrel::ProductionBindings());
     ShownProbe probe(frmMain);
+    Reached("window made");
     frmMain.show();
+    Reached("show");
     return app.exec();
 }
 
 struct Sample {
-    double ms;
-    long rss_kb;
+    double ms = 0;       // spawn to shown
+    long rss_kb = 0;
+    double cpu_ms = 0;   // CPU time the child had used when shown
+    struct Step {
+        std::string name;
+        double ms;      // since the spawn
+        double cpu_ms;  // used by the child so far
+    };
+    std::vector<Step> steps;
 };
 
 bool SpawnOnce(const char* self, const char* mode, Sample& sample)
@@ -116,22 +172,34 @@ bool SpawnOnce(const char* self, const char* mode, Sample& sample)
         close(out[0]);
         return false;
     }
-    char buffer[128] = {};
-    std::size_t used = 0;
-    for (ssize_t n; used < sizeof buffer - 1; used += static_cast<std::size_t>(n)) {
-        n = read(out[0], buffer + used, sizeof buffer - 1 - used);
-        if (n <= 0) break;
+    std::string output;
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+        output.append(buffer, static_cast<std::size_t>(n));
     }
     close(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    long long shown = 0;
-    long rss = 0;
-    if (std::sscanf(buffer, "%lld %ld", &shown, &rss) != 2 || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
-        return false;
-    sample = {(shown - start) / 1e6, rss};
-    return true;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
+    sample = {};
+    std::istringstream lines(output);
+    std::string line;
+    bool shown = false;
+    while (std::getline(lines, line)) {
+        long long ns = 0;
+        long long cpu_ns = 0;
+        int used = 0;
+        if (std::sscanf(line.c_str(), "rss %ld", &sample.rss_kb) == 1) continue;
+        if (std::sscanf(line.c_str(), "%lld %lld %n", &ns, &cpu_ns, &used) != 2) return false;
+        const double ms = (ns - start) / 1e6;
+        sample.steps.push_back({line.substr(static_cast<std::size_t>(used)), ms, cpu_ns / 1e6});
+        if (sample.steps.back().name == "shown") {
+            sample.ms = ms;
+            sample.cpu_ms = cpu_ns / 1e6;
+            shown = true;
+        }
+    }
+    return shown && sample.rss_kb > 0;
 }
 
 template <typename T>
@@ -162,33 +230,65 @@ int main(int argc, char* argv[])
                 : std::getenv("DISPLAY")       ? "xcb"
                                                : "(default)",
                 runs);
-    double window_ms = 0;
-    long window_kb = 0;
-    for (const char* mode : {"vindrel", "bare"}) {
-        std::vector<double> ms;
+    // Runs alternate between the two children; per child the samples of
+    // each figure, and the steps in the order first reached.
+    struct Figures {
+        std::vector<double> ms, cpu_ms;
         std::vector<long> kb;
-        for (int i = 0; i < runs; ++i) {
-            Sample sample{};
-            if (!SpawnOnce(self, mode, sample)) {
-                std::fprintf(stderr, "startup_bench: the %s child failed\n", mode);
+        std::vector<std::string> step_order;
+        std::map<std::string, std::vector<double>> steps, step_cpu;
+    };
+    const char* const modes[] = {"vindrel", "bare"};
+    Figures figures[2];
+    for (int i = 0; i < runs; ++i) {
+        for (int m = 0; m < 2; ++m) {
+            // The X server tears down the last child's windows after it has
+            // gone; let it finish so the next child does not wait for that.
+            usleep(100000);
+            Sample sample;
+            if (!SpawnOnce(self, modes[m], sample)) {
+                std::fprintf(stderr, "startup_bench: the %s child failed\n", modes[m]);
                 return 1;
             }
-            ms.push_back(sample.ms);
-            kb.push_back(sample.rss_kb);
-        }
-        const double median_ms = Median(ms);
-        const long median_kb = Median(kb);
-        std::printf("%-8s shown after %7.1f ms (median; min %.1f, max %.1f), resident %6.1f MB\n",
-                    mode, median_ms, *std::min_element(ms.begin(), ms.end()),
-                    *std::max_element(ms.begin(), ms.end()), median_kb / 1024.0);
-        if (std::strcmp(mode, "vindrel") == 0) {
-            window_ms = median_ms;
-            window_kb = median_kb;
-        } else {
-            std::printf("vindrel / bare QWidget: time %.2f, memory %.2f\n", window_ms / median_ms,
-                        static_cast<double>(window_kb) / median_kb);
+            Figures& f = figures[m];
+            f.ms.push_back(sample.ms);
+            f.cpu_ms.push_back(sample.cpu_ms);
+            f.kb.push_back(sample.rss_kb);
+            for (const Sample::Step& step : sample.steps) {
+                if (f.steps.count(step.name) == 0) f.step_order.push_back(step.name);
+                f.steps[step.name].push_back(step.ms);
+                f.step_cpu[step.name].push_back(step.cpu_ms);
+            }
         }
     }
+    for (int m = 0; m < 2; ++m) {
+        const Figures& f = figures[m];
+        std::printf("%-8s shown after %7.1f ms (median; min %.1f, max %.1f), CPU %5.1f ms, "
+                    "resident %6.1f MB\n",
+                    modes[m], Median(f.ms), *std::min_element(f.ms.begin(), f.ms.end()),
+                    *std::max_element(f.ms.begin(), f.ms.end()), Median(f.cpu_ms),
+                    Median(f.kb) / 1024.0);
+        // Each step's median time since the spawn and since the step before,
+        // and the same for the CPU time, which the machine's load moves less.
+        double before = 0;
+        double cpu_before = 0;
+        for (const std::string& step : f.step_order) {
+            const double at = Median(f.steps.at(step));
+            const double cpu = Median(f.step_cpu.at(step));
+            std::printf("    %-12s %7.1f ms (+%5.1f)   CPU %6.1f ms (+%5.1f)\n", step.c_str(), at,
+                        at - before, cpu, cpu - cpu_before);
+            before = at;
+            cpu_before = cpu;
+        }
+    }
+    const double window_ms = Median(figures[0].ms);
+    const long window_kb = Median(figures[0].kb);
+    std::printf("vindrel / bare QWidget: time %.2f (min %.2f), CPU %.2f, memory %.2f\n",
+                window_ms / Median(figures[1].ms),
+                *std::min_element(figures[0].ms.begin(), figures[0].ms.end()) /
+                    *std::min_element(figures[1].ms.begin(), figures[1].ms.end()),
+                Median(figures[0].cpu_ms) / Median(figures[1].cpu_ms),
+                static_cast<double>(window_kb) / Median(figures[1].kb));
     std::printf("against the goals: time %.2f of 150 ms, memory %.2f of 40 MB\n", window_ms / 150.0,
                 window_kb / 1024.0 / 40.0);
     return 0;

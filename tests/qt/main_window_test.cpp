@@ -2,6 +2,9 @@
 // window seams during a dispatch. The network send is a fake; message boxes
 // are answered by a timer that finds the active modal box.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -29,6 +32,7 @@ using vindrel::MainWindow;
 namespace {
 
 constexpr char kChildReadsTo[] = "VINDREL_TEST_READ_TO";
+constexpr char kChildWritesTo[] = "VINDREL_TEST_WRITE_TO";
 
 struct Sent {
     QString name;
@@ -133,18 +137,27 @@ private:
         button->click();
     }
 
-    static QString ReadToInLaterRun()
+    // Runs this binary again in one of its child modes (see main) with
+    // `env` added, and returns the text it prints.
+    static QString RunChild(const QProcessEnvironment& env)
     {
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QString::fromLatin1(kChildReadsTo), QStringLiteral("1"));
-        child.setProcessEnvironment(env);
+        QProcessEnvironment full = QProcessEnvironment::systemEnvironment();
+        full.insert(env);
+        child.setProcessEnvironment(full);
         child.start(QCoreApplication::applicationFilePath(), {});
         if (!child.waitForFinished(30000)) return QStringLiteral("<child hung>");
         const QByteArray hex = child.readAllStandardOutput().trimmed();
         const QByteArray bytes = QByteArray::fromHex(hex);
         return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()),
                                   bytes.size() / 2);
+    }
+
+    static QString ReadToInLaterRun()
+    {
+        QProcessEnvironment env;
+        env.insert(QString::fromLatin1(kChildReadsTo), QStringLiteral("1"));
+        return RunChild(env);
     }
 
 private slots:
@@ -162,7 +175,12 @@ private slots:
         answers_.clear();
     }
 
-    void cleanup() { window_.reset(); }
+    void cleanup()
+    {
+        window_.reset();
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                           qEnvironmentVariable("XDG_CONFIG_HOME"));
+    }
 
     void geometry_data()
     {
@@ -227,10 +245,16 @@ private slots:
         QVERIFY(window.txtMessage()->horizontalScrollBar()->isVisible());
         QVERIFY(window.txtMessage()->verticalScrollBar()->isVisible());
 
-        vindrel::ConfigureApplication(*qApp);
+        vindrel::StartupPreload().ConfigureApplication(*qApp);
         const QList<QSize> sizes = qApp->windowIcon().availableSizes();
         QVERIFY(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(32, 32)));
-        QVERIFY(!qApp->windowIcon().pixmap(32, 32).isNull());
+        for (int size : {16, 32}) {
+            const QImage drawn(QStringLiteral(":/icons/vindrel-%1.png").arg(size));
+            QVERIFY(!drawn.isNull());
+            QCOMPARE(qApp->windowIcon().pixmap(size, size).toImage().convertToFormat(
+                         QImage::Format_ARGB32_Premultiplied),
+                     drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        }
     }
 
     void tabOrder()
@@ -293,6 +317,50 @@ private slots:
         }
     }
 
+    void escapeDoesNothing_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<bool>("whileSending");
+        QTest::newRow("in the To box") << "txtTo" << false;
+        QTest::newRow("in the message box") << "txtMessage" << false;
+        QTest::newRow("on the button") << "cmdSend" << false;
+        QTest::newRow("while a send blocks") << "txtMessage" << true;
+    }
+
+    // frmMain has no cancel button: Esc must not close it, lose a text or
+    // cut a dispatch short.
+    void escapeDoesNothing()
+    {
+        QFETCH(QString, focus);
+        QFETCH(bool, whileSending);
+        MainWindow& window = OpenWindow();
+        window.txtTo()->setText(QStringLiteral("a;b;c"));
+        window.txtMessage()->setPlainText(QStringLiteral("typed"));
+        auto* target = window.findChild<QWidget*>(focus);
+        target->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), target);
+        if (whileSending) {
+            // Delivered through the dispatch's event pump, as a real key is.
+            net_.during = [&] {
+                if (net_.sent.size() == 1) {
+                    QTimer::singleShot(0, target, [target] {
+                        QTest::keyClick(target, Qt::Key_Escape);
+                    });
+                }
+            };
+            window.cmdSend()->click();
+            QCOMPARE(int(net_.sent.size()), 3);
+            QVERIFY(boxes_.empty());
+        } else {
+            QTest::keyClick(target, Qt::Key_Escape);
+            QTest::qWait(50);  // a close would be posted, not immediate
+            QVERIFY(net_.sent.empty());
+        }
+        QVERIFY(window.isVisible());
+        QCOMPARE(window.txtTo()->text(), QStringLiteral("a;b;c"));
+        QCOMPARE(window.txtMessage()->toPlainText(), QStringLiteral("typed"));
+    }
+
     void load_data()
     {
         QTest::addColumn<bool>("stored");
@@ -343,6 +411,57 @@ private slots:
         store_.Write(u"Vindrel", u"Last Values", u"To", vindrel::FromQString(value));
         QCOMPARE(ReadToInLaterRun(), value);
         QVERIFY(QFile::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Vindrel.ini"));
+    }
+
+    // Places a new user could meet where the To text cannot be kept: the
+    // folder cannot be made, or the file is a folder. Root is stopped too.
+    void unwritableStore_data()
+    {
+        QTest::addColumn<QString>("configHome");   // under the test's temporary folder
+        QTest::addColumn<QString>("folderToMake");
+        QTest::addColumn<QString>("systemMessage");
+        QTest::newRow("configuration folder under a plain file")
+            << "plain/config" << "" << "Not a directory";
+        QTest::newRow("configuration folder is a plain file") << "plain" << "" << "Not a directory";
+        QTest::newRow("Vindrel.ini is a folder")
+            << "config" << "config/Vindrel.ini" << "Is a directory";
+    }
+
+    void unwritableStore()
+    {
+        QFETCH(QString, configHome);
+        QFETCH(QString, folderToMake);
+        QFETCH(QString, systemMessage);
+        QTemporaryDir place;
+        QFile plain(place.filePath(QStringLiteral("plain")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        if (!folderToMake.isEmpty()) QVERIFY(QDir(place.path()).mkpath(folderToMake));
+        const QString home = place.filePath(configHome);
+        const QString file = home + QStringLiteral("/Vindrel.ini");
+
+        // Through the environment, as the program finds its folder.
+        QProcessEnvironment env;
+        env.insert(QString::fromLatin1(kChildWritesTo), QStringLiteral("1"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home);
+        const QString reason = RunChild(env);
+        QVERIFY2(reason.startsWith(file + QStringLiteral(" could not be written: ")),
+                 qPrintable(reason));
+        QVERIFY2(reason.contains(systemMessage), qPrintable(reason));
+
+        // The Send goes ahead and says so once in the life of the window.
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home);
+        MainWindow& window = OpenWindow();
+        window.txtTo()->setText(QStringLiteral("a;b"));
+        window.cmdSend()->click();
+        QCOMPARE(int(net_.sent.size()), 2);
+        QCOMPARE(int(boxes_.size()), 1);
+        QCOMPARE(boxes_[0].text, QStringLiteral("The To text could not be saved, so it will not be "
+                                                "filled in at the next start.\n") +
+                                     reason);
+        window.cmdSend()->click();
+        QCOMPARE(int(net_.sent.size()), 4);
+        QCOMPARE(int(boxes_.size()), 1);
     }
 
     void messageLineBreaks()
@@ -472,13 +591,17 @@ private slots:
     }
 };
 
-// In the child run the test binary only reads the stored To text, as a later
-// run of the program would, and prints its UTF-16 code units in hex.
+// In a child run the test binary only reads the stored To text, as a later
+// run of the program would, or writes one and keeps the store's reason, and
+// prints the UTF-16 code units of either in hex.
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsSet(kChildReadsTo)) {
+    if (qEnvironmentVariableIsSet(kChildReadsTo) || qEnvironmentVariableIsSet(kChildWritesTo)) {
         vindrel::QtSettingsStore store;
-        const std::u16string to = store.Read(u"Vindrel", u"Last Values", u"To", u"<none>");
+        const std::u16string to =
+            qEnvironmentVariableIsSet(kChildReadsTo)
+                ? store.Read(u"Vindrel", u"Last Values", u"To", u"<none>")
+                : store.Write(u"Vindrel", u"Last Values", u"To", u"bob").value_or(u"<stored>");
         const QByteArray bytes(reinterpret_cast<const char*>(to.data()),
                                static_cast<qsizetype>(to.size() * sizeof(char16_t)));
         std::fputs(bytes.toHex().constData(), stdout);

@@ -60,8 +60,11 @@ def run(*args, check=True, quiet=False):
 
 
 class Lab:
-    def __init__(self, tag="lab", base=None, hosts=None):
+    def __init__(self, tag="lab", base=None, hosts=None, dos_charset=None):
+        """dos_charset: the receivers' `dos charset` (Samba's default, CP850,
+        when None), to match a sender whose DOS code page differs."""
         self.tag = tag
+        self.dos_charset = dos_charset
         self.base = base or "/tmp/vindrel-netlab-%s" % tag
         self.hosts = hosts or HOSTS
         self.state_file = os.path.join(self.base, "state.json")
@@ -237,6 +240,8 @@ class Lab:
             "dns proxy = no",
             "name resolve order = bcast",
         ]
+        if self.dos_charset:
+            lines.append("dos charset = %s" % self.dos_charset)
         if extra.get("aliases"):
             lines.append("netbios aliases = %s" % " ".join(extra["aliases"]))
         if role == "wins":

@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
 """The messenger client against real Samba receivers in network namespaces.
 
-Builds the lab of tools/netbios_lab.py under a private tag and temp dir,
-runs the client from the client namespace, and stops every daemon and
-deletes every namespace afterwards, also when a test fails or the run is
-killed. Needs root; with CI=true a skip counts as a failure.
+Runs the client from the client namespace of the lab that lab_harness.py
+builds and removes. Needs root; with CI=true a skip counts as a failure.
 """
 
 import argparse
@@ -13,22 +11,14 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
-SKIP = 77
+import lab_harness
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 LAB = None
 PROBE = None
-
-
-def skip_or_fail(reason):
-    if os.environ.get("CI") == "true":
-        print("FAIL: cannot run the NetBIOS integration tests in CI: %s" % reason)
-        sys.exit(1)
-    print("SKIP: %s" % reason)
-    sys.exit(SKIP)
 
 
 def send(name, text, config="plain", extra=()):
@@ -219,50 +209,12 @@ def main():
     args, rest = parser.parse_known_args()
     PROBE = os.path.abspath(args.probe)
 
-    if os.geteuid() != 0:
-        skip_or_fail("needs root to create network namespaces")
-    for tool in ("ip", "ss", "/usr/sbin/smbd", "/usr/sbin/nmbd"):
-        if not shutil.which(tool):
-            skip_or_fail("%s is not installed" % tool)
-    probe_ns = "net-probe%d" % os.getpid()
-    if subprocess.run(["ip", "netns", "add", probe_ns], stderr=subprocess.DEVNULL).returncode:
-        skip_or_fail("cannot create network namespaces here")
-    subprocess.run(["ip", "netns", "delete", probe_ns])
+    def run_tests(lab):
+        global LAB
+        LAB = lab
+        return unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result.wasSuccessful()
 
-    sys.path.insert(0, args.tools)
-    import netbios_lab
-    base = tempfile.mkdtemp(prefix="vindrel-netlab-")
-    os.chmod(base, 0o755)
-    netbios_lab.clean_stale("it")
-    LAB = netbios_lab.Lab(tag="it%d" % os.getpid(), base=base)
-
-    def interrupted(signum, frame):
-        raise KeyboardInterrupt("signal %d" % signum)
-    signal.signal(signal.SIGTERM, interrupted)
-    # Give up before ctest's own timeout would kill this run outright and
-    # leave the daemons behind.
-    signal.signal(signal.SIGALRM, interrupted)
-    signal.alarm(240)
-
-    ok = False
-    try:
-        LAB.start()
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
-        ok = result.wasSuccessful()
-        if not ok:
-            for log in sorted(os.path.join(dp, f) for dp, _, fs in os.walk(base)
-                              for f in fs if f.endswith(".log") or f.endswith(".out")):
-                print("--- %s" % log)
-                with open(log, errors="replace") as f:
-                    print("".join(f.readlines()[-15:]))
-    finally:
-        LAB.stop()
-        left = LAB.running()
-        if left:
-            print("namespaces left behind: %s" % left)
-            ok = False
-        shutil.rmtree(base, ignore_errors=True)
-    sys.exit(0 if ok else 1)
+    sys.exit(lab_harness.run_in_lab(args.tools, "it", run_tests))
 
 
 if __name__ == "__main__":

@@ -135,8 +135,12 @@ class XServer:
 
 
 class Wine:
-    def __init__(self, loader, arch, prefix, display):
+    """`wrap` runs every Wine command through it, e.g. into a network
+    namespace, where the wineserver must run too."""
+
+    def __init__(self, loader, arch, prefix, display, wrap=()):
         self.loader = loader
+        self.wrap = list(wrap)
         self.env = dict(os.environ, WINEPREFIX=prefix, WINELOADER=loader, WINEARCH=arch,
                         WINEDEBUG='-all', DISPLAY=display)
         self.wineserver = os.path.join(os.path.dirname(loader), 'wineserver')
@@ -145,7 +149,7 @@ class Wine:
             subprocess.run([self.wineserver, '-w'], env=self.env, timeout=120)
 
     def run(self, args, **extra):
-        return subprocess.run([self.loader] + args, env=dict(self.env, **extra), capture_output=True,
+        return subprocess.run(self.wrap + [self.loader] + args, env=dict(self.env, **extra), capture_output=True,
                               text=True, timeout=120)
 
     def settings_value(self):
@@ -159,7 +163,7 @@ class Wine:
         return None
 
     def stop(self):
-        subprocess.run([self.wineserver, '-k'], env=self.env, timeout=30)
+        subprocess.run(self.wrap + [self.wineserver, '-k'], env=self.env, timeout=30)
 
 
 def xdotool(*args):
@@ -179,7 +183,7 @@ class App:
         if os.path.exists(log):
             os.remove(log)
         with open(self.trace, 'w') as trace:
-            self.proc = subprocess.Popen([wine.loader, 'vindrel.exe'], cwd=run_dir, env=env,
+            self.proc = subprocess.Popen(wine.wrap + [wine.loader, 'vindrel.exe'], cwd=run_dir, env=env,
                                          stdout=subprocess.DEVNULL, stderr=trace)
         self.main = wait_for('frmMain', lambda: (self.windows() or [None])[0], timeout=60)
         self.point_at(self.main, *BACKGROUND_SPOT)

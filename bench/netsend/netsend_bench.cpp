@@ -12,8 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/netbios/cp850.h"
-#include "platform/posix/netbios/messenger_client.h"
+#include "platform/netbios/cp850.h"
+#include "platform/netbios/messenger_client.h"
+#include "platform/network.h"
 
 namespace {
 
@@ -63,7 +64,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const int rounds = std::max(1, std::atoi(argv[4]));
-    vindrel::netbios::MessengerClient client(argv[2]);
+    const auto network = vindrel::net::MakeSystemNetwork();
+    vindrel::netbios::MessengerClient client(*network, argv[2]);
     const Timing delivered =
         Measure(client, vindrel::netbios::Utf8ToUtf16(argv[5]), vindrel::net_status::kSuccess, rounds);
     const Timing unknown =

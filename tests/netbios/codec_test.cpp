@@ -5,13 +5,13 @@
 #include <string>
 
 #include "platform/netmsg.h"
-#include "platform/posix/netbios/cp850.h"
-#include "platform/posix/netbios/messenger_client.h"
-#include "platform/posix/netbios/name_service.h"
-#include "platform/posix/netbios/nb_name.h"
-#include "platform/posix/netbios/samba_config.h"
-#include "platform/posix/netbios/session.h"
-#include "platform/posix/netbios/smb_message.h"
+#include "platform/netbios/cp850.h"
+#include "platform/netbios/messenger_client.h"
+#include "platform/netbios/name_service.h"
+#include "platform/netbios/nb_name.h"
+#include "platform/netbios/samba_config.h"
+#include "platform/netbios/session.h"
+#include "platform/netbios/smb_message.h"
 
 namespace vindrel::netbios {
 namespace {
@@ -468,10 +468,13 @@ TEST(SambaConfig, TakesGlobalNameAndFirstWinsAddress)
 
 TEST(MessengerClient, RefusesNamesNoHostCanHoldBeforeAnyPacket)
 {
-    MessengerClient client("/nonexistent/smb.conf");
+    // A network with no interfaces: nothing this test does can leave the machine.
+    const auto offline = net::MakeOfflineNetwork();
+    MessengerClient client(*offline, "/nonexistent/smb.conf");
     EXPECT_EQ(client.Send(u"", u"a"), net_status::kNameNotFound);
     EXPECT_EQ(client.Send(u"ABCDEFGHIJKLMNOP", u"a"), net_status::kNameNotFound);
     EXPECT_EQ(client.Send(u"pi\u03c0", u"a"), net_status::kNameNotFound);
+    // The exported call refuses the length before it makes its network.
     EXPECT_EQ(vindrel::SendNetMessage(u"RX1", std::u16string(128, u'a')),
               net_status::kInvalidParameter);
 }

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/posix/netbios/name_service.h"
-#include "platform/posix/netbios/samba_config.h"
-#include "platform/posix/netbios/session.h"
-#include "platform/posix/netbios/smb_message.h"
+#include "platform/netbios/name_service.h"
+#include "platform/netbios/samba_config.h"
+#include "platform/netbios/session.h"
+#include "platform/netbios/smb_message.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/posix/netbios/nb_name.h"
-#include "platform/posix/netbios/wire.h"
+#include "platform/netbios/nb_name.h"
+#include "platform/netbios/wire.h"
 
 namespace vindrel::netbios {
 

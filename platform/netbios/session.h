@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "platform/posix/netbios/nb_name.h"
-#include "platform/posix/netbios/wire.h"
+#include "platform/netbios/nb_name.h"
+#include "platform/netbios/wire.h"
 
 namespace vindrel::netbios {
 

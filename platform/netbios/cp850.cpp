@@ -1,5 +1,5 @@
 // CP850 conversion for NetBIOS names and message texts.
-#include "platform/posix/netbios/cp850.h"
+#include "platform/netbios/cp850.h"
 
 #include <array>
 
@@ -74,7 +74,34 @@ char16_t ToUpperName(char16_t c)
 {
     if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
     if (c >= 0x00E0 && c <= 0x00FE && c != 0x00F7) return static_cast<char16_t>(c - 0x20);
+    if (c >= 0x0430 && c <= 0x044F) return static_cast<char16_t>(c - 0x20);
+    if (c >= 0x0450 && c <= 0x045F) return static_cast<char16_t>(c - 0x50);
     return c;
+}
+
+namespace {
+
+class Cp850CodePage final : public net::CodePage {
+public:
+    std::optional<std::string> EncodeName(std::u16string_view name) const override
+    {
+        return ToOemName(name);
+    }
+    std::string EncodeText(std::u16string_view text) const override { return ToOemText(text); }
+    std::u16string Decode(std::string_view bytes) const override
+    {
+        std::u16string out;
+        for (const char b : bytes) out += FromCp850(static_cast<std::uint8_t>(b));
+        return out;
+    }
+};
+
+}  // namespace
+
+const net::CodePage& Cp850()
+{
+    static const Cp850CodePage page;
+    return page;
 }
 
 }  // namespace vindrel::netbios

@@ -1,5 +1,5 @@
 // NetBIOS name query and node status packets.
-#include "platform/posix/netbios/name_service.h"
+#include "platform/netbios/name_service.h"
 
 namespace vindrel::netbios {
 namespace {

@@ -9,7 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/netbios/wire.h"
+#include "platform/netbios/wire.h"
+#include "platform/network.h"
 
 namespace vindrel::netbios {
 
@@ -20,10 +21,13 @@ inline constexpr std::uint8_t kMessengerSuffix = 0x03;
 inline constexpr std::size_t kNameChars = 15;
 inline constexpr std::size_t kEncodedNameSize = 34;
 
-// NAME<suffix> for a recipient or computer name: upper case, CP850, padded
-// with spaces. None when it cannot be a NetBIOS name: empty, longer than 15
-// bytes, or holding a character the code page lacks.
+// NAME<suffix> for a recipient or computer name: upper case, in the LAN's
+// code page (CP850 unless told), padded with spaces. None when it cannot be a
+// NetBIOS name: empty, longer than 15 bytes, or holding a character the code
+// page lacks.
 std::optional<RawName> MakeName(std::u16string_view name, std::uint8_t suffix);
+std::optional<RawName> MakeName(std::u16string_view name, std::uint8_t suffix,
+                                const net::CodePage& code_page);
 
 // "*" followed by NUL bytes: asks every node at once.
 RawName WildcardName();

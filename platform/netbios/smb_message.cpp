@@ -1,5 +1,5 @@
 // SMB message command packets.
-#include "platform/posix/netbios/smb_message.h"
+#include "platform/netbios/smb_message.h"
 
 namespace vindrel::netbios {
 namespace {

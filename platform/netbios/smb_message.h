@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/posix/netbios/wire.h"
+#include "platform/netbios/wire.h"
 
 namespace vindrel::netbios {
 

@@ -1,15 +1,21 @@
 // NetBIOS name building and first-level encoding.
-#include "platform/posix/netbios/nb_name.h"
+#include "platform/netbios/nb_name.h"
 
-#include "platform/posix/netbios/cp850.h"
+#include "platform/netbios/cp850.h"
 
 namespace vindrel::netbios {
 
 std::optional<RawName> MakeName(std::u16string_view name, std::uint8_t suffix)
 {
+    return MakeName(name, suffix, Cp850());
+}
+
+std::optional<RawName> MakeName(std::u16string_view name, std::uint8_t suffix,
+                                const net::CodePage& code_page)
+{
     std::u16string upper(name);
     for (char16_t& c : upper) c = ToUpperName(c);
-    const auto oem = ToOemName(upper);
+    const auto oem = code_page.EncodeName(upper);
     if (!oem || oem->empty() || oem->size() > kNameChars) return std::nullopt;
     // A NUL would end the name early in the SMB strings that carry it.
     if (oem->find('\0') != std::string::npos) return std::nullopt;

@@ -1,5 +1,5 @@
 // NetBIOS session frames.
-#include "platform/posix/netbios/session.h"
+#include "platform/netbios/session.h"
 
 namespace vindrel::netbios {
 

@@ -1,5 +1,5 @@
-// The OEM code page that names and message texts travel in: code page 850,
-// the DOS code page Samba assumes unless told otherwise.
+// Code page 850, the DOS code page Samba assumes unless told otherwise: the
+// built-in conversion when no other code page is configured or available.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/network.h"
 #include "platform/utf8.h"
 
 namespace vindrel::netbios {
@@ -25,9 +26,12 @@ std::string ToOemText(std::u16string_view text);
 // character would name someone else.
 std::optional<std::string> ToOemName(std::u16string_view name);
 
-// Upper case as names are compared on the wire: ASCII and the Latin-1
-// letters that have an upper-case form in the same range.
+// Upper case as names are compared on the wire: ASCII, the Latin-1 letters
+// that have an upper-case form in the same range, and basic Cyrillic.
 char16_t ToUpperName(char16_t c);
+
+// The conversions above as a code page of the network seam.
+const net::CodePage& Cp850();
 
 // UTF-8 (host names, Samba configuration values) to UTF-16; a malformed
 // sequence becomes U+FFFD, which no name accepts.

@@ -1,0 +1,164 @@
+// The order of a send: configuration, this computer's name, resolution and
+// delivery; for "*", every host of the LANs served a few at a time.
+#include "platform/netbios/messenger_client.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/netbios/cp850.h"
+#include "platform/netbios/nb_name.h"
+#include "platform/netbios/resolver.h"
+#include "platform/netbios/samba_config.h"
+
+namespace vindrel::netbios {
+namespace {
+
+// This computer's name: the configured NetBIOS name when it is one, else
+// the system's name, cut to fit.
+RawName OwnName(const SambaSettings& settings, net::Network& network,
+                const net::CodePage& code_page)
+{
+    if (!settings.netbios_name.empty())
+        if (const auto name = MakeName(Utf8ToUtf16(settings.netbios_name), kWorkstationSuffix,
+                                       code_page))
+            return *name;
+    std::u16string label = network.ComputerName();
+    for (char16_t& c : label) c = ToUpperName(c);
+    std::string oem = code_page.EncodeText(label).substr(0, kNameChars);
+    std::replace(oem.begin(), oem.end(), '\0', '?');
+    if (oem.empty()) oem = "LOCALHOST";
+    RawName raw;
+    raw.fill(' ');
+    std::copy(oem.begin(), oem.end(), raw.begin());
+    raw[15] = kWorkstationSuffix;
+    return raw;
+}
+
+}  // namespace
+
+NetStatus StatusOf(DeliveryOutcome outcome)
+{
+    switch (outcome) {
+    case DeliveryOutcome::kDelivered: return net_status::kSuccess;
+    case DeliveryOutcome::kNameNotPresent: return net_status::kNameNotFound;
+    case DeliveryOutcome::kNotReceived: return net_status::kBadReceive;
+    case DeliveryOutcome::kNoConnection:
+    case DeliveryOutcome::kNoSessionReply:
+    case DeliveryOutcome::kSessionRefused: break;
+    }
+    return net_status::kNetworkError;
+}
+
+MessengerClient::MessengerClient(net::Network& network, std::string config_path,
+                                 ClientLimits limits)
+    : network_(network), config_path_(std::move(config_path)), limits_(limits)
+{
+}
+
+NetStatus MessengerClient::Send(std::u16string_view name, std::u16string_view text,
+                                std::u16string_view from)
+{
+    const SambaSettings settings =
+        config_path_.empty() ? SambaSettings{} : ReadSambaConfig(config_path_);
+    const auto code_page = network_.OemCodePage(settings.dos_charset);
+    Sender sender;
+    sender.calling = OwnName(settings, network_, *code_page);
+
+    const auto from_name = code_page->EncodeName(from);
+    sender.originator = from_name && !from_name->empty() &&
+                                from_name->find('\0') == std::string::npos
+                            ? *from_name
+                            : NameText(sender.calling);
+
+    const std::string oem_text = code_page->EncodeText(text);
+    if (name == u"*") return SendToEveryone(sender, oem_text);
+
+    const auto messenger = MakeName(name, kMessengerSuffix, *code_page);
+    if (!messenger) return net_status::kNameNotFound;
+    const auto deadline = net::Clock::now() + limits_.send;
+    std::optional<net::Ipv4> wins = settings.wins;
+    if (!wins) {
+        const auto system_wins = network_.WinsServers();
+        if (!system_wins.empty()) wins = system_wins.front();
+    }
+    const auto address = Resolver(network_, limits_).Resolve(*messenger, wins, deadline);
+    if (!address) return net_status::kNameNotFound;
+    return StatusOf(Deliver(network_, *address, *messenger, sender, oem_text, limits_, deadline));
+}
+
+NetStatus MessengerClient::SendToEveryone(const Sender& sender, const std::string& text)
+{
+    const auto deadline = net::Clock::now() + limits_.everyone;
+    Resolver resolver(network_, limits_);
+    const HostList found = resolver.FindEveryone(deadline);
+    const std::vector<net::Ipv4>& hosts = found.hosts();
+    last_everyone_ = {};
+    last_everyone_.hosts = hosts.size();
+    for (std::size_t i = 0; i < kAnswerRefusals; ++i)
+        if (i != static_cast<std::size_t>(AnswerRefusal::kCounted))
+            last_everyone_.refused_answers += found.refusals(static_cast<AnswerRefusal>(i));
+    last_everyone_.over_limit = found.refusals(AnswerRefusal::kOverHostLimit);
+    if (hosts.empty()) return net_status::kNameNotFound;
+
+    // Each host is served by one worker: node status, then delivery within
+    // its own limit. A host on two LANs answers from two addresses with one
+    // messenger name; the first worker to learn the name serves it.
+    std::vector<std::optional<NetStatus>> statuses(hosts.size());
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> same_name{0};
+    std::mutex names_lock;
+    std::set<RawName> names;
+    const auto serve = [&] {
+        for (std::size_t i; (i = next++) < hosts.size();) {
+            if (net::Clock::now() >= deadline) {
+                statuses[i] = net_status::kNetworkError;
+                continue;
+            }
+            const auto name = resolver.MessengerNameOf(hosts[i], deadline);
+            if (!name) {
+                statuses[i] = net_status::kNameNotFound;
+                continue;
+            }
+            {
+                const std::lock_guard<std::mutex> hold(names_lock);
+                if (!names.insert(*name).second) {
+                    ++same_name;
+                    continue;  // no status: the copy went to its other address
+                }
+            }
+            statuses[i] = StatusOf(Deliver(network_, hosts[i], *name, sender, text, limits_,
+                                           deadline));
+        }
+    };
+    const std::size_t workers =
+        std::min<std::size_t>(hosts.size(), static_cast<std::size_t>(std::max(1, limits_.concurrency)));
+    std::vector<std::thread> threads;
+    for (std::size_t w = 1; w < workers; ++w) {
+        try {
+            threads.emplace_back(serve);
+        } catch (const std::system_error&) {
+            break;  // fewer workers serve the same hosts, only later
+        }
+    }
+    serve();
+    for (std::thread& t : threads) t.join();
+
+    last_everyone_.same_name = same_name;
+    std::optional<NetStatus> first_failure;
+    for (const auto& status : statuses) {
+        if (!status) continue;
+        if (*status == net_status::kSuccess) ++last_everyone_.delivered;
+        else if (!first_failure) first_failure = *status;
+    }
+    if (last_everyone_.delivered > 0) return net_status::kSuccess;
+    return first_failure.value_or(net_status::kNameNotFound);
+}
+
+}  // namespace vindrel::netbios

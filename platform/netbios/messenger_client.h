@@ -1,0 +1,55 @@
+// The messenger client: resolves a message name with NetBIOS name queries and
+// delivers a text to the host holding it with the SMB message commands, the
+// way a Windows host's messenger service sends.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/netbios/client_limits.h"
+#include "platform/netbios/delivery.h"
+#include "platform/netmsg.h"
+#include "platform/network.h"
+
+namespace vindrel::netbios {
+
+inline constexpr const char* kDefaultSambaConfig = "/etc/samba/smb.conf";
+
+// What the last "*" send met, for the benchmark and the tests.
+struct EveryoneReport {
+    std::size_t hosts = 0;              // hosts counted from the wildcard answers
+    std::size_t refused_answers = 0;    // answers that did not count, any reason
+    std::size_t over_limit = 0;         // of those, beyond ClientLimits::max_hosts
+    std::size_t same_name = 0;          // hosts skipped: their messenger name was served
+    std::size_t delivered = 0;
+};
+
+class MessengerClient {
+public:
+    // `network` must outlive the client. An empty `config_path` reads no
+    // Samba configuration.
+    explicit MessengerClient(net::Network& network, std::string config_path = kDefaultSambaConfig,
+                             ClientLimits limits = {});
+
+    // Delivers `text` to `name` (a messenger name or "*"), as SendNetMessage
+    // does, with no limit on the text's length here. The originator named in
+    // the message is `from` when it is a valid name, else this computer.
+    NetStatus Send(std::u16string_view name, std::u16string_view text,
+                   std::u16string_view from = {});
+
+    const EveryoneReport& last_everyone() const { return last_everyone_; }
+
+private:
+    NetStatus SendToEveryone(const Sender& sender, const std::string& text);
+
+    net::Network& network_;
+    std::string config_path_;
+    ClientLimits limits_;
+    EveryoneReport last_everyone_;
+};
+
+// The status a send reports for a delivery's outcome.
+NetStatus StatusOf(DeliveryOutcome outcome);
+
+}  // namespace vindrel::netbios

@@ -55,7 +55,7 @@ class Sender:
         if outside:
             outside.stop()
         self.wine = Wine(opts.loader, opts.arch, prefix, display, wrap=lab.exec_in('cli'))
-        self.wine.env.update(LC_ALL='en_US.UTF-8', LANG='en_US.UTF-8')
+        self.wine.env.update(LC_ALL='C.UTF-8')
         self.wine.run(['reg', 'add', r'HKCU\Software\Wine\X11 Driver', '/v', 'Managed', '/d', 'N', '/f'])
         self.system = os.path.join(prefix, 'drive_c', 'windows', 'system32')
 

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The network send binding under Wine: against the test-only netapi32.dll it
 passes the name, the exact bytes and the length and returns the scripted
-status; without the library, or without the function in it, it answers a
-nonzero status instead of crashing."""
+status. (Without the library, or without the function in it, the messenger
+client sends instead: fallback_test.py runs those inside the lab, as nothing
+here may reach a real network.)"""
 import argparse
 import os
 import subprocess
@@ -25,7 +26,6 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--wine', required=True)
     parser.add_argument('--probe', required=True)
-    parser.add_argument('--noexport-probe', required=True)
     parser.add_argument('--work', required=True)
     opts = parser.parse_args()
     os.makedirs(opts.work, exist_ok=True)
@@ -49,12 +49,6 @@ def main():
         check(f'call for {text[:8]!r}: length is the byte count, widened',
               int(call['length']), 2 * len(text))
         check(f'call for {text[:8]!r}: the exact bytes', call['bytes'], utf16_hex(text))
-
-    check('no library: nonzero status, twice, no crash',
-          run(opts.wine, opts.probe, ['pc42', 'a', 'b'], 'netapi32=d'),
-          ['status 126', 'status 126'])
-    check('library without the function: nonzero status, no crash',
-          run(opts.wine, opts.noexport_probe, ['pc42', 'a'], 'netapi32=n'), ['status 127'])
 
     return checks.finish()
 

@@ -10,7 +10,7 @@ the prefix's system folder with Wine told to prefer it, never beside the
 program. The receivers read the DOS code page of the prefix (437, Wine's
 default for en-US).
 
-Runs: the send probe against a computer name (the exact text, accents
+Runs: the Winsock network's tests in the namespace; the send probe against a computer name (the exact text, accents
 included; the system asked once), an alias, an unknown name, a host whose
 smbd is stopped, "*", no library and a library without the function; then
 vindrel.exe end to end: type, Send, the message arrives; an unknown name
@@ -83,6 +83,16 @@ class Sender:
         self.wine.stop()
 
 
+def network_checks(lab, sender, checks):
+    """The Winsock network's own tests, which need the lab's interface and hosts."""
+    lan = lab.address('cli').rsplit('.', 1)[0]
+    done = sender.wine.run([sender.opts.network_tests], VINDREL_LAB_INTERFACE=lab.address('cli') + '/24',
+                           VINDREL_LAB_RECEIVER=lab.address('rx1'), VINDREL_LAB_NOSMBD=lab.address('rx3'),
+                           VINDREL_LAB_NOBODY=lan + '.99')
+    print(done.stdout[-4000:])
+    checks.check('the Winsock network in the lab (win32_network_tests)', done.returncode, 0)
+
+
 def probe_checks(lab, sender, checks):
     check = checks.check
     computer = sender.wine.run(['cmd', '/c', 'echo %COMPUTERNAME%']).stdout.strip()
@@ -145,7 +155,8 @@ def window_checks(lab, sender, xserver, checks):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ('loader', 'arch', 'exe', 'probe', 'double', 'noexport-double', 'work', 'tools'):
+    for name in ('loader', 'arch', 'exe', 'probe', 'double', 'noexport-double', 'network-tests', 'work',
+                 'tools'):
         parser.add_argument('--' + name, required=True)
     opts = parser.parse_args()
     os.makedirs(opts.work, exist_ok=True)
@@ -157,6 +168,7 @@ def main():
         try:
             sender = Sender(lab, opts, xserver.display)
             sender.place(opts.double)
+            network_checks(lab, sender, checks)
             probe_checks(lab, sender, checks)
             window_checks(lab, sender, xserver, checks)
         except Failed as error:

@@ -1,5 +1,6 @@
 // The network seam on Winsock: adapters and WINS servers from GetAdaptersInfo,
-// non-blocking sockets waited on with select until the caller's deadline,
+// non-blocking sockets that try first and wait with select only when they
+// must, never past the caller's deadline,
 // the computer name from GetComputerNameA and the OEM code page.
 #include "platform/network.h"
 
@@ -150,7 +151,7 @@ public:
     std::optional<Datagram> Receive(std::span<std::uint8_t> buffer, Deadline deadline) override
     {
         for (;;) {
-            if (WaitFor(w_, s_.get(), false, deadline) != Ready::kReady) return std::nullopt;
+            if (Clock::now() >= deadline) return std::nullopt;
             sockaddr_in from{};
             int from_size = sizeof from;
             const int n = w_.recvfrom(s_.get(), reinterpret_cast<char*>(buffer.data()),
@@ -159,10 +160,14 @@ public:
             std::size_t size = static_cast<std::size_t>(n);
             if (n == SOCKET_ERROR) {
                 const int error = w_.last_error();
+                if (error == WSAEWOULDBLOCK) {
+                    if (WaitFor(w_, s_.get(), false, deadline) != Ready::kReady) return std::nullopt;
+                    continue;
+                }
                 // Windows reports an ICMP "port unreachable" for an earlier
                 // datagram on the next receive; it says nothing about the
                 // answers still to come.
-                if (error == WSAEWOULDBLOCK || error == WSAECONNRESET || error == WSAENETRESET) continue;
+                if (error == WSAECONNRESET || error == WSAENETRESET) continue;
                 if (error != WSAEMSGSIZE) return std::nullopt;
                 size = buffer.size();  // cut to the buffer, as the seam says
             }
@@ -196,12 +201,13 @@ public:
     {
         std::size_t done = 0;
         while (done < data.size()) {
-            if (WaitFor(w_, s_.get(), true, deadline) != Ready::kReady) return false;
+            if (Clock::now() >= deadline) return false;
             const int chunk = static_cast<int>(std::min<std::size_t>(data.size() - done, 1 << 20));
             const int n = w_.send(s_.get(), reinterpret_cast<const char*>(data.data() + done), chunk, 0);
             if (n == SOCKET_ERROR) {
-                if (w_.last_error() == WSAEWOULDBLOCK) continue;
-                return false;
+                if (w_.last_error() != WSAEWOULDBLOCK) return false;
+                if (WaitFor(w_, s_.get(), true, deadline) != Ready::kReady) return false;
+                continue;
             }
             done += static_cast<std::size_t>(n);
         }
@@ -212,12 +218,12 @@ public:
     {
         if (buffer.empty()) return 0;
         for (;;) {
-            if (WaitFor(w_, s_.get(), false, deadline) != Ready::kReady) return 0;
+            if (Clock::now() >= deadline) return 0;
             const int chunk = static_cast<int>(std::min<std::size_t>(buffer.size(), 1 << 20));
             const int n = w_.recv(s_.get(), reinterpret_cast<char*>(buffer.data()), chunk, 0);
             if (n > 0) return static_cast<std::size_t>(n);
-            if (n == SOCKET_ERROR && w_.last_error() == WSAEWOULDBLOCK) continue;
-            return 0;  // closed by the peer, or an error
+            if (n == 0 || w_.last_error() != WSAEWOULDBLOCK) return 0;  // closed, or an error
+            if (WaitFor(w_, s_.get(), false, deadline) != Ready::kReady) return 0;
         }
     }
 

@@ -17,6 +17,7 @@ and watch messages arrive in /tmp/vindrel-netlab-lab/<host>/inbox/.
 """
 
 import argparse
+import ipaddress
 import json
 import os
 import shutil
@@ -37,6 +38,7 @@ LAN_B = "10.77.2"
 #   role "nosmbd" nmbd only (smbd stopped)
 #   role "wins"   nmbd as WINS server, router between the LANs
 #   role "client" no daemons; the sending side
+#   role "peer"   no daemons; a test runs a misbehaving peer there
 HOSTS = {
     "cli":    ("a", LAN_A + ".10", "client", {}),
     "wins":   ("ab", LAN_A + ".1", "wins", {"b_address": LAN_B + ".1"}),
@@ -47,6 +49,31 @@ HOSTS = {
     "rx5":    ("a", LAN_A + ".15", "smb2", {}),
     "far":    ("b", LAN_B + ".20", "msg", {"aliases": ["DAVE"]}),
 }
+
+# The crowd the hostile-LAN tests add on LAN A: hosts that answer "*" and
+# then stall, flood or forge (tests/netbios/hostile_nbns.py, hostile_peer.py).
+CROWD = {
+    "ph1":     ("a", LAN_A + ".31", "peer", {}),
+    "ph2":     ("a", LAN_A + ".32", "peer", {}),
+    "stall":   ("a", LAN_A + ".33", "peer", {}),
+    "kaflood": ("a", LAN_A + ".34", "peer", {}),
+    "flood":   ("a", LAN_A + ".35", "peer", {}),
+    "spoof":   ("a", LAN_A + ".40", "peer", {}),
+}
+
+
+def crowded_lan(receivers, phantoms):
+    """A LAN A of `receivers` Samba receivers (rx01...), `phantoms` phantom
+    hosts (ph1...), a stalling peer and a wildcard flooder, for the bench."""
+    hosts = {"cli": HOSTS["cli"]}
+    for i in range(1, receivers + 1):
+        hosts["rx%02d" % i] = ("a", "%s.%d" % (LAN_A, 100 + i), "msg", {})
+    for i in range(1, phantoms + 1):
+        hosts["ph%d" % i] = ("a", "%s.%d" % (LAN_A, 30 + i), "peer", {})
+    hosts["stall"] = ("a", LAN_A + ".50", "peer", {})
+    hosts["flood"] = ("a", LAN_A + ".51", "peer", {})
+    return hosts
+
 
 def netbios_name(host):
     return host.upper()
@@ -60,10 +87,11 @@ def run(*args, check=True, quiet=False):
 
 
 class Lab:
-    def __init__(self, tag="lab", base=None, hosts=None, dos_charset=None):
+    def __init__(self, tag="lab", base=None, hosts=None, prefix=24, dos_charset=None):
         """dos_charset: the receivers' `dos charset` (Samba's default, CP850,
         when None), to match a sender whose DOS code page differs."""
         self.tag = tag
+        self.prefix = prefix  # of both LANs; a crowd of hundreds needs more than /24
         self.dos_charset = dos_charset
         self.base = base or "/tmp/vindrel-netlab-%s" % tag
         self.hosts = hosts or HOSTS
@@ -93,6 +121,10 @@ class Lab:
     def address(self, host):
         return self.hosts[host][1]
 
+    def broadcast(self, lan):
+        network = ipaddress.ip_network("%s.0/%d" % (lan, self.prefix), strict=False)
+        return str(network.broadcast_address)
+
     def exec_in(self, host, *args):
         return ["ip", "netns", "exec", self.ns(host)] + list(args)
 
@@ -105,7 +137,7 @@ class Lab:
         for host in self.hosts:
             self._write_config(host)
         for host, (_, _, role, _) in self.hosts.items():
-            if role != "client":
+            if role not in ("client", "peer"):
                 self._start_daemon(host, "nmbd")
             if role in ("msg", "nomsg", "smb2"):
                 self._start_daemon(host, "smbd")
@@ -195,7 +227,8 @@ class Lab:
                     "peer", "name", inside, "netns", ns)
                 run("ip", "-n", self.switch, "link", "set", port, "master", "br" + lan)
                 run("ip", "-n", self.switch, "link", "set", port, "up")
-                run("ip", "-n", ns, "addr", "add", address + "/24", "brd", "+", "dev", inside)
+                run("ip", "-n", ns, "addr", "add", "%s/%d" % (address, self.prefix), "brd", "+",
+                    "dev", inside)
                 run("ip", "-n", ns, "link", "set", inside, "up")
             if role == "wins":
                 run("ip", "netns", "exec", ns, "sysctl", "-q", "-w", "net.ipv4.ip_forward=1")
@@ -293,7 +326,7 @@ class Lab:
                     if time.time() > deadline:
                         raise RuntimeError("smbd on %s did not start; see %s" % (host, self.dir(host)))
                     time.sleep(0.1)
-            if role != "client":
+            if role not in ("client", "peer"):
                 while not self._listening(host, 137, udp=True):
                     if time.time() > deadline:
                         raise RuntimeError("nmbd on %s did not start; see %s" % (host, self.dir(host)))
@@ -302,16 +335,18 @@ class Lab:
         # nmbd answers for its names only once it has registered them.
         targets = []
         for host, (lans, addr, role, extra) in self.hosts.items():
-            if role in ("client", "wins"):
+            if role in ("client", "wins", "peer"):
                 continue
             for name in [netbios_name(host)] + extra.get("aliases", []):
                 # Broadcast, as clients ask: nmbd answers those only once
                 # its registration period is over.
-                server = LAN_A + ".255" if lans == "a" else LAN_B + ".1"
+                server = self.broadcast(LAN_A) if lans == "a" else LAN_B + ".1"
                 asker = "cli" if lans == "a" else "wins"
                 targets.append((asker, server, name))
         for asker in ("cli", "wins"):
             mine = [(server, name) for a, server, name in targets if a == asker]
+            if not mine:
+                continue
             out = subprocess.run(
                 self.exec_in(asker, sys.executable, os.path.abspath(__file__), "_wait-names",
                              json.dumps(mine), str(max(1, deadline - time.time()))),

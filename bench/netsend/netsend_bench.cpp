@@ -1,6 +1,8 @@
 // Times the messenger client in one process: per delivered recipient and per
-// unknown name. Run it inside the lab's client namespace (run_bench.py does).
+// unknown name, or one "*" send on a crowded LAN with its memory. Run it
+// inside the lab's client namespace (run_bench.py does).
 //   netsend_bench --config FILE --rounds N RECIPIENT UNKNOWN
+//   netsend_bench --config FILE --everyone CONCURRENCY EVERYONE_MS INTERVAL_MS
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -57,10 +59,45 @@ Timing Measure(vindrel::netbios::MessengerClient& client, const std::u16string& 
 
 }  // namespace
 
+long PeakRssKb()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// One "*" send: status, time, what the wildcard query met, and the peak
+// resident memory before and after (the process is idle before).
+int Everyone(const char* config, int concurrency, int everyone_ms, int interval_ms)
+{
+    vindrel::netbios::ClientLimits limits;
+    limits.concurrency = concurrency;
+    limits.everyone = std::chrono::milliseconds(everyone_ms);
+    limits.broadcast_interval = std::chrono::milliseconds(interval_ms);
+    const auto network = vindrel::net::MakeSystemNetwork();
+    vindrel::netbios::MessengerClient client(*network, config, limits);
+    const long idle_kb = PeakRssKb();
+    const auto start = std::chrono::steady_clock::now();
+    const auto status = client.Send(u"*", u"to everyone\r\nSent by bench");
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const auto& r = client.last_everyone();
+    std::printf("everyone %d %.1f %zu %zu %zu %zu %zu %ld %ld\n", static_cast<int>(status), ms,
+                r.hosts, r.refused_answers, r.over_limit, r.same_name, r.delivered, idle_kb,
+                PeakRssKb());
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 7 && std::strcmp(argv[1], "--config") == 0 &&
+        std::strcmp(argv[3], "--everyone") == 0)
+        return Everyone(argv[2], std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
     if (argc != 7 || std::strcmp(argv[1], "--config") != 0 || std::strcmp(argv[3], "--rounds") != 0) {
-        std::fprintf(stderr, "usage: %s --config FILE --rounds N RECIPIENT UNKNOWN\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s --config FILE --rounds N RECIPIENT UNKNOWN\n"
+                     "       %s --config FILE --everyone CONCURRENCY EVERYONE_MS INTERVAL_MS\n",
+                     argv[0], argv[0]);
         return 2;
     }
     const int rounds = std::max(1, std::atoi(argv[4]));

@@ -3,6 +3,16 @@
 against `smbclient -M`, both in the same lab namespaces in the same run.
 
     bench/netsend/run_bench.py --build BUILD_DIR [--rounds N]
+    bench/netsend/run_bench.py --build BUILD_DIR --scale [--receivers 24]
+        [--phantoms 8] [--flood 50000] [--before OLD_BUILD_DIR]
+
+--scale builds a crowded LAN instead: Samba receivers, phantom hosts that
+answer "*" but never take a session, a peer that takes one and stalls, and
+a flooder that answers the wildcard query with forged answers; it times "*"
+served a few hosts at a time against one after another (concurrency 1, no
+overall limit: the client's old behaviour), counts the copies, and takes the
+client's peak memory under the flood. --before names a build of the client
+from before this mode existed, for the single-recipient comparison.
 
 Prints the figures and the ratios; it judges nothing. Needs root (it builds
 the lab of tools/netbios_lab.py under its own tag and removes it after).
@@ -50,15 +60,159 @@ def per_process(lab, cmd_for, rounds, ok):
     return statistics.median(ms), bad, (children_cpu_ms() - cpu_start) / rounds
 
 
+PEERS = os.path.join(HERE, "..", "..", "tests", "netbios")
+DELIVERY_LIMIT_MS = 4000  # ClientLimits::delivery, one host's
+
+
+class Crowd:
+    """The misbehaving peers of the crowded LAN, started for one send."""
+
+    def __init__(self, lab, phantoms, flood=0):
+        prefix = str(lab.prefix)
+        self.lab, self.procs = lab, []
+        for i in range(1, phantoms + 1):
+            self._start("ph%d" % i, "hostile_nbns.py", "phantom", "ph%d" % i)
+        self._start("stall", "hostile_nbns.py", "host", "stall")
+        self._start("stall", "hostile_peer.py", "silent-after-start")
+        if flood:
+            # A fiftieth of the answers name in-LAN addresses nobody holds:
+            # more than the host cap, so the cap shows.
+            self._start("flood", "hostile_nbns.py", "flood", str(flood), str(max(300, flood // 50)),
+                        prefix)
+
+    def _start(self, host, script, *args):
+        proc = subprocess.Popen(
+            self.lab.exec_in(host, sys.executable, os.path.join(PEERS, script),
+                             self.lab.address(host), *args),
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, start_new_session=True)
+        self.procs.append(proc)
+        if proc.stdout.readline().strip() != "ready":
+            raise RuntimeError("%s on %s did not start" % (script, host))
+
+    def stop(self):
+        for proc in self.procs:
+            proc.kill()
+            proc.wait()
+            proc.stdout.close()
+
+
+def everyone(lab, bench, conf, phantoms, concurrency, everyone_ms, interval_ms, flood=0):
+    """One "*" send from the bench in the crowd: its figures and the copies
+    each receiver got."""
+    lab.clear_inboxes()
+    crowd = Crowd(lab, phantoms, flood)
+    try:
+        _, out = timed(lab.exec_in("cli", bench, "--config", conf, "--everyone", str(concurrency),
+                                   str(everyone_ms), str(interval_ms)))
+    finally:
+        crowd.stop()
+    fields = out.stdout.split()
+    if not fields or fields[0] != "everyone":
+        raise RuntimeError("bench failed: %s" % out.stdout)
+    keys = ("status", "ms", "hosts", "refused", "over_limit", "same_name", "delivered",
+            "idle_kb", "peak_kb")
+    result = dict(zip(keys, (float(v) for v in fields[1:])))
+    time.sleep(1.0)  # the last message commands finish after the reply
+    receivers = [h for h, v in lab.hosts.items() if v[2] == "msg"]
+    result["copies"] = [len(lab.messages(h, want=0, timeout=0)) for h in receivers]
+    return result
+
+
+def in_process(lab, bench, conf, rounds, recipient):
+    took, out = timed(lab.exec_in("cli", bench, "--config", conf, "--rounds", str(rounds),
+                                  recipient, UNKNOWN))
+    figures = {}
+    for line in out.stdout.splitlines():
+        case, median, mean, worst, cpu, fails = line.split()
+        figures[case] = (float(median), float(mean), float(worst), int(fails), float(cpu))
+    return figures
+
+
+def scale(args):
+    bench = os.path.join(args.build, "bench", "netsend", "netsend_bench")
+    probe = os.path.join(args.build, "tests", "netbios", "netsend_probe")
+    base = tempfile.mkdtemp(prefix="vindrel-netbench-")
+    os.chmod(base, 0o755)
+    netbios_lab.clean_stale("bs")
+    lab = netbios_lab.Lab(tag="bs%d" % os.getpid(), base=base,
+                          hosts=netbios_lab.crowded_lan(args.receivers, args.phantoms), prefix=16)
+    signal.signal(signal.SIGTERM, lambda s, f: sys.exit(1))
+    recipient = "RX01"
+    try:
+        lab.start()
+        conf = lab.config("cli")
+        timed(lab.exec_in("cli", probe, "--config", conf, recipient, "warm-up"))
+        # One recipient first, on a quiet LAN: the floods leave the
+        # neighbour tables full of addresses nobody holds for a while.
+        n = args.rounds
+        single = in_process(lab, bench, conf, n, recipient)
+        old = None
+        if args.before:
+            old = in_process(lab, os.path.join(args.before, "bench", "netsend", "netsend_bench"),
+                             conf, n, recipient)
+        ours = per_process(lab, lambda: [probe, "--config", conf, recipient, "bench"], n,
+                           lambda out: out.stdout.startswith("status 0 "))
+        smb = per_process(lab, lambda: ["smbclient", "-s", conf, "-N", "-M", recipient], n,
+                          lambda out: out.returncode == 0)
+        after = everyone(lab, bench, conf, args.phantoms, 16, 10000, 80)
+        before = everyone(lab, bench, conf, args.phantoms, 1, 3600 * 1000, 80)
+        # The flood needs a longer listening window to be taken in at all.
+        flood = everyone(lab, bench, conf, args.phantoms, 16, 10000, 1000, flood=args.flood)
+    finally:
+        lab.stop()
+        shutil.rmtree(base, ignore_errors=True)
+
+    def copies(r):
+        return "%d of %d receivers got exactly one copy (%d copies in all)" % (
+            sum(1 for c in r["copies"] if c == 1), len(r["copies"]), sum(r["copies"]))
+
+    print("\nnetsend scale bench: %d Samba receivers, %d phantoms, 1 stalling peer on one LAN"
+          % (args.receivers, args.phantoms))
+    for label, r in (("\"*\", 16 at a time, 10 s limit", after),
+                     ("\"*\", one after another, no limit", before)):
+        print("  %-36s %8.0f ms  status %d, %d hosts; %s"
+              % (label, r["ms"], r["status"], r["hosts"], copies(r)))
+    print("  ratio \"*\" / one host's delivery limit (%d ms): %.2f (goal <= 2); before %.2f"
+          % (DELIVERY_LIMIT_MS, after["ms"] / DELIVERY_LIMIT_MS, before["ms"] / DELIVERY_LIMIT_MS))
+    print("  ratio before / after: %.1fx" % (before["ms"] / after["ms"]))
+    print("  with %d forged wildcard answers: %.0f ms, status %d, %d hosts kept (cap 256), "
+          "%d over the cap, %d answers refused in all; %s"
+          % (args.flood, flood["ms"], flood["status"], flood["hosts"], flood["over_limit"],
+             flood["refused"], copies(flood)))
+    print("  peak resident memory: idle %.1f MB, after the flooded \"*\" %.1f MB: +%.2f MB "
+          "(goal < 8 MB); without the flood +%.2f MB"
+          % (flood["idle_kb"] / 1024, flood["peak_kb"] / 1024,
+             (flood["peak_kb"] - flood["idle_kb"]) / 1024,
+             (after["peak_kb"] - after["idle_kb"]) / 1024))
+    print("  single recipient, in process (median of %d): %.1f ms" % (n, single["delivered"][0]))
+    if old:
+        print("  single recipient, the client before (same lab, same run): %.1f ms: "
+              "ratio now / before %.2f" % (old["delivered"][0],
+                                           single["delivered"][0] / old["delivered"][0]))
+    print("  single recipient per process: client %.1f ms, smbclient -M %.1f ms: "
+          "ratio smbclient / client %.1fx (goal >= 3)" % (ours[0], smb[0], smb[0] / ours[0]))
+    if single["delivered"][3] or ours[1] or smb[1]:
+        print("  unexpected results: in process %d, client processes %d, smbclient %d"
+              % (single["delivered"][3], ours[1], smb[1]))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--rounds", type=int, default=20)
+    parser.add_argument("--scale", action="store_true")
+    parser.add_argument("--receivers", type=int, default=24)
+    parser.add_argument("--phantoms", type=int, default=8)
+    parser.add_argument("--flood", type=int, default=50000)
+    parser.add_argument("--before")
     args = parser.parse_args()
     if os.geteuid() != 0:
         if os.environ.get("CI") == "true":
             sys.exit("netsend bench: needs root")
         print("netsend bench: skipped (needs root)")
+        return
+    if args.scale:
+        scale(args)
         return
     bench = os.path.join(args.build, "bench", "netsend", "netsend_bench")
     probe = os.path.join(args.build, "tests", "netbios", "netsend_probe")

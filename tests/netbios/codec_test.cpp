@@ -12,6 +12,7 @@
 #include "platform/netbios/samba_config.h"
 #include "platform/netbios/session.h"
 #include "platform/netbios/smb_message.h"
+#include "tests/netbios/fake_lan.h"
 
 namespace vindrel::netbios {
 namespace {
@@ -113,25 +114,7 @@ TEST(NetbiosName, DecodeRoundTripsAndRefusesForeignShapes)
 
 // --- name service ------------------------------------------------------------
 
-Bytes PositiveReply(std::uint16_t id, const RawName& name, ByteView rdata,
-                    std::uint16_t flags = 0x8500)
-{
-    Writer w;
-    w.U16be(id);
-    w.U16be(flags);
-    w.U16be(0);
-    w.U16be(1);
-    w.U16be(0);
-    w.U16be(0);
-    EncodeName(name, w);
-    w.U16be(0x0020);
-    w.U16be(0x0001);
-    w.U16be(0);
-    w.U16be(300);  // TTL
-    w.U16be(static_cast<std::uint16_t>(rdata.size()));
-    w.Append(rdata);
-    return w.Take();
-}
+using fake::PositiveReply;
 
 const std::uint8_t kOneAddress[] = {0x00, 0x00, 10, 77, 1, 11};
 
@@ -212,32 +195,7 @@ TEST(NameQuery, NegativeReplyOnlyForTheNameAsked)
     EXPECT_EQ(JudgeNameQueryReply(bare_header, 9, name).verdict, QueryVerdict::kNegative);
 }
 
-Bytes NodeStatusReply(std::uint16_t id, const std::vector<NodeName>& names, int claimed = -1)
-{
-    Writer rdata;
-    rdata.U8(static_cast<std::uint8_t>(claimed < 0 ? names.size() : claimed));
-    for (const NodeName& n : names) {
-        rdata.Append(n.name);
-        rdata.U16be(n.flags);
-    }
-    rdata.Fill(0, 46);  // statistics
-    const Bytes body = rdata.Take();
-    Writer w;
-    w.U16be(id);
-    w.U16be(0x8400);
-    w.U16be(0);
-    w.U16be(1);
-    w.U16be(0);
-    w.U16be(0);
-    EncodeName(WildcardName(), w);
-    w.U16be(0x0021);
-    w.U16be(0x0001);
-    w.U16be(0);
-    w.U16be(0);
-    w.U16be(static_cast<std::uint16_t>(body.size()));
-    w.Append(body);
-    return w.Take();
-}
+using fake::NodeStatusReply;
 
 TEST(NodeStatus, RequestAsksTheWildcardForItsStatus)
 {

@@ -63,6 +63,13 @@ def serve(conn, mode):
         conn.sendall(POSITIVE)
     if mode == "drop-after-session":
         return
+    if mode == "keepalive-flood":
+        # Keeps the line busy for as long as the client reads.
+        frames = b"\x85\x00\x00\x00" * 1024
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            conn.sendall(frames)
+        return
     while True:
         frame = read_frame(conn)
         if frame is None:

@@ -21,16 +21,53 @@ LAB = None
 PROBE = None
 
 
-def send(name, text, config="plain", extra=()):
-    """Runs the client in the client namespace; returns (status, milliseconds)."""
-    conf = {"plain": LAB.config("cli"), "wins": LAB.wins_config("cli"), None: None}[config]
+def send(name, text, config="plain", extra=(), report=None):
+    """Runs the client in the client namespace; returns (status, milliseconds).
+    `config` is "plain", "wins", None or a file's path; for "*" the probe's
+    counts land in `report` when given."""
+    conf = {"plain": LAB.config("cli"), "wins": LAB.wins_config("cli"), None: None}.get(
+        config, config)
     args = [PROBE] + (["--config", conf] if conf else []) + list(extra) + [name, text]
     out = subprocess.run(LAB.exec_in("cli", *args), stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, text=True, timeout=30)
+                         stderr=subprocess.PIPE, text=True, timeout=60)
     words = out.stdout.split()
     if out.returncode != 0 or len(words) < 4:
         raise AssertionError("probe failed: %s %s" % (out.stdout, out.stderr))
+    if report is not None:
+        report.update(zip(words[4::2], map(int, words[5::2])))
     return int(words[1]), float(words[3])
+
+
+class Peers:
+    """Misbehaving peers started in lab namespaces, all killed on exit."""
+
+    def __init__(self):
+        self.procs = []
+
+    def start(self, host, script, *args):
+        proc = subprocess.Popen(
+            LAB.exec_in(host, sys.executable, os.path.join(HERE, script), *args),
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, start_new_session=True)
+        self.procs.append(proc)
+        line = proc.stdout.readline().strip()
+        if line != "ready":
+            raise AssertionError("%s on %s: %s" % (script, host, line))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for proc in self.procs:
+            proc.kill()
+            proc.wait()
+            proc.stdout.close()
+
+
+def write_config(name, text):
+    path = os.path.join(LAB.base, name)
+    with open(path, "w") as f:
+        f.write(text)
+    return path
 
 
 class Delivery(unittest.TestCase):
@@ -129,6 +166,7 @@ class HostilePeer(unittest.TestCase):
             ("reply to another request", "wrong-mid", 2282),
             ("silent after the session", "silent-after-start", 2282),
             ("keep-alives between replies", "keepalives", 0),
+            ("keep-alives for ever after the session", "keepalive-flood", 2282),
         ]
         for what, mode, want in cases:
             with self.subTest(what):
@@ -148,6 +186,66 @@ class Everyone(unittest.TestCase):
         for host in ("rx1", "rx2"):
             self.assertEqual(len(LAB.messages(host, timeout=0)), 1, host)
         self.assertEqual(LAB.messages("far", want=0, timeout=0), [])
+
+
+class CrowdedLan(unittest.TestCase):
+    """LAN A with phantoms that answer "*" and never take a session, a peer
+    that takes it and stalls, one that floods keep-alives and one that floods
+    the wildcard query with forged answers."""
+
+    def test_star_serves_the_crowd_within_twice_one_hosts_limit(self):
+        LAB.clear_inboxes()
+        with Peers() as peers:
+            for host in ("ph1", "ph2"):
+                peers.start(host, "hostile_nbns.py", LAB.address(host), "phantom", host)
+            peers.start("stall", "hostile_nbns.py", LAB.address("stall"), "host", "stall")
+            peers.start("stall", "hostile_peer.py", LAB.address("stall"), "silent-after-start")
+            peers.start("kaflood", "hostile_nbns.py", LAB.address("kaflood"), "host", "kaflood")
+            peers.start("kaflood", "hostile_peer.py", LAB.address("kaflood"), "keepalive-flood")
+            # 2000 forged answers, 12 of them naming in-LAN addresses nobody holds.
+            peers.start("flood", "hostile_nbns.py", LAB.address("flood"), "flood", "2000", "12",
+                        "24")
+            report = {}
+            status, ms = send("*", "to the crowd", report=report)
+        print("\n    \"*\" in the crowd: %.0f ms, %s" % (ms, report))
+        self.assertEqual(status, 0)
+        for host in ("rx1", "rx2"):
+            self.assertEqual([m[1] for m in LAB.messages(host)], ["to the crowd"], host)
+        time.sleep(0.3)
+        for host in ("rx1", "rx2"):
+            self.assertEqual(len(LAB.messages(host, timeout=0)), 1, host)
+        # Within twice one host's 4 s delivery limit, whatever the crowd does.
+        self.assertLess(ms, 8000)
+        self.assertLessEqual(report.get("hosts", 0), 256)
+        self.assertGreater(report.get("refused", 0), 0)
+
+
+class ForgedWins(unittest.TestCase):
+    """A WINS server's answer from the wrong address or port claims that
+    GHOST (held by nobody) is at RX1's address."""
+
+    def test_answers_from_elsewhere_are_not_believed(self):
+        conf = write_config("spoofed-wins.conf", "[global]\nnetbios name = CLI\n"
+                            "wins server = %s\n" % LAB.address("spoof"))
+        for how in ("other-address", "other-port"):
+            with self.subTest(how):
+                LAB.clear_inboxes()
+                with Peers() as peers:
+                    peers.start("spoof", "hostile_nbns.py", LAB.address("spoof"), "wins-spoof",
+                                LAB.address("rx1"), how)
+                    self.assertEqual(send("ghost", "believed a forger", conf)[0], 2273)
+                time.sleep(0.3)
+                self.assertEqual(LAB.messages("rx1", want=0, timeout=0), [])
+
+
+class SambaConfigFiles(unittest.TestCase):
+    def test_globals_section_and_include_reach_the_wins_server(self):
+        LAB.clear_inboxes()
+        included = write_config("wins-include.conf", "wins server = %s\n" % LAB.address("wins"))
+        conf = write_config("globals.conf", "[globals]\nnetbios name = CLI\ninclude = %s\n"
+                            % included)
+        self.assertEqual(send("far", "via an included WINS server", conf)[0], 0)
+        self.assertEqual(LAB.messages("far")[0][1], "via an included WINS server")
 
 
 class Wins(unittest.TestCase):
@@ -214,7 +312,10 @@ def main():
         LAB = lab
         return unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result.wasSuccessful()
 
-    sys.exit(lab_harness.run_in_lab(args.tools, "it", run_tests))
+    sys.path.insert(0, args.tools)
+    import netbios_lab
+    sys.exit(lab_harness.run_in_lab(args.tools, "it", run_tests,
+                                    hosts=dict(netbios_lab.HOSTS, **netbios_lab.CROWD)))
 
 
 if __name__ == "__main__":

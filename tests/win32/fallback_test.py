@@ -86,7 +86,7 @@ class Sender:
 def network_checks(lab, sender, checks):
     """The Winsock network's own tests, which need the lab's interface and hosts."""
     lan = lab.address('cli').rsplit('.', 1)[0]
-    done = sender.wine.run([sender.opts.network_tests], VINDREL_LAB_INTERFACE=lab.address('cli') + '/24',
+    done = sender.wine.run([sender.opts.network_tests], VINDREL_LAB_INTERFACE='%s/%d' % (lab.address('cli'), lab.prefix),
                            VINDREL_LAB_RECEIVER=lab.address('rx1'), VINDREL_LAB_NOSMBD=lab.address('rx3'),
                            VINDREL_LAB_NOBODY=lan + '.99')
     print(done.stdout[-4000:])

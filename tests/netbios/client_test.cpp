@@ -1,0 +1,369 @@
+// The messenger client against hostile and crowded LANs in the test process
+// (tests/netbios/fake_lan.h), the answer judging, the configuration reader
+// and the code pages. Nothing here can send a packet.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+#include <unistd.h>
+
+#include "platform/netbios/messenger_client.h"
+#include "platform/netbios/resolver.h"
+#include "platform/netbios/samba_config.h"
+#include "platform/posix/iconv_code_page.h"
+#include "tests/netbios/fake_lan.h"
+
+namespace vindrel::netbios {
+namespace {
+
+using fake::AddressAnswer;
+using fake::FakeLan;
+using fake::Ip;
+using fake::Peer;
+using std::chrono::milliseconds;
+
+QueryAnswer Positive(net::Ipv4 address) { return {QueryVerdict::kPositive, address}; }
+
+// --- answers ---------------------------------------------------------------------
+
+TEST(AnswerJudging, BroadcastAnswerCountsOnlyFromTheHostItNames)
+{
+    const net::Interface lan[] = {{Ip(10, 0, 0, 5), 0xFFFFFF00, Ip(10, 0, 0, 255)},
+                                  {Ip(192, 168, 7, 1), 0xFFFF0000, Ip(192, 168, 255, 255)}};
+    struct Case {
+        const char* what;
+        QueryAnswer answer;
+        net::Ipv4 source;
+        AnswerRefusal want;
+    };
+    const Case cases[] = {
+        {"a host of the first LAN", Positive(Ip(10, 0, 0, 11)), Ip(10, 0, 0, 11), AnswerRefusal::kCounted},
+        {"a host of the second LAN", Positive(Ip(192, 168, 3, 9)), Ip(192, 168, 3, 9), AnswerRefusal::kCounted},
+        {"names another host", Positive(Ip(10, 0, 0, 12)), Ip(10, 0, 0, 11), AnswerRefusal::kAddressNotSender},
+        {"off the LANs", Positive(Ip(8, 8, 8, 8)), Ip(8, 8, 8, 8), AnswerRefusal::kNotLocalHost},
+        {"network address", Positive(Ip(10, 0, 0, 0)), Ip(10, 0, 0, 0), AnswerRefusal::kNotLocalHost},
+        {"broadcast address", Positive(Ip(10, 0, 0, 255)), Ip(10, 0, 0, 255), AnswerRefusal::kNotLocalHost},
+        {"multicast", Positive(Ip(224, 0, 0, 1)), Ip(224, 0, 0, 1), AnswerRefusal::kNotLocalHost},
+        {"loopback", Positive(Ip(127, 0, 0, 1)), Ip(127, 0, 0, 1), AnswerRefusal::kNotLocalHost},
+        {"zero", Positive(0), 0, AnswerRefusal::kNotLocalHost},
+        {"not an answer", QueryAnswer{}, Ip(10, 0, 0, 11), AnswerRefusal::kNotAnAnswer},
+        {"a negative answer", QueryAnswer{QueryVerdict::kNegative, 0}, Ip(10, 0, 0, 11), AnswerRefusal::kNotAnAnswer},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(JudgeBroadcastAnswer(c.answer, {c.source, 137, 0}, lan), c.want) << c.what;
+    EXPECT_EQ(JudgeBroadcastAnswer(Positive(Ip(10, 0, 0, 11)), {Ip(10, 0, 0, 11), 137, 0}, {}),
+              AnswerRefusal::kNotLocalHost)
+        << "no interfaces";
+}
+
+TEST(AnswerJudging, WinsAnswerCountsOnlyFromTheServersNameServicePort)
+{
+    const net::Ipv4 server = Ip(10, 9, 0, 1);
+    struct Case {
+        const char* what;
+        QueryAnswer answer;
+        net::Datagram from;
+        AnswerRefusal want;
+    };
+    const Case cases[] = {
+        {"the server", Positive(Ip(10, 2, 0, 20)), {server, 137, 0}, AnswerRefusal::kCounted},
+        {"the server says nobody", {QueryVerdict::kNegative, 0}, {server, 137, 0}, AnswerRefusal::kCounted},
+        {"another address", Positive(Ip(10, 2, 0, 20)), {Ip(10, 9, 0, 2), 137, 0}, AnswerRefusal::kNotFromServer},
+        {"another port", Positive(Ip(10, 2, 0, 20)), {server, 4000, 0}, AnswerRefusal::kNotFromServer},
+        {"names a multicast group", Positive(Ip(239, 1, 1, 1)), {server, 137, 0}, AnswerRefusal::kNotLocalHost},
+    };
+    for (const Case& c : cases) EXPECT_EQ(JudgeWinsAnswer(c.answer, c.from, server), c.want) << c.what;
+}
+
+TEST(AnswerJudging, HostListKeepsEachHostOnceUpToItsLimit)
+{
+    HostList list(3);
+    EXPECT_EQ(list.Offer(1), AnswerRefusal::kCounted);
+    EXPECT_EQ(list.Offer(1), AnswerRefusal::kAlreadyKnown);
+    EXPECT_EQ(list.Offer(2), AnswerRefusal::kCounted);
+    EXPECT_EQ(list.Offer(3), AnswerRefusal::kCounted);
+    EXPECT_EQ(list.Offer(4), AnswerRefusal::kOverHostLimit);
+    EXPECT_EQ(list.Offer(2), AnswerRefusal::kAlreadyKnown);
+    EXPECT_EQ(list.hosts(), (std::vector<net::Ipv4>{1, 2, 3}));
+    EXPECT_EQ(list.refusals(AnswerRefusal::kAlreadyKnown), 2u);
+    EXPECT_EQ(list.refusals(AnswerRefusal::kOverHostLimit), 1u);
+}
+
+// --- the client on a fake LAN ------------------------------------------------------
+
+ClientLimits Quick()
+{
+    ClientLimits limits;
+    limits.broadcast_tries = 1;
+    limits.broadcast_interval = milliseconds(20);
+    limits.node_status_wait = milliseconds(20);
+    limits.delivery = milliseconds(300);
+    limits.connect = milliseconds(100);
+    return limits;
+}
+
+double MsSince(net::Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(net::Clock::now() - start).count();
+}
+
+TEST(Everyone, AForgedFloodIsFilteredAndTheRestCapped)
+{
+    FakeLan lan;
+    lan.interfaces = {{Ip(10, 0, 0, 5), 0xFFFF0000, Ip(10, 0, 255, 255)}};
+    for (int i = 0; i < 300; ++i)
+        lan.hosts.push_back({Ip(10, 0, 1 + i / 200, 1 + i % 200), u"H" + std::u16string(1, u'A' + i % 26) +
+                                 std::u16string(1, u'A' + i / 26), Peer::kReceiver});
+    bool flooded = false;
+    lan.extra_answers = [&](std::uint16_t id, const RawName& asked, auto answer) {
+        if (flooded) return;
+        flooded = true;
+        for (int i = 0; i < 50000; ++i) {
+            const net::Ipv4 claimed = Ip(10, 0, 2 + i % 200, 1 + i % 250);
+            // Forged: an address other than the sender's, or one off the LAN.
+            const net::Ipv4 source = i % 2 ? Ip(10, 0, 9, 9) : Ip(172, 16, i % 250, 1);
+            answer({source, 137, 0}, AddressAnswer(id, asked, i % 2 ? claimed : source));
+        }
+    };
+    ClientLimits limits = Quick();
+    MessengerClient client(lan, "", limits);
+    EXPECT_EQ(client.Send(u"*", u"hello"), net_status::kSuccess);
+    const EveryoneReport& r = client.last_everyone();
+    EXPECT_EQ(r.hosts, 256u);
+    EXPECT_EQ(r.over_limit, 300u - 256u);
+    // A slow machine may not take in the whole flood within the wait; what
+    // it takes in is refused, and the real hosts (answering first) fill the cap.
+    EXPECT_GE(r.refused_answers, 300u - 256u);
+    EXPECT_LE(r.refused_answers, 50000u + 300u - 256u);
+    EXPECT_EQ(r.delivered, 256u);
+    EXPECT_EQ(lan.connects.load(), 256);
+}
+
+TEST(Everyone, AHostOnTwoLansGetsOneCopy)
+{
+    FakeLan lan;
+    lan.interfaces.push_back({Ip(10, 1, 0, 5), 0xFFFFFF00, Ip(10, 1, 0, 255)});
+    lan.hosts = {{Ip(10, 0, 0, 11), u"RX1", Peer::kReceiver},
+                 {Ip(10, 1, 0, 11), u"RX1", Peer::kReceiver},
+                 {Ip(10, 0, 0, 12), u"RX2", Peer::kReceiver}};
+    MessengerClient client(lan, "", Quick());
+    EXPECT_EQ(client.Send(u"*", u"once"), net_status::kSuccess);
+    EXPECT_EQ(lan.copies[u"RX1"], 1);
+    EXPECT_EQ(lan.copies[u"RX2"], 1);
+    EXPECT_EQ(client.last_everyone().same_name, 1u);
+}
+
+TEST(Everyone, StallingHostsCostTheirLimitOnceWithinOneDeadline)
+{
+    // Two receivers first, then 30 hosts that take the connection and never
+    // answer: one after another they would hold the send for 9 s.
+    FakeLan lan;
+    lan.hosts = {{Ip(10, 0, 0, 11), u"RX1", Peer::kReceiver},
+                 {Ip(10, 0, 0, 12), u"RX2", Peer::kReceiver}};
+    for (int i = 0; i < 30; ++i)
+        lan.hosts.push_back({Ip(10, 0, 0, 100 + i), u"PHANTOM" + std::u16string(1, u'A' + i % 26) +
+                                                         std::u16string(1, u'A' + i / 26),
+                             Peer::kStalls});
+    ClientLimits limits = Quick();
+    limits.everyone = milliseconds(1000);
+    limits.concurrency = 4;
+    MessengerClient client(lan, "", limits);
+    const auto start = net::Clock::now();
+    EXPECT_EQ(client.Send(u"*", u"to all"), net_status::kSuccess);
+    EXPECT_LT(MsSince(start), 1000 + 250);
+    EXPECT_EQ(lan.copies[u"RX1"], 1);
+    EXPECT_EQ(lan.copies[u"RX2"], 1);
+}
+
+TEST(Everyone, StatusRules)
+{
+    struct Case {
+        const char* what;
+        std::vector<fake::FakeHost> hosts;
+        NetStatus want;
+    };
+    const Case cases[] = {
+        {"nobody answers", {}, net_status::kNameNotFound},
+        {"one of three accepts",
+         {{Ip(10, 0, 0, 11), u"A", Peer::kRefuses}, {Ip(10, 0, 0, 12), u"B", Peer::kReceiver},
+          {Ip(10, 0, 0, 13), u"C", Peer::kStalls}},
+         net_status::kSuccess},
+        {"the first failure counts",
+         {{Ip(10, 0, 0, 11), u"", Peer::kReceiver}, {Ip(10, 0, 0, 12), u"B", Peer::kRefuses}},
+         net_status::kNameNotFound},
+        {"the first failure counts, in answer order",
+         {{Ip(10, 0, 0, 12), u"B", Peer::kRefuses}, {Ip(10, 0, 0, 11), u"", Peer::kReceiver}},
+         net_status::kNetworkError},
+    };
+    for (const Case& c : cases) {
+        FakeLan lan;
+        lan.hosts = c.hosts;
+        MessengerClient client(lan, "", Quick());
+        EXPECT_EQ(client.Send(u"*", u"x"), c.want) << c.what;
+    }
+}
+
+// --- one recipient ------------------------------------------------------------------
+
+TEST(Delivery, PeersThatStallOrFloodEndWithinTheLimit)
+{
+    struct Case {
+        const char* what;
+        Peer peer;
+        NetStatus want;
+    };
+    const Case cases[] = {
+        {"accepts", Peer::kReceiver, net_status::kSuccess},
+        {"refuses the connection", Peer::kRefuses, net_status::kNetworkError},
+        {"stalls before the session", Peer::kStalls, net_status::kNetworkError},
+        {"stalls after the session", Peer::kStallsAfterSession, net_status::kBadReceive},
+        {"keep-alives instead of a session reply", Peer::kKeepAlives, net_status::kNetworkError},
+        {"keep-alives after the session", Peer::kKeepAlivesAfterSession, net_status::kBadReceive},
+    };
+    for (const Case& c : cases) {
+        FakeLan lan;
+        lan.hosts = {{Ip(10, 0, 0, 11), u"RX1", c.peer}};
+        MessengerClient client(lan, "", Quick());
+        const auto start = net::Clock::now();
+        EXPECT_EQ(client.Send(u"rx1", u"hi"), c.want) << c.what;
+        EXPECT_LT(MsSince(start), 300 + 200) << c.what;
+    }
+}
+
+TEST(Delivery, WinsAnswersCountOnlyFromTheServer)
+{
+    // GHOST exists nowhere; a forger claims it lives at RX1's address.
+    const net::Ipv4 wins = Ip(10, 0, 0, 1);
+    struct Case {
+        const char* what;
+        net::Datagram from;
+        NetStatus want;
+    };
+    const Case cases[] = {
+        {"the server", {wins, 137, 0}, net_status::kSuccess},
+        {"another host", {Ip(10, 0, 0, 66), 137, 0}, net_status::kNameNotFound},
+        {"the server's address, another port", {wins, 1137, 0}, net_status::kNameNotFound},
+    };
+    for (const Case& c : cases) {
+        FakeLan lan;
+        lan.hosts = {{Ip(10, 0, 0, 11), u"RX1", Peer::kReceiver}};
+        lan.server_answers = [&](std::uint16_t id, const RawName& asked, net::Ipv4 to, auto answer) {
+            if (to == wins) answer(c.from, AddressAnswer(id, asked, Ip(10, 0, 0, 11)));
+        };
+        char path[] = "/tmp/vindrel-wins-XXXXXX";
+        const int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        std::ofstream(path) << "[global]\nwins server = 10.0.0.1\n";
+        // RX1 takes a session for any called name, so a believed answer
+        // delivers; no broadcast finds GHOST.
+        lan.hosts[0].any_called_name = true;
+        MessengerClient client(lan, path, Quick());
+        EXPECT_EQ(client.Send(u"ghost", u"x"), c.want) << c.what;
+        EXPECT_EQ(lan.copies[u"RX1"], c.want == net_status::kSuccess ? 1 : 0) << c.what;
+        std::remove(path);
+    }
+}
+
+// --- configuration -------------------------------------------------------------------
+
+TEST(SambaConfig, FollowsWhatSambaHonours)
+{
+    const std::map<std::string, std::string> files = {
+        {"/etc/samba/wins.conf", "wins server = 10.4.4.4\n"},
+        {"/etc/samba/name.conf", "[global]\nnetbios name = FromInclude\n"},
+        {"/etc/samba/real.conf", "[global]\nnetbios name = Real\ndos charset = CP866\n"},
+        {"/etc/samba/loop.conf", "include = /etc/samba/loop.conf\nwins server = 10.5.5.5\n"},
+        {"/etc/samba/share.conf", "netbios name = NotGlobal\n"},
+    };
+    const ConfigReader read = [&](const std::string& path) -> std::optional<std::string> {
+        const auto it = files.find(path);
+        if (it == files.end()) return std::nullopt;
+        return it->second;
+    };
+    struct Case {
+        const char* what;
+        const char* text;
+        std::string name;
+        std::optional<net::Ipv4> wins;
+        std::string charset;
+    };
+    const Case cases[] = {
+        {"[globals] is [global]", "[globals]\nnetbios name = G\nwins server = 10.0.0.9\n", "G",
+         Ip(10, 0, 0, 9), ""},
+        {"include in place", "[global]\ninclude = /etc/samba/wins.conf\n", "", Ip(10, 4, 4, 4), ""},
+        {"a later line wins over an include", "include = /etc/samba/name.conf\nnetbios name = Late\n",
+         "Late", std::nullopt, ""},
+        {"include inside a share counts for that share", "[data]\ninclude = /etc/samba/share.conf\n",
+         "", std::nullopt, ""},
+        {"config file starts over", "netbios name = Old\nwins server = 10.0.0.9\n"
+                                    "config file = /etc/samba/real.conf\nnetbios name = After\n",
+         "Real", std::nullopt, "CP866"},
+        {"a missing config file is passed over", "config file = /nonexistent\nnetbios name = Here\n",
+         "Here", std::nullopt, ""},
+        {"an include loop ends", "include = /etc/samba/loop.conf\n", "", Ip(10, 5, 5, 5), ""},
+        {"substitutions are not followed", "include = /etc/samba/%m.conf\n", "", std::nullopt, ""},
+        {"a long name is cut to 15 characters", "netbios name = ABCDEFGHIJKLMNOPQRS\n",
+         "ABCDEFGHIJKLMNO", std::nullopt, ""},
+        {"characters, not bytes", "netbios name = \xc3\x84" "BCDEFGHIJKLMNOPQ\n",
+         "\xc3\x84" "BCDEFGHIJKLMNO", std::nullopt, ""},
+        {"dos charset", "dos charset = CP852\n", "", std::nullopt, "CP852"},
+    };
+    for (const Case& c : cases) {
+        const SambaSettings s = ParseSambaConfig(c.text, read);
+        EXPECT_EQ(s.netbios_name, c.name) << c.what;
+        EXPECT_EQ(s.wins, c.wins) << c.what;
+        EXPECT_EQ(s.dos_charset, c.charset) << c.what;
+    }
+}
+
+TEST(SambaConfig, AFileLargerThanTheCapIsNotRead)
+{
+    char path[] = "/tmp/vindrel-conf-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    {
+        std::ofstream big(path);
+        big << "[global]\nnetbios name = Big\n" << std::string(kMaxConfigBytes, '#') << "\n";
+    }
+    EXPECT_FALSE(ReadConfigFile(path).has_value());
+    EXPECT_TRUE(ReadSambaConfig(path).netbios_name.empty());
+    std::remove(path);
+    EXPECT_FALSE(ReadConfigFile("/nonexistent/smb.conf").has_value());
+}
+
+// --- code pages ----------------------------------------------------------------------
+
+TEST(CodePage, TheConfiguredDosCharsetEncodes)
+{
+    const auto cp866 = net::MakeIconvCodePage("CP866");
+    EXPECT_EQ(cp866->EncodeText(u"\u041f\u0440\u0438\u0432\u0435\u0442 \u20ac!"),
+              "\x8f\xe0\xa8\xa2\xa5\xe2 ?!");
+    EXPECT_EQ(cp866->EncodeName(u"\u0418\u0412\u0410\u041d"), std::string("\x88\x82\x80\x8d"));
+    EXPECT_FALSE(cp866->EncodeName(u"caf\u00e9").has_value()) << "whole or nothing";
+    EXPECT_EQ(cp866->Decode("\x88\x82\x80\x8d"), u"\u0418\u0412\u0410\u041d");
+    EXPECT_EQ(cp866->EncodeText(u"\U0001F600a"), "?a");
+
+    const auto cp852 = net::MakeIconvCodePage("cp852");
+    EXPECT_EQ(cp852->EncodeText(u"\u0141\u00f3d\u017a"), "\x9d\xa2" "d\xab");
+
+    for (const char* fallback : {"", "NO-SUCH-CHARSET"}) {
+        const auto page = net::MakeIconvCodePage(fallback);
+        EXPECT_EQ(page->EncodeText(u"caf\u00e9 \u0416"), "caf\x82 ?") << fallback;
+    }
+}
+
+TEST(CodePage, ARecipientNameInTheLansCodePage)
+{
+    const auto cp866 = net::MakeIconvCodePage("CP866");
+    const auto name = MakeName(u"\u0438\u0432\u0430\u043d", kMessengerSuffix, *cp866);
+    ASSERT_TRUE(name.has_value());
+    EXPECT_EQ(NameText(*name), "\x88\x82\x80\x8d");
+}
+
+}  // namespace
+}  // namespace vindrel::netbios

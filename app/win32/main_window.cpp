@@ -103,6 +103,10 @@ bool MainWindow::PreTranslate(MSG& message)
         if (!repeat) OnSend();
         return true;
     }
+    // frmMain has no cancel button, so Esc does nothing. Left to the dialog
+    // manager, it would reach the multi-line box in dialog mode, which answers
+    // it by closing its parent, typed text and running dispatch with it.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) return true;
     return IsDialogMessageW(window_, &message) != FALSE;
 }
 
@@ -210,6 +214,8 @@ void MainWindow::OnLoad()
 
 void MainWindow::OnCommand(int id, int code)
 {
+    // Anything else, IDCANCEL from the dialog keys among it, is ignored:
+    // the window closes through its frame only.
     if (id == kIdCmdSend && code == BN_CLICKED) OnSend();
 }
 

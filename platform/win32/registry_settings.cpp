@@ -16,6 +16,33 @@ std::wstring KeyPath(std::u16string_view application, std::u16string_view sectio
     return L"Software\\" + Wide(application) + L"\\" + Wide(section);
 }
 
+// The system's own words for `status`, without the line break it ends in;
+// the number alone when the system has no text for it.
+std::wstring SystemMessage(LSTATUS status)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = length > 0 && text != nullptr ? std::wstring(text, length) : std::wstring();
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+        message.pop_back();
+    // Digits by hand: std::to_wstring would bring a whole printf into the program.
+    std::wstring code;
+    for (auto n = static_cast<unsigned long>(status); code.empty() || n > 0; n /= 10)
+        code.insert(code.begin(), static_cast<wchar_t>(L'0' + n % 10));
+    code = L"error " + code;
+    return message.empty() ? code : message + L" (" + code + L")";
+}
+
+// Why `key` of the registry key at `path` was not stored, in plain words.
+std::u16string WriteFailure(const std::wstring& path, std::u16string_view key, LSTATUS status)
+{
+    return Utf16(L"The value " + Wide(key) + L" of the registry key HKEY_CURRENT_USER\\" + path +
+                 L" could not be written: " + SystemMessage(status));
+}
+
 // The value's text up to its first null; nothing when it is missing or not a
 // string. The stored bytes are not trusted to end in a null.
 std::optional<std::u16string> QueryString(HKEY key, const std::wstring& name)
@@ -59,17 +86,17 @@ std::optional<std::u16string> RegistrySettings::Write(std::u16string_view applic
                                                       std::u16string_view key,
                                                       std::u16string_view value)
 {
+    const std::wstring path = KeyPath(application, section);
     HKEY handle = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, KeyPath(application, section).c_str(), 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, &handle, nullptr) != ERROR_SUCCESS)
-        return u"The registry key could not be opened.";
+    LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                 &handle, nullptr);
+    if (rc != ERROR_SUCCESS) return WriteFailure(path, key, rc);
     const std::wstring text = Wide(value);
     // REG_SZ carries its terminating null.
-    const LSTATUS rc =
-        RegSetValueExW(handle, Wide(key).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    rc = RegSetValueExW(handle, Wide(key).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(handle);
-    if (rc != ERROR_SUCCESS) return u"The registry value could not be written.";
+    if (rc != ERROR_SUCCESS) return WriteFailure(path, key, rc);
     return std::nullopt;
 }
 

@@ -1,7 +1,10 @@
 """What the Windows test scripts share: a list of named checks that prints
-each result and the closing tally, and the forms Wine wants paths and texts
-in."""
+each result and the closing tally, the forms Wine wants paths and texts in,
+and a test DLL put into a Wine prefix's system folder."""
+import contextlib
 import os
+import shutil
+import struct
 
 
 class Checklist:
@@ -34,3 +37,41 @@ def windows_path(path):
 
 def utf16_hex(text):
     return text.encode('utf-16-le').hex()
+
+
+def is_64_bit(exe):
+    """Whether the Windows program `exe` is a 64-bit one (x86-64)."""
+    with open(exe, 'rb') as f:
+        header = f.read(4096)
+    pe = struct.unpack_from('<I', header, 0x3c)[0]
+    return struct.unpack_from('<H', header, pe + 4)[0] == 0x8664
+
+
+def system_folder(prefix, exe):
+    """The folder a program `exe` sees as its system folder in the Wine
+    prefix: syswow64 for a 32-bit program in a 64-bit prefix."""
+    windows = os.path.join(prefix, 'drive_c', 'windows')
+    wow = os.path.join(windows, 'syswow64')
+    return wow if not is_64_bit(exe) and os.path.isdir(wow) else os.path.join(windows, 'system32')
+
+
+@contextlib.contextmanager
+def system_dll(prefix, exe, dll, keep):
+    """Puts the file `dll` into the prefix's system folder for `exe`, under
+    its own name, and puts back what was there afterwards; `keep` is where
+    the original waits meanwhile (a run killed halfway is mended by the next
+    one)."""
+    target = os.path.join(system_folder(prefix, exe), os.path.basename(dll))
+    if os.path.exists(keep):
+        shutil.copy(keep, target)
+    elif os.path.exists(target):
+        shutil.copy(target, keep)
+    shutil.copy(dll, target)
+    try:
+        yield target
+    finally:
+        if os.path.exists(keep):
+            shutil.copy(keep, target)
+            os.remove(keep)
+        else:
+            os.remove(target)

@@ -1,14 +1,15 @@
 #!/usr/bin/python3
 """vindrel.exe end to end under Wine and a private Xvfb, driven with xdotool.
 
-A test-only netapi32.dll beside the program (Wine told to prefer it) records
-every send and answers scripted statuses. A message box's text is read from
+A test-only netapi32.dll in the prefix's system folder (Wine told to load it
+rather than its own) records every send and answers scripted statuses. A message box's text is read from
 Wine's msgbox trace, its title from its X window. The pointer's image is read
 through XFixes to see the hourglass come and go. Without a window manager,
 Wine is told to manage its windows itself so that keys reach message boxes.
 
-Runs: first start (hint text, 2273 prompt, No); typing, the over-length
-notice, Ctrl+Enter with the generic prompt answered Yes by Enter; restart
+Runs: first start (hint text, 2273 prompt, No); typing, Esc in every
+control, the over-length notice, Ctrl+Enter with Esc during a blocked send
+and the generic prompt answered Yes by Enter; restart
 with the To text restored, Tab to cmdSend and Space; an empty To text
 remembered as empty.
 """
@@ -24,7 +25,7 @@ import sys
 import time
 import zlib
 
-from checklist import Checklist, utf16_hex, windows_path
+from checklist import Checklist, system_folder, utf16_hex, windows_path
 
 HINT = 'Login names seperated by semicolon (or enter * for all)'
 SETTINGS_KEY = r'HKCU\Software\Vindrel\Last Values'
@@ -144,6 +145,11 @@ class Wine:
         self.env = dict(os.environ, WINEPREFIX=prefix, WINELOADER=loader, WINEARCH=arch,
                         WINEDEBUG='-all', DISPLAY=display)
         self.wineserver = os.path.join(os.path.dirname(loader), 'wineserver')
+        # A server left from an earlier run may have started without this
+        # display; programs it serves would draw nowhere.
+        if os.path.exists(prefix):
+            self.stop()
+            subprocess.run([self.wineserver, '-w'], env=self.env, timeout=60)
         if not os.path.exists(os.path.join(prefix, 'system.reg')):
             self.run(['wineboot', '-i'], WINEDLLOVERRIDES='mscoree,mshtml=d')
             subprocess.run([self.wineserver, '-w'], env=self.env, timeout=120)
@@ -178,7 +184,7 @@ class App:
         self.wine, self.log = wine, log
         self.trace = log + '.trace'
         self.boxes_seen = 0
-        env = dict(wine.env, WINEDLLOVERRIDES='netapi32=n,b', VINDREL_NETLOG=windows_path(log),
+        env = dict(wine.env, WINEDLLOVERRIDES='netapi32=n', VINDREL_NETLOG=windows_path(log),
                    VINDREL_NETSTATUSES=statuses, WINEDEBUG='-all,trace+msgbox,trace+tooltips')
         if os.path.exists(log):
             os.remove(log)
@@ -285,7 +291,10 @@ def main():
     run_dir = os.path.join(opts.work, 'run')
     os.makedirs(run_dir, exist_ok=True)
     shutil.copy(opts.exe, os.path.join(run_dir, 'vindrel.exe'))
-    shutil.copy(opts.double, os.path.join(run_dir, 'netapi32.dll'))
+    # The program looks for the library in the system folder only.
+    planted = os.path.join(run_dir, 'netapi32.dll')
+    if os.path.exists(planted):
+        os.remove(planted)
     log = os.path.join(opts.work, 'calls.log')
     login = pwd.getpwuid(os.getuid()).pw_name
     signed = lambda message: message + '\r\nSent by ' + login
@@ -308,7 +317,10 @@ def main():
     xserver = XServer()
     wine = None
     try:
-        wine = Wine(opts.loader, opts.arch, os.path.join(opts.work, 'prefix'), xserver.display)
+        prefix = os.path.join(opts.work, 'prefix')
+        wine = Wine(opts.loader, opts.arch, prefix, xserver.display)
+        # The prefix is this test's own: the double stays there.
+        shutil.copy(opts.double, os.path.join(system_folder(prefix, opts.exe), 'netapi32.dll'))
         wine.run(['reg', 'delete', r'HKCU\Software\Vindrel', '/f'])
         x11_driver = r'HKCU\Software\Wine\X11 Driver'
         wine.run(['reg', 'delete', x11_driver, '/f'])
@@ -340,12 +352,23 @@ def main():
         check('the To text is remembered before the send', wine.settings_value(), HINT)
         app.close()
 
-        # Second start: type recipients and an overlong message, then a good one.
+        def escape(app, where):
+            """Esc does nothing anywhere in frmMain: it has no cancel button."""
+            app.keys('Escape')
+            # A close takes a moment to reach X and end the process.
+            time.sleep(2)
+            if not check(f'Esc {where} leaves frmMain open', (app.proc.poll(), app.windows()), (None, [app.main])):
+                raise Failed(f'frmMain closed by Esc {where}')
+
+        # Second start: type recipients and an overlong message, then a good
+        # one; Esc in each control on the way, and during a blocked send.
         app = App(wine, run_dir, log, '0,0:4000,5,0')
         app.keys('End', 'shift+Home', 'BackSpace')
         app.type('user1; pc42 ;;bob;carol')
+        escape(app, 'in txtTo')
         app.keys('Tab')
         app.type('x' * 128)
+        escape(app, 'in txtMessage')
         app.keys('alt+s')
         box = app.box()
         check('128 characters: the over-length notice', app.box_text(),
@@ -353,6 +376,8 @@ def main():
         app.answer(box, 'Return')
         check('the over-length notice sends nothing and keeps the old To text',
               (app.calls(), wine.settings_value()), ([], HINT))
+        escape(app, 'on cmdSend')
+        check('Esc on cmdSend sends nothing', app.calls(), [])
         # Alt+S left the focus on cmdSend; Shift+Tab selects the whole message.
         app.keys('shift+Tab')
         app.type('Lunch?')
@@ -363,12 +388,17 @@ def main():
         wait_for('the hourglass while the second send blocks', lambda: xserver.cursor_image() != idle,
                  timeout=6, interval=0.05)
         check('the pointer turns busy during the dispatch', True, True)
+        # Seen once the send returns and the dispatch pumps messages again.
+        app.keys('Escape')
         box = app.box()
         check('status 5: the generic prompt', app.box_text(),
               'Oops! Something wrong! To field should contain user or computer name or contact '
               'Dorvik! Error code is 5\r\nContinue?')
         app.answer(box, 'Return')
-        check_calls(app, ['user1', 'pc42', 'bob', 'carol'], 'Lunch?', 'Ctrl+Enter, Enter answers Yes')
+        check_calls(app, ['user1', 'pc42', 'bob', 'carol'], 'Lunch?',
+                    'Ctrl+Enter, Esc during a blocked send, Enter answers Yes')
+        check('after Esc during the dispatch frmMain is still open', (app.proc.poll(), app.windows()),
+              (None, [app.main]))
         check('busy pointer not left on after the dispatch',
               wait_for('the default pointer', lambda: xserver.cursor_image() == idle, timeout=5), True)
         check('the To text exactly as typed is remembered', wine.settings_value(), 'user1; pc42 ;;bob;carol')

@@ -12,7 +12,8 @@ default for en-US).
 
 Runs: the Winsock network's tests in the namespace; the send probe against a computer name (the exact text, accents
 included; the system asked once), an alias, an unknown name, a host whose
-smbd is stopped, "*", no library and a library without the function; then
+smbd is stopped, "*", no library, a library without the function and one
+only beside the program; then
 vindrel.exe end to end: type, Send, the message arrives; an unknown name
 gives the not-found prompt.
 """
@@ -26,7 +27,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'netbios'))
 import lab_harness  # noqa: E402
-from checklist import Checklist, windows_path  # noqa: E402
+from checklist import Checklist, system_folder, windows_path  # noqa: E402
 from e2e_test import App, Failed, Wine, XServer, wait_for  # noqa: E402
 
 VISTA = ','.join(['50'] * 20)  # every call answers 50
@@ -49,18 +50,21 @@ class Sender:
         shutil.copy(opts.exe, os.path.join(self.run_dir, 'vindrel.exe'))
         self.log = os.path.join(opts.work, 'calls.log')
         prefix = os.path.join(opts.work, 'prefix')
-        # A wineserver of this prefix left outside the namespace would make
-        # the sockets outside it.
-        outside = Wine(opts.loader, opts.arch, prefix, display) if os.path.exists(prefix) else None
-        if outside:
-            outside.stop()
+        # Wine ends any wineserver of the prefix first, wherever it runs: one
+        # left outside the namespace would make the sockets outside it.
         self.wine = Wine(opts.loader, opts.arch, prefix, display, wrap=lab.exec_in('cli'))
         self.wine.env.update(LC_ALL='C.UTF-8')
         self.wine.run(['reg', 'add', r'HKCU\Software\Wine\X11 Driver', '/v', 'Managed', '/d', 'N', '/f'])
-        self.system = os.path.join(prefix, 'drive_c', 'windows', 'system32')
+        self.system = system_folder(prefix, opts.probe)
 
     def place(self, double):
-        shutil.copy(double, os.path.join(self.system, 'netapi32.dll'))
+        """Puts `double` into the prefix's system folder as netapi32.dll;
+        None takes it away."""
+        target = os.path.join(self.system, 'netapi32.dll')
+        if double:
+            shutil.copy(double, target)
+        elif os.path.exists(target):
+            os.remove(target)
 
     def probe(self, name, *texts, overrides='netapi32=n'):
         """The statuses of one probe run, and how many times it asked the system."""
@@ -122,8 +126,18 @@ def probe_checks(lab, sender, checks):
           ([0], 0))
     sender.place(sender.opts.noexport_double)
     check('no NetMessageBufferSend: the client delivers', sender.probe('rx2', 'no function')[0], [0])
-    sender.place(sender.opts.double)
-    check('both arrive', sorted(m[1] for m in lab.messages('rx2', want=2)), ['no function', 'no library'])
+    # Only in the system folder is the library looked for.
+    sender.place(None)
+    planted = os.path.join(sender.run_dir, 'netapi32.dll')
+    shutil.copy(sender.opts.double, planted)
+    try:
+        check('a netapi32.dll beside the program is not loaded; the client delivers',
+              sender.probe('rx2', 'not beside'), ([0], 0))
+    finally:
+        os.remove(planted)
+        sender.place(sender.opts.double)
+    check('all three arrive', sorted(m[1] for m in lab.messages('rx2', want=3)),
+          ['no function', 'no library', 'not beside'])
 
 
 def window_checks(lab, sender, xserver, checks):

@@ -1,6 +1,6 @@
-// Test-only netapi32.dll, placed beside the program under test with Wine told
-// to prefer it. Each NetMessageBufferSend call appends one line to the file
-// named by VINDREL_NETLOG:
+// Test-only netapi32.dll, put into the Wine prefix's system folder with Wine
+// told to load it rather than its own. Each NetMessageBufferSend call appends
+// one line to the file named by VINDREL_NETLOG:
 //   call <n> server=<-|hex> msgname=<hex> from=<-|hex> length=<n> bytes=<hex> busy=<0|1>
 // (UTF-16 code units and buffer bytes in hex; busy: the hourglass was the
 // thread's cursor during the call) and answers the n-th entry of

@@ -1,6 +1,7 @@
 // The registry settings store, on Wine's registry, under a key of its own.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "platform/win32/registry_settings.h"
@@ -96,6 +97,54 @@ TEST_F(RegistrySettingsTest, ForeignValuesAreReadSafely)
     const DWORD number = 42;
     WriteRaw(L"To", REG_DWORD, &number, sizeof number);
     EXPECT_EQ(store.Read(application, u"Last Values", u"To", u"hint"), u"hint") << "not a string";
+}
+
+// The system's text for `status` as FormatMessageW gives it, line break cut.
+std::u16string SystemText(DWORD status)
+{
+    wchar_t text[512] = {};
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, status, 0,
+                             text, 512, nullptr);
+    while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L' ')) --n;
+    return std::u16string(reinterpret_cast<const char16_t*>(text), n);
+}
+
+TEST_F(RegistrySettingsTest, RefusedWriteSaysWhereAndWhyInTheSystemsWords)
+{
+    struct Row {
+        const char* what;
+        std::function<void(RegistrySettingsTest&)> refuse;
+        std::u16string key;
+        DWORD status;  // what the registry answers
+    };
+    const Row rows[] = {
+        {"the key cannot be created: its parent is volatile",
+         [](RegistrySettingsTest& t) {
+             const std::wstring root = L"Software\\" + std::wstring(t.application.begin(), t.application.end());
+             HKEY key;
+             ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, root.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                       KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                       ERROR_SUCCESS);
+             RegCloseKey(key);
+         },
+         u"To", ERROR_CHILD_MUST_BE_VOLATILE},
+        {"the value cannot be set: its name is too long", [](RegistrySettingsTest&) {},
+         std::u16string(16384, u'v'), ERROR_INVALID_PARAMETER},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        row.refuse(*this);
+        const std::optional<std::u16string> reason = store.Write(application, u"Last Values", row.key, u"pc42");
+        ASSERT_TRUE(reason.has_value()) << "a refused write reported as stored";
+        const std::u16string path = u"HKEY_CURRENT_USER\\Software\\" + application + u"\\Last Values";
+        EXPECT_NE(reason->find(path), std::u16string::npos) << "names the key";
+        EXPECT_NE(reason->find(u"value " + row.key), std::u16string::npos) << "names the value";
+        const std::u16string system = SystemText(row.status);
+        ASSERT_FALSE(system.empty());
+        EXPECT_NE(reason->find(system), std::u16string::npos) << "the system's own message";
+        EXPECT_EQ(reason->find_first_of(u"\r\n"), std::u16string::npos) << "one line";
+        TearDown();
+    }
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""Reads vindrel.exe itself: a GUI program for the expected machine that needs
-no DLL beyond the system's, with its icon (32x32 and 16x16, 16 colours, the
+"""Reads vindrel.exe itself: a GUI program for the expected machine, at most
+200 KB, that needs no DLL beyond the system's, with its icon (32x32 and 16x16, 16 colours, the
 pixels of the PNG images) and its version record."""
 import argparse
+import os
 import struct
 import sys
 import zlib
@@ -13,6 +14,7 @@ from checklist import Checklist
 
 SYSTEM_DLLS = {'advapi32.dll', 'comctl32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'user32.dll'}
 MACHINES = {'i386': 0x14c, 'amd64': 0x8664}
+SIZE_CEILING = 200 * 1024
 
 
 def png_palette_pixels(path):
@@ -97,6 +99,8 @@ def main():
     pe = pefile.PE(opts.exe)
     check('machine', pe.FILE_HEADER.Machine, MACHINES[opts.machine])
     check('GUI subsystem', pe.OPTIONAL_HEADER.Subsystem, 2)
+    size = os.path.getsize(opts.exe)
+    check(f'{size} bytes: at most {SIZE_CEILING // 1024} KB', size <= SIZE_CEILING, True)
     imports = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
     check('imports only system DLLs (nothing of the toolchain)', imports - SYSTEM_DLLS, set())
     check('NetApi32 is not imported: it is found by name at the first send', 'netapi32.dll' in imports, False)

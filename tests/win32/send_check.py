@@ -1,15 +1,16 @@
 #!/usr/bin/python3
-"""The network send binding under Wine: against the test-only netapi32.dll it
-passes the name, the exact bytes and the length and returns the scripted
-status. (Without the library, or without the function in it, the messenger
-client sends instead: fallback_test.py runs those inside the lab, as nothing
-here may reach a real network.)"""
+"""The network send binding under Wine: against the test-only netapi32.dll,
+put into the prefix's system folder, it passes the name, the exact bytes and
+the length and returns the scripted status. (Where the system cannot send,
+with no library, a library without the function, or a netapi32.dll only
+beside the program, the messenger client sends instead: fallback_test.py
+runs those inside the lab, as nothing here may reach a real network.)"""
 import argparse
 import os
 import subprocess
 import sys
 
-from checklist import Checklist, utf16_hex, windows_path
+from checklist import Checklist, system_dll, utf16_hex, windows_path
 
 
 def run(wine, probe, args, overrides, env_extra=None):
@@ -25,19 +26,27 @@ def run(wine, probe, args, overrides, env_extra=None):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--wine', required=True)
+    parser.add_argument('--prefix', required=True)
     parser.add_argument('--probe', required=True)
+    parser.add_argument('--double', required=True)
     parser.add_argument('--work', required=True)
     opts = parser.parse_args()
     os.makedirs(opts.work, exist_ok=True)
     checks = Checklist()
     check = checks.check
-
     log = os.path.join(opts.work, 'calls.log')
-    if os.path.exists(log):
-        os.remove(log)
+    scripted = lambda statuses: {'VINDREL_NETLOG': windows_path(log), 'VINDREL_NETSTATUSES': statuses}
+    keep = os.path.join(opts.work, 'netapi32.dll.system')
+
+    def remove_log():
+        if os.path.exists(log):
+            os.remove(log)
+
+    remove_log()
     longest = 'x' * 127
-    statuses = run(opts.wine, opts.probe, ['pc42', longest, '', 'hi', 'again'], 'netapi32=n',
-                   {'VINDREL_NETLOG': windows_path(log), 'VINDREL_NETSTATUSES': '0,2273,-5,2136'})
+    with system_dll(opts.prefix, opts.probe, opts.double, keep):
+        statuses = run(opts.wine, opts.probe, ['pc42', longest, '', 'hi', 'again'], 'netapi32=n',
+                       scripted('0,2273,-5,2136'))
     check('the scripted statuses come back unchanged, signed', statuses,
           ['status 0', 'status 2273', 'status -5', 'status 2136'])
     with open(log) as f:

@@ -1,25 +1,26 @@
 // Finding the network functions in the system folder's libraries.
 #include "platform/win32/network_calls.h"
 
-#include <string>
+#include "platform/win32/system_function.h"
 
 namespace vindrel::win32 {
 namespace {
 
-// Sets `slot` to `name` in `module`; false when it is missing.
+// Sets `slot` to `name` in the system folder's `library`; false when either
+// is missing.
 template <typename Fn>
-bool Find(HMODULE module, const char* name, Fn& slot)
+bool Find(const wchar_t* library, const char* name, Fn& slot)
 {
+    DWORD error = ERROR_SUCCESS;
     // Through void(*)(): FARPROC's own type says nothing about the real
     // signature, which the slot's type takes from the header.
-    slot = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+    slot = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(FindSystemFunction(library, name, &error)));
     return slot != nullptr;
 }
 
 bool FindWinsock(WinsockCalls& w)
 {
-    const HMODULE m = LoadSystemLibrary(L"ws2_32.dll");
-    if (m == nullptr) return false;
+    const wchar_t* m = L"ws2_32.dll";
     const bool found = Find(m, "WSAStartup", w.wsa_startup) && Find(m, "WSAGetLastError", w.last_error) &&
                        Find(m, "socket", w.socket) && Find(m, "closesocket", w.close) &&
                        Find(m, "bind", w.bind) && Find(m, "setsockopt", w.setsockopt) &&
@@ -36,23 +37,12 @@ bool FindWinsock(WinsockCalls& w)
 
 bool FindIpHelper(IpHelperCalls& h)
 {
-    const HMODULE m = LoadSystemLibrary(L"iphlpapi.dll");
-    return m != nullptr && Find(m, "GetAdaptersInfo", h.get_adapters_info) &&
+    const wchar_t* m = L"iphlpapi.dll";
+    return Find(m, "GetAdaptersInfo", h.get_adapters_info) &&
            Find(m, "GetIfEntry", h.get_if_entry);
 }
 
 }  // namespace
-
-HMODULE LoadSystemLibrary(const wchar_t* file)
-{
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    std::wstring path(folder, length);
-    if (path.back() != L'\\') path += L'\\';
-    path += file;
-    return LoadLibraryW(path.c_str());
-}
 
 const WinsockCalls* Winsock()
 {

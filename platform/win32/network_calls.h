@@ -1,7 +1,7 @@
 // The Winsock and IP Helper functions the network uses, found by name in the
-// system folder's ws2_32.dll and iphlpapi.dll: by full path, so that no DLL of
-// that name beside the program or in the current folder is ever loaded. Each
-// pointer has the type of the system header's own prototype.
+// system folder's ws2_32.dll and iphlpapi.dll (FindSystemFunction loads them
+// by full path, so no DLL of that name beside the program is ever loaded).
+// Each pointer has the type of the system header's own prototype.
 #pragma once
 
 #include "platform/win32/windows_headers.h"
@@ -38,9 +38,5 @@ struct IpHelperCalls {
 // Safe to call from several threads at once.
 const WinsockCalls* Winsock();
 const IpHelperCalls* IpHelper();
-
-// A library of the system folder, loaded by its full path; null when it is
-// not there. It stays loaded for the life of the process.
-HMODULE LoadSystemLibrary(const wchar_t* file);
 
 }  // namespace vindrel::win32

@@ -14,6 +14,7 @@ with the To text restored, Tab to cmdSend and Space; an empty To text
 remembered as empty.
 """
 import argparse
+import contextlib
 import ctypes
 import os
 import pwd
@@ -25,7 +26,7 @@ import sys
 import time
 import zlib
 
-from checklist import Checklist, system_folder, utf16_hex, windows_path
+from checklist import Checklist, offline_namespace, system_folder, utf16_hex, windows_path
 
 HINT = 'Login names seperated by semicolon (or enter * for all)'
 SETTINGS_KEY = r'HKCU\Software\Vindrel\Last Values'
@@ -316,9 +317,11 @@ def main():
 
     xserver = XServer()
     wine = None
+    offline = contextlib.ExitStack()
     try:
         prefix = os.path.join(opts.work, 'prefix')
-        wine = Wine(opts.loader, opts.arch, prefix, xserver.display)
+        wine = Wine(opts.loader, opts.arch, prefix, xserver.display,
+                    wrap=offline.enter_context(offline_namespace('e2e')))
         # The prefix is this test's own: the double stays there.
         shutil.copy(opts.double, os.path.join(system_folder(prefix, opts.exe), 'netapi32.dll'))
         wine.run(['reg', 'delete', r'HKCU\Software\Vindrel', '/f'])
@@ -452,6 +455,7 @@ def main():
     finally:
         if wine:
             wine.stop()
+        offline.close()
         xserver.close()
 
     return checks.finish()

@@ -42,7 +42,7 @@ def main():
         loader='/usr/lib/wine/wine64' if args.arch == 'win64' else '/usr/lib/wine/wine',
         arch=args.arch, exe=os.path.join(win, 'vindrel.exe'),
         probe=os.path.join(win, 'tests', 'win32', 'send', 'send_probe.exe'),
-        double=os.path.join(win, 'tests', 'win32', 'send', 'netapi32.dll'),
+        double=os.path.join(win, 'tests', 'win32', 'netapi32-double', 'netapi32.dll'),
         work=os.path.join(win, 'wine', 'fallback-bench'))
     linux_probe = os.path.join(os.path.abspath(args.linux_build), 'tests', 'netbios', 'netsend_probe')
     n = args.rounds

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 namespace vindrel::net {
@@ -277,38 +279,42 @@ void AddOnce(std::vector<Ipv4>& list, Ipv4 address)
     if (std::find(list.begin(), list.end(), address) == list.end()) list.push_back(address);
 }
 
+// What the adapters say: the interfaces and the WINS servers, primary ones
+// first, from one GetAdaptersInfo reading.
+struct Adapters {
+    std::vector<Interface> interfaces;
+    std::vector<Ipv4> wins;
+};
+
+Adapters ReadAdapters()
+{
+    Adapters out;
+    std::vector<Ipv4> secondary;
+    ForEachAdapter([&](const win32::IpHelperCalls& h, const IP_ADAPTER_INFO& a) {
+        if (!AdapterIsUp(h, a)) return;
+        for (const IP_ADDR_STRING* ip = &a.IpAddressList; ip != nullptr; ip = ip->Next) {
+            const auto address = ParseDotted(ip->IpAddress.String);
+            const auto mask = ParseDotted(ip->IpMask.String);
+            if (!address || !mask || (*address >> 24) == 127) continue;
+            const Interface i{*address, *mask, *address | ~*mask};
+            const bool listed = std::any_of(out.interfaces.begin(), out.interfaces.end(), [&](const Interface& o) {
+                return o.address == i.address && o.netmask == i.netmask;
+            });
+            if (!listed) out.interfaces.push_back(i);
+        }
+        if (!a.HaveWins) return;
+        if (const auto p = ParseDotted(a.PrimaryWinsServer.IpAddress.String)) AddOnce(out.wins, *p);
+        if (const auto s = ParseDotted(a.SecondaryWinsServer.IpAddress.String)) AddOnce(secondary, *s);
+    });
+    for (const Ipv4 s : secondary) AddOnce(out.wins, s);
+    return out;
+}
+
 class WinsockNetwork final : public Network {
 public:
-    std::vector<Interface> Interfaces() override
-    {
-        std::vector<Interface> out;
-        ForEachAdapter([&](const win32::IpHelperCalls& h, const IP_ADAPTER_INFO& a) {
-            if (!AdapterIsUp(h, a)) return;
-            for (const IP_ADDR_STRING* ip = &a.IpAddressList; ip != nullptr; ip = ip->Next) {
-                const auto address = ParseDotted(ip->IpAddress.String);
-                const auto mask = ParseDotted(ip->IpMask.String);
-                if (!address || !mask || (*address >> 24) == 127) continue;
-                const Interface i{*address, *mask, *address | ~*mask};
-                const bool listed = std::any_of(out.begin(), out.end(), [&](const Interface& o) {
-                    return o.address == i.address && o.netmask == i.netmask;
-                });
-                if (!listed) out.push_back(i);
-            }
-        });
-        return out;
-    }
+    std::vector<Interface> Interfaces() override { return Current().interfaces; }
 
-    std::vector<Ipv4> WinsServers() override
-    {
-        std::vector<Ipv4> primary, secondary;
-        ForEachAdapter([&](const win32::IpHelperCalls& h, const IP_ADAPTER_INFO& a) {
-            if (!a.HaveWins || !AdapterIsUp(h, a)) return;
-            if (const auto p = ParseDotted(a.PrimaryWinsServer.IpAddress.String)) AddOnce(primary, *p);
-            if (const auto s = ParseDotted(a.SecondaryWinsServer.IpAddress.String)) AddOnce(secondary, *s);
-        });
-        for (const Ipv4 s : secondary) AddOnce(primary, s);
-        return primary;
-    }
+    std::vector<Ipv4> WinsServers() override { return Current().wins; }
 
     std::unique_ptr<UdpSocket> OpenUdp() override
     {
@@ -343,6 +349,25 @@ public:
         static const std::shared_ptr<const CodePage> page = win32::MakeCodePage(win32::LanCodePage());
         return page;
     }
+
+private:
+    // Reading the adapters takes milliseconds (more under Wine, and on hosts
+    // with many adapters), and a dispatch asks for them twice per recipient:
+    // one reading serves for a second.
+    Adapters Current()
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        const auto now = Clock::now();
+        if (!read_ || now - *read_ >= std::chrono::seconds(1)) {
+            adapters_ = ReadAdapters();
+            read_ = now;
+        }
+        return adapters_;
+    }
+
+    std::mutex lock_;
+    std::optional<Clock::time_point> read_;
+    Adapters adapters_;
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,11 +60,14 @@ Timing Measure(vindrel::netbios::MessengerClient& client, const std::u16string& 
 
 }  // namespace
 
+// The process's peak resident memory. From /proc, since getrusage's figure
+// survives exec and would show the launcher's (ip netns exec) peak instead.
 long PeakRssKb()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
 }
 
 // One "*" send: status, time, what the wildcard query met, and the peak

@@ -171,6 +171,7 @@ class HostilePeer(unittest.TestCase):
         for what, mode, want in cases:
             with self.subTest(what):
                 status, ms = self.run_peer(mode)
+                print("\n    %s: status %d after %.0f ms" % (what, status, ms), end="")
                 self.assertEqual(status, want)
                 # Bounded however the peer behaves (4 s delivery limit).
                 self.assertLess(ms, 6000)

@@ -2,8 +2,9 @@
 """vindrel.exe end to end under Wine and a private Xvfb, driven with xdotool.
 
 A test-only netapi32.dll in the prefix's system folder (Wine told to load it
-rather than its own) records every send and answers scripted statuses. A message box's text is read from
-Wine's msgbox trace, its title from its X window. The pointer's image is read
+rather than its own) records every send and answers scripted statuses. A
+message box's text is read from Wine's msgbox trace, its title from its X
+window. The pointer's image is read
 through XFixes to see the hourglass come and go. Without a window manager,
 Wine is told to manage its windows itself so that keys reach message boxes.
 
@@ -360,7 +361,8 @@ def main():
             app.keys('Escape')
             # A close takes a moment to reach X and end the process.
             time.sleep(2)
-            if not check(f'Esc {where} leaves frmMain open', (app.proc.poll(), app.windows()), (None, [app.main])):
+            if not check(f'Esc {where} leaves frmMain open', (app.proc.poll(), app.windows()),
+                         (None, [app.main])):
                 raise Failed(f'frmMain closed by Esc {where}')
 
         # Second start: type recipients and an overlong message, then a good

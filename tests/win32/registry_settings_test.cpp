@@ -21,10 +21,8 @@ struct RegistrySettingsTest : ::testing::Test {
         return std::u16string(text.begin(), text.end());
     }
 
-    std::wstring Path() const
-    {
-        return L"Software\\" + std::wstring(application.begin(), application.end()) + L"\\Last Values";
-    }
+    std::wstring Root() const { return L"Software\\" + std::wstring(application.begin(), application.end()); }
+    std::wstring Path() const { return Root() + L"\\Last Values"; }
 
     // Stores raw bytes under the test's key, as some other writer might.
     void WriteRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes)
@@ -39,9 +37,8 @@ struct RegistrySettingsTest : ::testing::Test {
 
     void TearDown() override
     {
-        const std::wstring root = L"Software\\" + std::wstring(application.begin(), application.end());
         RegDeleteKeyW(HKEY_CURRENT_USER, Path().c_str());
-        RegDeleteKeyW(HKEY_CURRENT_USER, root.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, Root().c_str());
     }
 };
 
@@ -120,9 +117,8 @@ TEST_F(RegistrySettingsTest, RefusedWriteSaysWhereAndWhyInTheSystemsWords)
     const Row rows[] = {
         {"the key cannot be created: its parent is volatile",
          [](RegistrySettingsTest& t) {
-             const std::wstring root = L"Software\\" + std::wstring(t.application.begin(), t.application.end());
              HKEY key;
-             ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, root.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+             ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, t.Root().c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                                        KEY_ALL_ACCESS, nullptr, &key, nullptr),
                        ERROR_SUCCESS);
              RegCloseKey(key);
@@ -134,7 +130,8 @@ TEST_F(RegistrySettingsTest, RefusedWriteSaysWhereAndWhyInTheSystemsWords)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         row.refuse(*this);
-        const std::optional<std::u16string> reason = store.Write(application, u"Last Values", row.key, u"pc42");
+        const std::optional<std::u16string> reason =
+            store.Write(application, u"Last Values", row.key, u"pc42");
         ASSERT_TRUE(reason.has_value()) << "a refused write reported as stored";
         const std::u16string path = u"HKEY_CURRENT_USER\\Software\\" + application + u"\\Last Values";
         EXPECT_NE(reason->find(path), std::u16string::npos) << "names the key";

@@ -18,6 +18,18 @@ MACHINES = {'i386': 0x14c, 'amd64': 0x8664}
 # messenger client that sends where the system cannot (its protocol code,
 # Winsock, and the worker threads "*" is served with).
 SIZE_CEILING = 320 * 1024
+# Functions Windows has only since Vista that the toolchain's libraries are
+# known to import (threads, clocks, locales); any one of them keeps the
+# program from starting on XP.
+SINCE_VISTA = {'GetTickCount64', 'InitializeConditionVariable', 'SleepConditionVariableCS',
+               'SleepConditionVariableSRW', 'WakeConditionVariable', 'WakeAllConditionVariable',
+               'InitializeSRWLock', 'AcquireSRWLockExclusive', 'AcquireSRWLockShared',
+               'ReleaseSRWLockExclusive', 'ReleaseSRWLockShared', 'InitOnceExecuteOnce',
+               'InitOnceBeginInitialize', 'InitOnceComplete', 'FlsAlloc', 'FlsGetValue',
+               'FlsSetValue', 'FlsFree', 'GetSystemTimePreciseAsFileTime', 'LCMapStringEx',
+               'GetLocaleInfoEx', 'CompareStringEx', 'CreateEventExW', 'CreateSemaphoreExW',
+               'GetFileInformationByHandleEx', 'SetFileInformationByHandle',
+               'GetFinalPathNameByHandleW', 'CreateSymbolicLinkW'}
 
 
 def png_palette_pixels(path):
@@ -111,6 +123,8 @@ def main():
                 for entry in pe.DIRECTORY_ENTRY_IMPORT for symbol in entry.imports}
     check('GetUserNameA is not imported: it is found by name at the first lookup',
           {name for dll, name in imported if name.startswith('GetUserName')}, set())
+    check('nothing imported that Windows XP lacks',
+          {name for dll, name in imported if name in SINCE_VISTA}, set())
 
     # Version record.
     fixed = pe.VS_FIXEDFILEINFO[0]

@@ -90,12 +90,15 @@ def run(*args, check=True, quiet=False):
 
 
 class Lab:
-    def __init__(self, tag="lab", base=None, hosts=None, drop=None, prefix=24):
+    def __init__(self, tag="lab", base=None, hosts=None, drop=None, prefix=24, dos_charset=None):
+        """dos_charset: the receivers' `dos charset` (Samba's default, CP850,
+        when None), to match a sender whose DOS code page differs."""
         self.tag = tag
         # vindrel-drop as the receivers' message command, as a real
         # receiver is set up, instead of the lab's own inbox.
         self.drop = os.path.abspath(drop) if drop else None
         self.prefix = prefix  # of both LANs; a crowd of hundreds needs more than /24
+        self.dos_charset = dos_charset
         self.base = base or "/tmp/vindrel-netlab-%s" % tag
         self.hosts = hosts or HOSTS
         self.state_file = os.path.join(self.base, "state.json")
@@ -283,6 +286,8 @@ class Lab:
             "dns proxy = no",
             "name resolve order = bcast",
         ]
+        if self.dos_charset:
+            lines.append("dos charset = %s" % self.dos_charset)
         if extra.get("aliases"):
             lines.append("netbios aliases = %s" % " ".join(extra["aliases"]))
         if role == "wins":

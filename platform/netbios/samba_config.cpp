@@ -2,8 +2,7 @@
 #include "platform/netbios/samba_config.h"
 
 #include <cctype>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
 #include <vector>
 
 namespace vindrel::netbios {
@@ -52,9 +51,16 @@ std::vector<std::string> LogicalLines(std::string_view text)
 
 std::optional<std::uint32_t> FirstIpv4(std::string_view list)
 {
-    std::string word;
-    std::istringstream words{std::string(list)};
-    while (words >> word) {
+    // Plain splitting, not a string stream: the stream classes would pull
+    // the library's locale machinery into every program that links this,
+    // vindrel.exe included.
+    auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    for (std::size_t at = 0; at < list.size();) {
+        while (at < list.size() && space(list[at])) ++at;
+        std::size_t end = at;
+        while (end < list.size() && !space(list[end])) ++end;
+        std::string word(list.substr(at, end - at));
+        at = end;
         for (std::string part; !word.empty();) {
             const std::size_t comma = word.find(',');
             part = word.substr(0, comma);
@@ -176,16 +182,22 @@ SambaSettings ParseSambaConfig(std::string_view text, const ConfigReader& read)
 
 std::optional<std::string> ReadConfigFile(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return std::nullopt;
     std::string text;
     char chunk[4096];
-    while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-        text.append(chunk, static_cast<std::size_t>(file.gcount()));
+    bool too_big = false;
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+        text.append(chunk, n);
         // A device or a runaway file is refused, not read to its end.
-        if (text.size() > kMaxConfigBytes) return std::nullopt;
+        if (text.size() > kMaxConfigBytes) {
+            too_big = true;
+            break;
+        }
     }
-    if (file.bad()) return std::nullopt;
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (too_big || failed) return std::nullopt;
     return text;
 }
 

@@ -1,8 +1,14 @@
-// The network send: NetMessageBufferSend of NetApi32.dll, found at the first
-// send.
+// The network send on Windows: NetMessageBufferSend of NetApi32.dll, found at
+// the first send, while the system can send at all; else the program's own
+// messenger client over Winsock.
 #include "platform/win32/windows_headers.h"
 
+#include <string>
+
+#include "platform/netbios/messenger_client.h"
 #include "platform/netmsg.h"
+#include "platform/network.h"
+#include "platform/win32/send_route.h"
 #include "platform/win32/system_calls.h"
 #include "platform/win32/system_function.h"
 
@@ -22,12 +28,26 @@ std::uint32_t CallSystem(const char16_t* server, const char16_t* msgname, const 
     return g_send.Get()(wide(server), wide(msgname), wide(from), const_cast<LPBYTE>(buffer), length);
 }
 
+NetStatus ThroughSystem(std::u16string_view name, std::u16string_view text)
+{
+    const bool found = g_send.Get() != nullptr;
+    return win32::SendThrough(found ? &CallSystem : nullptr, g_send.Error(), name, text);
+}
+
+NetStatus ThroughClient(std::u16string_view name, std::u16string_view text)
+{
+    if (text.size() > kMaxSendChars) return net_status::kInvalidParameter;
+    static const auto network = net::MakeSystemNetwork();
+    // No Samba configuration on Windows: the adapters name the WINS servers.
+    return netbios::MessengerClient(*network, std::string()).Send(name, text);
+}
+
 }  // namespace
 
 NetStatus SendNetMessage(std::u16string_view name, std::u16string_view text)
 {
-    const bool found = g_send.Get() != nullptr;
-    return win32::SendThrough(found ? &CallSystem : nullptr, g_send.Error(), name, text);
+    static win32::SendRoute route(&ThroughSystem, &ThroughClient);
+    return route.Send(name, text);
 }
 
 }  // namespace vindrel

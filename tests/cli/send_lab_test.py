@@ -100,7 +100,7 @@ def main():
     def on_lab(lab):
         global LAB
         LAB = lab
-    lab_harness.run_in_lab(args.tools, "cl", rest, on_lab)
+    lab_harness.run_unittests_in_lab(args.tools, "cl", rest, on_lab)
 
 
 if __name__ == "__main__":

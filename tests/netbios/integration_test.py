@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
 """The messenger client against real Samba receivers in network namespaces.
 
-Builds the lab of tools/netbios_lab.py under a private tag and temp dir,
-runs the client from the client namespace, and stops every daemon and
-deletes every namespace afterwards, also when a test fails or the run is
-killed. Needs root; with CI=true a skip counts as a failure.
+Runs the client from the client namespace of the lab that lab_harness.py
+builds and removes. Needs root; with CI=true a skip counts as a failure.
 """
 
 import argparse
@@ -310,13 +308,15 @@ def main():
     args, rest = parser.parse_known_args()
     PROBE = os.path.abspath(args.probe)
 
-    def on_lab(lab):
+    def run_tests(lab):
         global LAB
         LAB = lab
-        # The crowd joins the usual hosts: phantoms, a stalling peer, flooders.
-        import netbios_lab
-        lab.hosts = dict(lab.hosts, **netbios_lab.CROWD)
-    lab_harness.run_in_lab(args.tools, "it", rest, on_lab)
+        return unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result.wasSuccessful()
+
+    sys.path.insert(0, args.tools)
+    import netbios_lab
+    sys.exit(lab_harness.run_in_lab(args.tools, "it", run_tests,
+                                    hosts=dict(netbios_lab.HOSTS, **netbios_lab.CROWD)))
 
 
 if __name__ == "__main__":

@@ -1,10 +1,14 @@
 """What the Windows test scripts share: a list of named checks that prints
 each result and the closing tally, the forms Wine wants paths and texts in,
-and a test DLL put into a Wine prefix's system folder."""
+a test DLL put into a Wine prefix's system folder, and a network namespace
+where nothing a program sends can leave."""
 import contextlib
 import os
 import shutil
+import signal
 import struct
+import subprocess
+import sys
 
 
 class Checklist:
@@ -75,3 +79,33 @@ def system_dll(prefix, exe, dll, keep):
             os.remove(keep)
         else:
             os.remove(target)
+
+
+@contextlib.contextmanager
+def offline_namespace(tag):
+    """A network namespace with loopback alone, for Wine runs of a program
+    whose messenger client would send if the test double failed to load:
+    nothing sent there leaves it. Yields the command prefix that runs a
+    program inside; Wine's server must run inside too, since it makes the
+    sockets. Needs root: without it the test is skipped (exit 77), which
+    counts as a failure when CI=true."""
+    if os.geteuid() != 0:
+        if os.environ.get('CI') == 'true':
+            print('FAIL: needs root for a network namespace')
+            sys.exit(1)
+        print('SKIP: needs root for a network namespace')
+        sys.exit(77)
+    name = f'net-{tag}{os.getpid()}'
+    subprocess.run(['ip', 'netns', 'add', name], check=True)
+    try:
+        subprocess.run(['ip', '-n', name, 'link', 'set', 'lo', 'up'], check=True)
+        yield ['ip', 'netns', 'exec', name]
+    finally:
+        # Whatever still runs inside was started by this test.
+        for pid in subprocess.run(['ip', 'netns', 'pids', name], capture_output=True,
+                                  text=True).stdout.split():
+            try:
+                os.kill(int(pid), signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        subprocess.run(['ip', 'netns', 'delete', name])

@@ -15,6 +15,7 @@ with the To text restored, Tab to cmdSend and Space; an empty To text
 remembered as empty.
 """
 import argparse
+import contextlib
 import ctypes
 import os
 import pwd
@@ -26,7 +27,7 @@ import sys
 import time
 import zlib
 
-from checklist import Checklist, system_folder, utf16_hex, windows_path
+from checklist import Checklist, offline_namespace, system_folder, utf16_hex, windows_path
 
 HINT = 'Login names seperated by semicolon (or enter * for all)'
 SETTINGS_KEY = r'HKCU\Software\Vindrel\Last Values'
@@ -137,8 +138,12 @@ class XServer:
 
 
 class Wine:
-    def __init__(self, loader, arch, prefix, display):
+    """`wrap` runs every Wine command through it, e.g. into a network
+    namespace, where the wineserver must run too."""
+
+    def __init__(self, loader, arch, prefix, display, wrap=()):
         self.loader = loader
+        self.wrap = list(wrap)
         self.env = dict(os.environ, WINEPREFIX=prefix, WINELOADER=loader, WINEARCH=arch,
                         WINEDEBUG='-all', DISPLAY=display)
         self.wineserver = os.path.join(os.path.dirname(loader), 'wineserver')
@@ -152,7 +157,7 @@ class Wine:
             subprocess.run([self.wineserver, '-w'], env=self.env, timeout=120)
 
     def run(self, args, **extra):
-        return subprocess.run([self.loader] + args, env=dict(self.env, **extra), capture_output=True,
+        return subprocess.run(self.wrap + [self.loader] + args, env=dict(self.env, **extra), capture_output=True,
                               text=True, timeout=120)
 
     def settings_value(self):
@@ -166,7 +171,7 @@ class Wine:
         return None
 
     def stop(self):
-        subprocess.run([self.wineserver, '-k'], env=self.env, timeout=30)
+        subprocess.run(self.wrap + [self.wineserver, '-k'], env=self.env, timeout=30)
 
 
 def xdotool(*args):
@@ -186,7 +191,7 @@ class App:
         if os.path.exists(log):
             os.remove(log)
         with open(self.trace, 'w') as trace:
-            self.proc = subprocess.Popen([wine.loader, 'vindrel.exe'], cwd=run_dir, env=env,
+            self.proc = subprocess.Popen(wine.wrap + [wine.loader, 'vindrel.exe'], cwd=run_dir, env=env,
                                          stdout=subprocess.DEVNULL, stderr=trace)
         self.main = wait_for('frmMain', lambda: (self.windows() or [None])[0], timeout=60)
         self.point_at(self.main, *BACKGROUND_SPOT)
@@ -313,9 +318,11 @@ def main():
 
     xserver = XServer()
     wine = None
+    offline = contextlib.ExitStack()
     try:
         prefix = os.path.join(opts.work, 'prefix')
-        wine = Wine(opts.loader, opts.arch, prefix, xserver.display)
+        wine = Wine(opts.loader, opts.arch, prefix, xserver.display,
+                    wrap=offline.enter_context(offline_namespace('e2e')))
         # The prefix is this test's own: the double stays there.
         shutil.copy(opts.double, os.path.join(system_folder(prefix, opts.exe), 'netapi32.dll'))
         wine.run(['reg', 'delete', r'HKCU\Software\Vindrel', '/f'])
@@ -450,6 +457,7 @@ def main():
     finally:
         if wine:
             wine.stop()
+        offline.close()
         xserver.close()
 
     return checks.finish()

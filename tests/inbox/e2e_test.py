@@ -12,28 +12,16 @@ import argparse
 import json
 import os
 import pwd
-import shutil
-import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
-SKIP = 77
 USER_ID = 4242  # no account of this machine: only what the test gives it
 TEXT = "Gr\u00fc\u00dfe, caf\u00e9 \u00e0 10h\nzweite Zeile"
 ARGS = None
 LAB = None
 SESSION = {}
-
-
-def skip_or_fail(reason):
-    if os.environ.get("CI") == "true":
-        print("FAIL: cannot run the inbox end-to-end test in CI: %s" % reason)
-        sys.exit(1)
-    print("SKIP: %s" % reason)
-    sys.exit(SKIP)
 
 
 def as_user(*args):
@@ -155,54 +143,27 @@ def main():
     for name in ("probe", "drop", "inbox"):
         setattr(ARGS, name, os.path.abspath(getattr(ARGS, name)))
 
-    if os.geteuid() != 0:
-        skip_or_fail("needs root to create network namespaces")
-    for tool in ("ip", "ss", "setpriv", "Xvfb", "xdotool", "/usr/sbin/smbd", "/usr/sbin/nmbd"):
-        if not shutil.which(tool):
-            skip_or_fail("%s is not installed" % tool)
-    probe_ns = "net-iprobe%d" % os.getpid()
-    if subprocess.run(["ip", "netns", "add", probe_ns], stderr=subprocess.DEVNULL).returncode:
-        skip_or_fail("cannot create network namespaces here")
-    subprocess.run(["ip", "netns", "delete", probe_ns])
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "netbios"))
+    import lab_harness
+
+    def body(lab):
+        global LAB
+        LAB = lab
+        try:
+            start_session()
+            argv = [sys.argv[0]] + rest
+            return unittest.main(argv=argv, exit=False, verbosity=2).result.wasSuccessful()
+        finally:
+            # The lab ends everything left in its namespaces; the session first.
+            for proc in SESSION.get("procs", []):
+                LAB._end(proc.pid)
 
     sys.path.insert(0, ARGS.tools)
     import netbios_lab
-    base = tempfile.mkdtemp(prefix="vindrel-inboxlab-")
-    os.chmod(base, 0o755)
-    netbios_lab.clean_stale("ib")
     hosts = {h: netbios_lab.HOSTS[h] for h in ("cli", "rx1")}
-    LAB = netbios_lab.Lab(tag="ib%d" % os.getpid(), base=base, hosts=hosts, drop=ARGS.drop)
-
-    def interrupted(signum, frame):
-        raise KeyboardInterrupt("signal %d" % signum)
-    signal.signal(signal.SIGTERM, interrupted)
-    signal.signal(signal.SIGALRM, interrupted)
-    signal.alarm(150)
-
-    ok = False
-    try:
-        LAB.start()
-        start_session()
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
-        ok = result.wasSuccessful()
-        if not ok:
-            for log in sorted(os.path.join(dp, f) for dp, _, fs in os.walk(base)
-                              for f in fs if f.endswith((".log", ".out", ".err"))):
-                print("--- %s" % log)
-                with open(log, errors="replace") as f:
-                    print("".join(f.readlines()[-15:]))
-    finally:
-        # The lab ends everything left in its namespaces, the session too.
-        for proc in SESSION.get("procs", []):
-            LAB._end(proc.pid)
-        LAB.stop()
-        left = LAB.running()
-        if left:
-            print("namespaces left behind: %s" % left)
-            ok = False
-        shutil.rmtree(base, ignore_errors=True)
-    sys.exit(0 if ok else 1)
-
+    sys.exit(lab_harness.run_in_lab(ARGS.tools, "ib", body, give_up_after=150,
+                                    needs=("setpriv", "Xvfb", "xdotool"), hosts=hosts,
+                                    drop=ARGS.drop))
 
 if __name__ == "__main__":
     main()

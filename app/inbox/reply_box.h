@@ -39,11 +39,8 @@ private:
     QLineEdit* to_;
     QPlainTextEdit* message_;
     QPushButton* send_;
-    std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<QtUiServices> ui_;
     std::unique_ptr<SendAction> action_;
-    int sends_ = 0;
-    bool failed_ = false;
 };
 
 }  // namespace vindrel

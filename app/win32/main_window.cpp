@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/form.h"
+#include "core/prompt_texts.h"
 #include "platform/win32/wide.h"
 #include "resource_ids.h"
 
@@ -280,9 +281,10 @@ void MainWindow::ShowOk(std::u16string_view text)
     MessageBoxW(window_, Wide(text).c_str(), kTitle, MB_OK);
 }
 
-bool MainWindow::AskYesNo(std::u16string_view text)
+bool MainWindow::AskToContinue(const RecipientOutcome& undelivered)
 {
-    const bool yes = MessageBoxW(window_, Wide(text).c_str(), kTitle, MB_YESNO | MB_DEFBUTTON1) == IDYES;
+    const bool yes = MessageBoxW(window_, Wide(ContinuePrompt(undelivered)).c_str(), kTitle,
+                                 MB_YESNO | MB_DEFBUTTON1) == IDYES;
     // The box had its own pointer; the rest of the dispatch is busy again.
     if (busy_) RefreshCursor();
     return yes;

@@ -7,7 +7,7 @@
 #include "app/form.h"
 #include "core/send_action.h"
 #include "platform/settings_store.h"
-#include "platform/ui_services.h"
+#include "core/ui_services.h"
 
 namespace vindrel::win32 {
 
@@ -29,7 +29,7 @@ public:
     std::u16string ToText() override;
     std::u16string MessageText() override;
     void ShowOk(std::u16string_view text) override;
-    bool AskYesNo(std::u16string_view text) override;
+    bool AskToContinue(const RecipientOutcome& undelivered) override;
     void SetBusyCursor(bool busy) override;
     bool PumpEvents() override;
 

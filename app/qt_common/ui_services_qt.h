@@ -1,6 +1,6 @@
 // The core's window seams on Qt Widgets, for any window with a To line and
-// a message box: frmMain and the inbox's reply box. The boxes it shows, the
-// busy cursor and the event pump all belong to that window.
+// a message text box: frmMain and the inbox's reply box. The message boxes
+// it shows, the busy cursor and the event pump all belong to that window.
 #pragma once
 
 #include <QCursor>

@@ -210,13 +210,18 @@ TEST(Everyone, StatusRules)
 
 TEST(Delivery, PeersThatStallOrFloodEndWithinTheLimit)
 {
+    const int allowed = Quick().keepalives_per_reply;
     struct Case {
         const char* what;
         Peer peer;
         NetStatus want;
+        int keepalives = 0;  // before each reply
     };
     const Case cases[] = {
         {"accepts", Peer::kReceiver, net_status::kSuccess},
+        {"the allowed keep-alives before each reply", Peer::kReceiver, net_status::kSuccess, allowed},
+        {"one keep-alive more", Peer::kReceiver, net_status::kNetworkError, allowed + 1},
+        {"called name not present", Peer::kNameNotPresent, net_status::kNameNotFound},
         {"refuses the connection", Peer::kRefuses, net_status::kNetworkError},
         {"stalls before the session", Peer::kStalls, net_status::kNetworkError},
         {"stalls after the session", Peer::kStallsAfterSession, net_status::kBadReceive},
@@ -226,6 +231,7 @@ TEST(Delivery, PeersThatStallOrFloodEndWithinTheLimit)
     for (const Case& c : cases) {
         FakeLan lan;
         lan.hosts = {{Ip(10, 0, 0, 11), u"RX1", c.peer}};
+        lan.hosts[0].keepalives = c.keepalives;
         MessengerClient client(lan, "", Quick());
         const auto start = net::Clock::now();
         EXPECT_EQ(client.Send(u"rx1", u"hi"), c.want) << c.what;

@@ -283,6 +283,7 @@ TEST(SambaConfig, FollowsWhatSambaHonours)
         {"/etc/samba/name.conf", "[global]\nnetbios name = FromInclude\n"},
         {"/etc/samba/real.conf", "[global]\nnetbios name = Real\ndos charset = CP866\n"},
         {"/etc/samba/loop.conf", "include = /etc/samba/loop.conf\nwins server = 10.5.5.5\n"},
+        {"/etc/samba/self.conf", "config file = /etc/samba/self.conf\nnetbios name = Self\n"},
         {"/etc/samba/share.conf", "netbios name = NotGlobal\n"},
     };
     const ConfigReader read = [&](const std::string& path) -> std::optional<std::string> {
@@ -311,6 +312,8 @@ TEST(SambaConfig, FollowsWhatSambaHonours)
         {"a missing config file is passed over", "config file = /nonexistent\nnetbios name = Here\n",
          "Here", std::nullopt, ""},
         {"an include loop ends", "include = /etc/samba/loop.conf\n", "", Ip(10, 5, 5, 5), ""},
+        {"a config file that names itself ends", "config file = /etc/samba/self.conf\n", "Self",
+         std::nullopt, ""},
         {"substitutions are not followed", "include = /etc/samba/%m.conf\n", "", std::nullopt, ""},
         {"a long name is cut to 15 characters", "netbios name = ABCDEFGHIJKLMNOPQRS\n",
          "ABCDEFGHIJKLMNO", std::nullopt, ""},

@@ -7,8 +7,7 @@ namespace vindrel {
 namespace {
 
 constexpr std::u16string_view kCrLf = u"\r\n";
-// The login of the person the failure prompt says to contact: messages sent
-// from it go out unsigned, the one exception to the sender line.
+// The maintainer's own login, the Dorvik the prompts name: their messages go out unsigned.
 constexpr std::u16string_view kExemptLogin = u"dorviks";
 
 // Only the comparison with the exempt login needs lower case, and that name

@@ -2,6 +2,8 @@
 // Send is the main window's Send action (length notice, sender line,
 // failure prompts); only the To text is not remembered, since the main
 // window's remembered recipients are not the reply's.
+// A reply typed elsewhere, with no box to ask in, goes out through
+// SendReply (reply_send.h) by the same rules.
 #pragma once
 
 #include <QWidget>

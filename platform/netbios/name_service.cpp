@@ -133,3 +133,15 @@ std::optional<RawName> FirstMessengerName(const std::vector<NodeName>& names)
 }
 
 }  // namespace vindrel::netbios
+
+namespace vindrel::netbios {
+
+std::optional<NamePacket> ParseNamePacket(ByteView) { return std::nullopt; }
+Bytes BuildNameRegistration(std::uint16_t, const RawName&, std::uint16_t, net::Ipv4, std::uint32_t, bool) { return {}; }
+Bytes BuildNameRefresh(std::uint16_t, const RawName&, std::uint16_t, net::Ipv4, std::uint32_t) { return {}; }
+Bytes BuildNameRelease(std::uint16_t, const RawName&, std::uint16_t, net::Ipv4, bool) { return {}; }
+Bytes BuildRegistrationResponse(std::uint16_t, const RawName&, NameRcode, std::uint16_t, net::Ipv4) { return {}; }
+Bytes BuildNameQueryResponse(std::uint16_t, const RawName&, std::uint16_t, net::Ipv4, std::uint32_t) { return {}; }
+Bytes BuildNodeStatusResponse(std::uint16_t, const RawName&, std::span<const NodeName>) { return {}; }
+
+}  // namespace vindrel::netbios

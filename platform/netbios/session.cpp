@@ -58,3 +58,12 @@ SessionVerdict JudgeSessionReply(const FrameHeader& frame, ByteView body)
 }
 
 }  // namespace vindrel::netbios
+
+namespace vindrel::netbios {
+
+bool ParseSessionRequest(ByteView, RawName&, RawName&) { return false; }
+Bytes BuildPositiveSessionResponse() { return {}; }
+Bytes BuildNegativeSessionResponse(SessionRefusal) { return {}; }
+Bytes BuildKeepAlive() { return {}; }
+
+}  // namespace vindrel::netbios

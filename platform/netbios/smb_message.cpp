@@ -101,3 +101,16 @@ SmbReply JudgeSmbReply(ByteView message, std::uint8_t command, std::uint16_t mid
 }
 
 }  // namespace vindrel::netbios
+
+namespace vindrel::netbios {
+
+SmbParse ParseSmbRequest(ByteView, SmbRequest&) { return SmbParse::kNotSmb; }
+Bytes BuildSmbReply(const SmbHeader&, std::span<const std::uint16_t>) { return {}; }
+Bytes BuildSmbError(const SmbHeader&, SmbErrorClass, std::uint16_t) { return {}; }
+bool ParseSendStart(const SmbRequest&, SendStart&) { return false; }
+bool ParseSendText(const SmbRequest&, std::uint16_t&, ByteView&) { return false; }
+bool ParseSendEnd(const SmbRequest&, std::uint16_t&) { return false; }
+bool ParseSendMessage(const SmbRequest&, SendMessage&) { return false; }
+Bytes BuildSendMessage(std::uint16_t, std::string_view, std::string_view, ByteView) { return {}; }
+
+}  // namespace vindrel::netbios

@@ -74,7 +74,8 @@ enum class NameRcode : std::uint8_t {
     kConflict = 7,
 };
 
-enum class RecordType : std::uint16_t { kNb = 0x0020, kNbstat = 0x0021 };
+// NULL is what some servers give a wait-for-acknowledgement record.
+enum class RecordType : std::uint16_t { kNull = 0x000A, kNb = 0x0020, kNbstat = 0x0021 };
 
 // NB_FLAGS of a name: group bit, owner node type, and the node status flags.
 inline constexpr std::uint16_t kNbGroup = 0x8000;

@@ -76,8 +76,11 @@ SmbParse ParseSmbRequest(ByteView message, SmbRequest& request);
 
 // The DOS error classes and the codes used for the message commands.
 enum class SmbErrorClass : std::uint8_t { kDos = 0x01, kServer = 0x02 };
-inline constexpr std::uint16_t kErrSrvError = 0x0001;      // non-specific server error
-inline constexpr std::uint16_t kErrSrvMsgOff = 0x0017;     // messages not being accepted
+inline constexpr std::uint16_t kErrSrvError = 1;           // not a valid request
+inline constexpr std::uint16_t kErrSrvSmbCmd = 64;         // unrecognised command
+inline constexpr std::uint16_t kErrSrvSrvError = 65;       // the server's own failure
+inline constexpr std::uint16_t kErrSrvMsgOff = 82;         // not receiving messages
+inline constexpr std::uint16_t kErrSrvNoRoom = 83;         // no room for the message
 inline constexpr std::uint16_t kErrSrvNoSupport = 0xFFFF;  // command not supported
 inline constexpr std::uint16_t kErrDosBadFunc = 0x0001;    // invalid function
 inline constexpr std::uint16_t kErrDosNoMem = 0x0008;      // insufficient resources

@@ -250,11 +250,12 @@ void NameServer::OnRequest(const NamePacket& packet, net::Ipv4 source, std::uint
     case NameOpcode::kQuery:
         if (packet.question_type == RecordType::kNbstat)
             return AnswerNodeStatus(packet, source, port, arrived_on, now);
-        if (!ours) break;
+        // "*" asks every node that holds a name: a sender's "everyone".
+        if (!ours && !(IsWildcard(packet.question) && HoldsAny())) break;
         if (!MayAnswer(source, now)) return;
         ++stats_.queries_answered;
-        return Send(BuildNameQueryResponse(packet.id, held->name, NbFlags(), arrived_on.address,
-                                           kNameTtlSeconds),
+        return Send(BuildNameQueryResponse(packet.id, packet.question, NbFlags(),
+                                           arrived_on.address, kNameTtlSeconds),
                     source, port, arrived_on.address);
     case NameOpcode::kRegistration:
     case NameOpcode::kMultiHomed:
@@ -414,6 +415,12 @@ const net::Interface* NameServer::InterfaceAt(net::Ipv4 local_address) const
     for (const net::Interface& i : config_.interfaces)
         if (i.address == local_address) return &i;
     return nullptr;
+}
+
+bool NameServer::HoldsAny() const
+{
+    return std::any_of(names_.begin(), names_.end(),
+                       [](const Held& held) { return held.state == NameState::kClaimed; });
 }
 
 bool NameServer::IsOurAddress(net::Ipv4 address) const { return InterfaceAt(address) != nullptr; }

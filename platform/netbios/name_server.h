@@ -137,6 +137,7 @@ private:
     Held* Find(const RawName& name);
     const net::Interface* InterfaceAt(net::Ipv4 local_address) const;
     bool IsOurAddress(net::Ipv4 address) const;
+    bool HoldsAny() const;
     std::uint16_t NewId();
     std::uint16_t NbFlags() const;
     net::Ipv4 WinsLocalAddress() const;

@@ -159,10 +159,15 @@ TEST(ServerCodecs, SessionAndSmbRequestsRoundTripAndRefuseCuts)
     EXPECT_FALSE(ParseSendText(r, group, block)) << "a single block is not a text block";
 
     for (const Bytes& whole : {BuildSendStart(1, "CLI", "RX1"), t, BuildSendMessage(3, "A", "B", text)})
+    {
         ForEveryCut(whole, [](const Bytes& cut) {
             SmbRequest any;
             EXPECT_NE(ParseSmbRequest(cut, any), SmbParse::kOk);
         });
+        Bytes longer = whole;
+        longer.push_back(0);
+        EXPECT_EQ(ParseSmbRequest(longer, r), SmbParse::kBadCounts) << "a byte past the count";
+    }
 
     const Bytes error = BuildSmbError(r.header, SmbErrorClass::kServer, kErrSrvNoRoom);
     const SmbReply judged = JudgeSmbReply(error, kSendMessage, 3);
@@ -471,6 +476,7 @@ TEST(MessageSession, MultiAndSingleBlockMessagesArriveWholeAndAreAnsweredOnceKep
         c.Send(SessionRequestTo(kRx1));
         ASSERT_EQ(c.replies.back(), BuildPositiveSessionResponse());
         std::uint16_t mid = 1;
+        std::size_t before = c.replies.size();
         if (single) {
             c.Send(Framed(BuildSendMessage(mid, "ME", "RX1", bytes)));
         } else {
@@ -482,9 +488,9 @@ TEST(MessageSession, MultiAndSingleBlockMessagesArriveWholeAndAreAnsweredOnceKep
                                             bytes.subspan(at, std::min(kMaxTextBlock, text.size() - at)))));
                 EXPECT_EQ(c.LastStatus(), 0);
             }
+            before = c.replies.size();
             c.Send(Framed(BuildSendEnd(++mid, started.group)));
         }
-        const std::size_t before = c.replies.size();
         EXPECT_TRUE(c.session.awaiting_store());
         const auto message = c.session.TakeMessage();
         ASSERT_TRUE(message.has_value());

@@ -15,11 +15,7 @@ using namespace vindrel::netbios;
 
 constexpr vindrel::net::Ipv4 kAddress = 0x0A000009, kPeer = 0x0A000007, kWins = 0x0A000002;
 
-const RawName& Held()
-{
-    static const RawName name = *MakeName(u"RX1", kMessengerSuffix);
-    return name;
-}
+const RawName kHeld = *MakeName(u"RX1", kMessengerSuffix);
 
 vindrel::net::Clock::time_point At(int ms)
 {
@@ -40,10 +36,10 @@ void ForEachPiece(ByteView input, Take take)
 void FuzzNameServer(ByteView input, bool behind_header)
 {
     NameServer server(NameServerConfig{{{kAddress, 0xFFFFFF00, 0x0A0000FF}}, kWins, 1});
-    server.Claim(Held(), At(0));
+    server.Claim(kHeld, At(0));
     for (int ms = 0; ms <= 3000; ms += 250) server.OnTimer(At(ms));  // held, the server silent
     server.Claim(*MakeName(u"ALICE", kMessengerSuffix), At(3000));
-    const Bytes query = BuildNameQuery(0x4242, Held(), true);
+    const Bytes query = BuildNameQuery(0x4242, kHeld, true);
     int now = 3000;
     ForEachPiece(input, [&](ByteView piece) {
         Bytes datagram;
@@ -58,8 +54,8 @@ void FuzzNameServer(ByteView input, bool behind_header)
 
 void FuzzSession(ByteView input, int prefix)
 {
-    MessageSession session([](const RawName& name) { return name == Held(); });
-    if (prefix > 0) session.OnBytes(BuildSessionRequest(Held(), Held()));
+    MessageSession session([](const RawName& name) { return name == kHeld; });
+    if (prefix > 0) session.OnBytes(BuildSessionRequest(kHeld, kHeld));
     if (prefix == 2) session.OnBytes(FrameSessionMessage(BuildSendStart(1, "ME", "RX1")));
     ForEachPiece(input, [&](ByteView piece) {
         session.OnBytes(prefix == 3 ? ByteView(FrameSessionMessage(piece)) : piece);

@@ -3,6 +3,7 @@
 // delivering through both in this process. Nothing here opens a socket.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <thread>
@@ -198,14 +199,8 @@ TEST(NameServer, AClaimBroadcastsThreeTimesThenHoldsTheNameAndIdles)
 
 TEST(NameServer, OnlyTheOwnersAnswerToOurClaimRefusesIt)
 {
-    struct Case {
-        const char* what;
-        int id_offset;  // from the claim's id
-        RawName name;
-        NameRcode rcode;
-        net::Ipv4 source;
-    };
-    const Case cases[] = {
+    // What answers, the id's offset from the claim's, the name, rcode and source.
+    const std::tuple<const char*, int, RawName, NameRcode, net::Ipv4> cases[] = {
         {"the owner objects", 0, kRx1, NameRcode::kActive, kPeer},
         {"another transaction", 1, kRx1, NameRcode::kActive, kPeer},
         {"another name", 0, kAlice, NameRcode::kActive, kPeer},
@@ -214,15 +209,15 @@ TEST(NameServer, OnlyTheOwnersAnswerToOurClaimRefusesIt)
         {"the subnet's broadcast address", 0, kRx1, NameRcode::kActive, kLan.broadcast},
         {"our own address", 0, kRx1, NameRcode::kActive, kLan.address},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, id_offset, name, rcode, source] : cases) {
+        SCOPED_TRACE(what);
         NameLab lab;
         lab.Claim(kRx1);
         lab.RunTo(300);
-        const auto id = static_cast<std::uint16_t>(lab.LastId() + c.id_offset);
-        lab.Receive(BuildRegistrationResponse(id, c.name, c.rcode, 0, c.source), c.source);
+        const auto id = static_cast<std::uint16_t>(lab.LastId() + id_offset);
+        lab.Receive(BuildRegistrationResponse(id, name, rcode, 0, source), source);
         lab.RunTo(2000);
-        if (&c != &cases[0]) {
+        if (what != std::get<0>(cases[0])) {
             EXPECT_EQ(lab.server.StateOf(kRx1), NameState::kClaimed);
             continue;
         }
@@ -337,17 +332,15 @@ TEST(NameServer, AnswersAreRateLimitedPerSourceAndInAll)
     lab.now_ms += 60 * 1000;
     lab.sent.clear();
     EXPECT_EQ(flood(1000, Ip(10, 1, 0, 0), 1000), std::size_t{kAnswersBurst}) << "forged sources";
-    std::size_t reports = 0;
-    for (const NameEvent& e : lab.events) reports += e.kind == K::kAnswersLimited;
-    EXPECT_EQ(reports, 2u) << "one report per interval, however many refusals";
+    EXPECT_EQ(std::count(lab.kinds.begin(), lab.kinds.end(), K::kAnswersLimited), 2)
+        << "one report per interval, however many refusals";
     EXPECT_EQ(lab.server.stats().limited, 3000u - kAnswersPerSourceBurst - kAnswersPerSourcePerSecond -
                                               kAnswersBurst);
 }
 
 // --- the message session -------------------------------------------------------------------
 
-Bytes Framed(const Bytes& smb) { return FrameSessionMessage(smb); }
-
+Bytes Framed(ByteView smb) { return FrameSessionMessage(smb); }
 Bytes SessionRequestTo(const RawName& called) { return BuildSessionRequest(called, NameOf(u"CLI", 0)); }
 
 Bytes Joined(std::initializer_list<Bytes> parts, int last_times = 1)

@@ -17,10 +17,7 @@ constexpr vindrel::net::Ipv4 kAddress = 0x0A000009, kPeer = 0x0A000007, kWins = 
 
 const RawName kHeld = *MakeName(u"RX1", kMessengerSuffix);
 
-vindrel::net::Clock::time_point At(int ms)
-{
-    return vindrel::net::Clock::time_point{} + std::chrono::milliseconds(ms);
-}
+auto At(int ms) { return vindrel::net::Clock::time_point{} + std::chrono::milliseconds(ms); }
 
 template <typename Take>
 void ForEachPiece(ByteView input, Take take)

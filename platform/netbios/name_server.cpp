@@ -58,8 +58,9 @@ ClaimResult NameServer::Claim(const RawName& name, net::Clock::time_point now)
     return ClaimResult::kStarted;
 }
 
-bool NameServer::Release(const RawName& name, net::Clock::time_point)
+bool NameServer::Release(const RawName& asked, net::Clock::time_point)
 {
+    const RawName name = asked;  // the caller's may be a reference into the table
     const Held* held = Find(name);
     if (!held) return false;
     // Whatever the server last said, it may hold the name for us: tell it.
@@ -71,10 +72,7 @@ bool NameServer::Release(const RawName& name, net::Clock::time_point)
 
 void NameServer::ReleaseAll(net::Clock::time_point now)
 {
-    while (!names_.empty()) {
-        const RawName name = names_.front().name;  // not a reference into the table it leaves
-        Release(name, now);
-    }
+    while (!names_.empty()) Release(names_.front().name, now);
 }
 
 std::optional<NameState> NameServer::StateOf(const RawName& name) const
@@ -340,9 +338,14 @@ void NameServer::OnResponse(const NamePacket& packet, net::Ipv4 source,
         if (packet.rcode != NameRcode::kOk)
             return Refuse(*held, NameRefusal::kRefusedByWins, config_.wins_server);
         // A positive answer that names another address is the server telling
-        // us who owns the name: not ours.
-        if (packet.has_address && packet.address != WinsLocalAddress())
-            return Refuse(*held, NameRefusal::kRefusedByWins, packet.address);
+        // us who owns the name: not ours. Only a plain unicast address is
+        // passed on as the owner.
+        if (packet.has_address && packet.address != WinsLocalAddress()) {
+            const bool plain = packet.address != 0 && packet.address != 0xFFFFFFFF &&
+                               (packet.address >> 28) < 0xE && (packet.address >> 24) != 127;
+            return Refuse(*held, NameRefusal::kRefusedByWins,
+                          plain ? packet.address : config_.wins_server);
+        }
         const seconds refresh =
             std::clamp<seconds>(seconds(packet.ttl / 2), kWinsShortestRefresh, kWinsLongestRefresh);
         held->wins = Wins::kRegistered;

@@ -218,11 +218,11 @@ StoreResult StoreRecord(const std::string& spool, const Record& record)
     return result;
 }
 
-std::vector<std::string> ListRecordNames(const std::string& spool)
+std::optional<std::vector<std::string>> ListRecordNames(const std::string& spool)
 {
     std::vector<std::string> names;
     DIR* listing = opendir(spool.c_str());
-    if (listing == nullptr) return names;
+    if (listing == nullptr) return std::nullopt;
     while (const dirent* entry = readdir(listing)) {
         std::string name = entry->d_name;
         if (IsRecordName(name)) names.push_back(std::move(name));

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,9 @@ StoreResult StoreRecord(const std::string& spool, const Record& record);
 // True for names StoreRecord gives records: "<digits>-<digits>-<hex>.msg".
 bool IsRecordName(const std::string& name);
 
-// The record names in the spool, oldest first by name.
-std::vector<std::string> ListRecordNames(const std::string& spool);
+// The record names in the spool, oldest first by name; none when the spool
+// cannot be listed (as opposed to an empty spool).
+std::optional<std::vector<std::string>> ListRecordNames(const std::string& spool);
 
 // Reads one record: a regular file, not followed through a link, read no
 // further than kMaxRecordBytes, then parsed. kBadHeader when it cannot be read.

@@ -101,7 +101,9 @@ protected:
     std::vector<Record> Records()
     {
         std::vector<Record> records;
-        for (const auto& name : vindrel::spool::ListRecordNames(spool_.string())) {
+        const auto names = vindrel::spool::ListRecordNames(spool_.string());
+        EXPECT_TRUE(names);
+        for (const auto& name : names.value_or(std::vector<std::string>{})) {
             Record record;
             EXPECT_EQ(vindrel::spool::ReadRecord(spool_.string(), name, record),
                       vindrel::spool::RecordError::kNone)

@@ -17,7 +17,7 @@ foreach(file ${root}/libexec/vindrel/vindrel-drop ${root}/bin/vindrel-inbox
   endif()
 endforeach()
 file(READ ${root}/share/doc/vindrel/examples/smb.conf conf)
-if(NOT conf MATCHES "\n   message command = ${PREFIX}/libexec/vindrel/vindrel-drop %f %L %s\n")
+if(NOT conf MATCHES "\n   message command = ${PREFIX}/libexec/vindrel/vindrel-drop \"%f\" \"%L\" \"%s\"\n")
   message(FATAL_ERROR "the example configuration does not name the installed vindrel-drop")
 endif()
 if(NOT conf MATCHES "\n   server min protocol = NT1\n" OR NOT conf MATCHES "\n   netbios aliases = ")

@@ -166,6 +166,15 @@ protected:
     int runs_ = 0;
 };
 
+// Under the sanitizers a drop takes several times as long, and LeakSanitizer
+// cannot inspect a setgid process (it may not be traced): there the race is
+// smaller, and the setgid runs are left to the plain build.
+#ifdef VINDREL_SANITIZED
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 const std::string kR = "\xEF\xBF\xBD";  // U+FFFD, what a control character becomes
 
 struct Case {
@@ -356,18 +365,19 @@ protected:
 
 TEST_F(DropOnDiskTest, DropsRacingForTheLastPlacesKeepSoManyAndCountTheRest)
 {
+    const int racers = kSanitized ? 20 : 200, places = racers / 20;
     // Written straight in, never flushed: quick to remove again.
-    for (std::size_t i = 0; i < vindrel::spool::kMaxMessages - 10; ++i)
+    for (std::size_t i = 0; i < vindrel::spool::kMaxMessages - places; ++i)
         WriteFile(spool_ / ("1-1-" + std::to_string(10'000'000 + i) + ".msg"),
                   vindrel::spool::EncodeRecord({1, "OLD", "ME", "kept"}));
     int stored = 0, full = 0;
-    for (const int status : DropAtOnce(200, [](int) { return "racer"; })) {
+    for (const int status : DropAtOnce(racers, [](int) { return "racer"; })) {
         stored += status == 0;
         full += status == 3;
     }
-    EXPECT_EQ(stored, 10);
-    EXPECT_EQ(full, 190);
-    EXPECT_EQ(vindrel::spool::RefusedCount(spool_), 190u);
+    EXPECT_EQ(stored, places);
+    EXPECT_EQ(full, racers - places);
+    EXPECT_EQ(vindrel::spool::RefusedCount(spool_), static_cast<std::uint64_t>(racers - places));
     EXPECT_EQ(Records().size(), vindrel::spool::kMaxMessages);
 }
 
@@ -378,6 +388,7 @@ TEST_F(DropOnDiskTest, DropsRacingForTheLastPlacesKeepSoManyAndCountTheRest)
 // spool's parent is a directory of the test.
 TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndTheGuestAccount)
 {
+    if (kSanitized) GTEST_SKIP() << "LeakSanitizer cannot inspect a setgid process";
     if (geteuid() != 0) {
         if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true")
             FAIL() << "needs root, which CI has";

@@ -1,0 +1,301 @@
+// The registration socket's clients: credentials, the one-line protocol, and
+// the count of connections holding each name.
+#include "app/vindreld/registrations.h"
+
+#include <errno.h>
+#include <pwd.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+#include "app/vindreld/event_log.h"
+
+namespace vindrel::daemon {
+namespace {
+
+std::string Dotted(std::uint32_t a)
+{
+    return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." +
+           std::to_string(a >> 8 & 255) + "." + std::to_string(a & 255);
+}
+
+std::optional<std::string> LoginOf(uid_t uid)
+{
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+        return std::nullopt;
+    return std::string(found->pw_name);
+}
+
+// What a refused line names when the login cannot be a NetBIOS name: its
+// printable ASCII, upper case, so the line stays one clean line.
+std::string Shown(const std::string& login)
+{
+    std::string out;
+    for (const char c : login.substr(0, 32))
+        out += (c > 0x20 && c < 0x7F) ? static_cast<char>(std::toupper(c)) : '?';
+    return out.empty() ? "?" : out;
+}
+
+}  // namespace
+
+class Registrations::Client final : public Watcher {
+public:
+    Client(Registrations& owner, int fd, uid_t uid, pid_t pid)
+        : owner_(owner), fd_(fd), uid_(uid), pid_(pid)
+    {
+    }
+    ~Client() override
+    {
+        if (fd_ >= 0) close(fd_);
+    }
+
+    void OnReady(std::uint32_t events) override
+    {
+        if (fd_ < 0) return;
+        if (events & EPOLLOUT) Flush();
+        if (fd_ >= 0 && (events & (EPOLLIN | EPOLLHUP | EPOLLERR))) Read();
+    }
+
+    // Queues one answer line; a client that reads none of them is dropped
+    // rather than buffered for without end.
+    void Send(const std::string& line)
+    {
+        if (fd_ < 0) return;
+        out_ += line + "\n";
+        if (out_.size() > kMaxPendingAnswer) {
+            Log().Write(LogKind::kRefusal, "registration client " + Who() +
+                                               " reads no answers; connection closed");
+            owner_.Close(*this);
+            return;
+        }
+        Flush();
+    }
+
+    std::string Who() const
+    {
+        return "uid " + std::to_string(uid_) + " pid " + std::to_string(pid_);
+    }
+
+    int fd() const { return fd_; }
+    uid_t uid() const { return uid_; }
+    std::optional<netbios::RawName> name;  // the name this connection holds
+    std::string login;
+
+    void Shut()
+    {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    void Read()
+    {
+        char buffer[512];
+        for (;;) {
+            const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+            if (n <= 0) {
+                owner_.Close(*this);
+                return;
+            }
+            in_.append(buffer, static_cast<std::size_t>(n));
+            for (std::size_t eol; fd_ >= 0 && (eol = in_.find('\n')) != std::string::npos;) {
+                const std::string line = in_.substr(0, eol);
+                in_.erase(0, eol + 1);
+                Line(line);
+            }
+            if (fd_ >= 0 && in_.size() > kMaxRegistrationLine) {
+                Log().Write(LogKind::kRefusal, "registration client " + Who() +
+                                                   " sent a line over 256 bytes; closed");
+                owner_.Close(*this);
+            }
+            if (fd_ < 0) return;
+        }
+    }
+
+    void Line(const std::string& line)
+    {
+        if (line.size() > kMaxRegistrationLine) {
+            Log().Write(LogKind::kRefusal, "registration client " + Who() +
+                                               " sent a line over 256 bytes; closed");
+            owner_.Close(*this);
+            return;
+        }
+        static const std::string kRegister = "REGISTER ";
+        if (line.compare(0, kRegister.size(), kRegister) != 0) {
+            Log().Write(LogKind::kRefusal,
+                        "registration client " + Who() + " sent no REGISTER line; closed");
+            owner_.Close(*this);
+            return;
+        }
+        owner_.Register(*this, line.substr(kRegister.size()));
+    }
+
+    void Flush()
+    {
+        while (!out_.empty()) {
+            const ssize_t n = send(fd_, out_.data(), out_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            if (n < 0) {
+                owner_.Close(*this);
+                return;
+            }
+            out_.erase(0, static_cast<std::size_t>(n));
+        }
+        owner_.loop_.Modify(fd_, EPOLLIN | (out_.empty() ? 0u : static_cast<std::uint32_t>(EPOLLOUT)),
+                            this);
+    }
+
+    Registrations& owner_;
+    int fd_;
+    uid_t uid_;
+    pid_t pid_;
+    std::string in_, out_;
+};
+
+Registrations::Registrations(EventLoop& loop, int listen_fd, NameClaims& claims, ToName to_name,
+                             ShowName show)
+    : loop_(loop), listen_fd_(listen_fd), claims_(claims), to_name_(std::move(to_name)),
+      show_(std::move(show))
+{
+    loop_.Add(listen_fd_, EPOLLIN, this);
+}
+
+Registrations::~Registrations()
+{
+    loop_.Remove(listen_fd_);
+    for (auto& [fd, client] : clients_) loop_.Remove(fd);
+}
+
+void Registrations::OnReady(std::uint32_t)
+{
+    for (;;) {
+        const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) return;  // none left, or the system is out of descriptors
+        ucred cred{};
+        socklen_t size = sizeof cred;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0) {
+            close(fd);
+            continue;
+        }
+        const std::string who = "uid " + std::to_string(cred.uid) + " pid " + std::to_string(cred.pid);
+        if (clients_.size() >= kMaxRegistrationClients || per_user_[cred.uid] >= kMaxClientsPerUser) {
+            Log().Write(LogKind::kRefusal, "registration client " + who + " refused: " +
+                                               (clients_.size() >= kMaxRegistrationClients
+                                                    ? "too many connections"
+                                                    : "too many connections from that user"));
+            // The name for the answer, if the client has already sent it;
+            // nothing waits for it.
+            char first[kMaxRegistrationLine + 1];
+            const ssize_t n = recv(fd, first, sizeof first, MSG_DONTWAIT);
+            std::string shown = "-";
+            if (n > 9 && std::string(first, 9) == "REGISTER ") {
+                const std::string rest(first + 9, static_cast<std::size_t>(n) - 9);
+                shown = Shown(rest.substr(0, rest.find('\n')));
+            }
+            const std::string line = "REFUSED " + shown + " too many registrations\n";
+            send(fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            close(fd);
+            continue;
+        }
+        auto client = std::make_unique<Client>(*this, fd, cred.uid, cred.pid);
+        if (!loop_.Add(fd, EPOLLIN, client.get())) continue;
+        ++per_user_[cred.uid];
+        clients_.emplace(fd, std::move(client));
+    }
+}
+
+void Registrations::Register(Client& client, const std::string& login)
+{
+    const auto refuse = [&](const std::string& shown, const std::string& why) {
+        Log().Write(LogKind::kRefusal, "registration of '" + Shown(login) + "' by " +
+                                           client.Who() + " refused: " + why);
+        client.Send("REFUSED " + shown + " " + why);
+    };
+    if (client.name) return refuse(show_(*client.name), "this connection already registered a name");
+    const auto own = LoginOf(client.uid());
+    if (client.uid() != 0 && (!own || *own != login))
+        return refuse(Shown(login), "not your own login name");
+    const auto name = to_name_(login);
+    if (!name) return refuse(Shown(login), "not a valid NetBIOS name");
+    if (!holders_.count(*name) && holders_.size() >= kMaxRegisteredNames)
+        return refuse(show_(*name), "too many registrations");
+
+    const Standing standing = claims_.Claim(*name);
+    if (standing == Standing::kTooMany) return refuse(show_(*name), "too many registrations");
+    client.name = name;
+    client.login = login;
+    ++holders_[*name];
+    Log().Write(LogKind::kName, "'" + login + "' registered by " + client.Who());
+    Tell(client, standing, 0);
+}
+
+void Registrations::Tell(Client& client, Standing standing, std::uint32_t peer)
+{
+    const std::string name = show_(*client.name);
+    switch (standing) {
+    case Standing::kClaiming: client.Send("CLAIMING " + name); break;
+    case Standing::kClaimed: client.Send("CLAIMED " + name); break;
+    case Standing::kRefusedByOwner: client.Send("REFUSED " + name + " owner " + Dotted(peer)); break;
+    case Standing::kRefusedByWins:
+        client.Send("REFUSED " + name + " refused by the WINS server " + Dotted(peer));
+        break;
+    case Standing::kReleased: client.Send("RELEASED " + name); break;
+    case Standing::kTooMany: client.Send("REFUSED " + name + " too many registrations"); break;
+    }
+}
+
+void Registrations::NameChanged(const netbios::RawName& name, Standing standing,
+                                std::uint32_t peer)
+{
+    const bool lost = standing != Standing::kClaiming && standing != Standing::kClaimed;
+    std::vector<Client*> holding;
+    for (auto& [fd, client] : clients_)
+        if (client->name == name) holding.push_back(client.get());
+    for (Client* client : holding) {
+        Tell(*client, standing, peer);
+        // The name is not ours: these connections hold nothing now, and a
+        // later registration tries again.
+        if (lost) client->name.reset();
+    }
+    if (lost) holders_.erase(name);
+}
+
+void Registrations::ReleaseAll()
+{
+    for (auto& [fd, client] : clients_)
+        if (client->name) Tell(*client, Standing::kReleased, 0);
+}
+
+void Registrations::Close(Client& client)
+{
+    const int fd = client.fd();
+    if (fd < 0) return;
+    loop_.Remove(fd);
+    if (client.name) {
+        auto held = holders_.find(*client.name);
+        if (held != holders_.end() && --held->second == 0) {
+            holders_.erase(held);
+            Log().Write(LogKind::kName, "'" + client.login + "' no longer registered");
+            claims_.Release(*client.name);
+        }
+    }
+    if (--per_user_[client.uid()] == 0) per_user_.erase(client.uid());
+    client.Shut();
+    auto it = clients_.find(fd);
+    if (it != clients_.end()) {
+        loop_.Retire(std::move(it->second));
+        clients_.erase(it);
+    }
+}
+
+}  // namespace vindrel::daemon

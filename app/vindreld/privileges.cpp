@@ -85,7 +85,9 @@ bool DropPrivileges(const Account& account, const std::string& user, std::string
         return false;
     }
     prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
-    if (!ClearCapabilitySets()) {
+    // Under systemd there is nothing to clear, and its system call filter
+    // refuses capset itself.
+    if (!HoldsNoCapabilities() && !ClearCapabilitySets()) {
         error = "cannot drop capabilities: " + Errno();
         return false;
     }

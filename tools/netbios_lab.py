@@ -392,7 +392,18 @@ class Lab:
     def with_accounts(self, host, *args):
         """A command in the host's namespace that sees the lab's passwd and
         group files (VINDRELD_ACCOUNTS added) as /etc/passwd and /etc/group."""
-        etc = os.path.join(self.dir(host), "etc")
+        etc = os.path.join(self.base, "etc")
+        if not os.path.isdir(etc):
+            os.makedirs(etc)
+            for name, fields in (("passwd", "x:{0}:{0}::/nonexistent:/bin/false"),
+                                 ("group", "x:{0}:")):
+                with open("/etc/" + name) as f:
+                    lines = [line for line in f.read().splitlines()
+                             if line.split(":")[0] not in VINDRELD_ACCOUNTS]
+                lines += ["%s:%s" % (user, fields.format(uid))
+                          for user, uid in VINDRELD_ACCOUNTS.items()]
+                with open(os.path.join(etc, name), "w") as f:
+                    f.write("\n".join(lines) + "\n")
         return self.exec_in(host, "/bin/sh", "-c",
                             'mount --bind %s/passwd /etc/passwd && mount --bind %s/group /etc/group'
                             ' && exec "$@"' % (etc, etc), "sh", *args)
@@ -410,16 +421,6 @@ class Lab:
         """Starts vindreld on `host` as the account "vindrel", with its own
         configuration, spool (<host>/spool) and runtime dir (<host>/run)."""
         d = self.dir(host)
-        etc = os.path.join(d, "etc")
-        os.makedirs(etc, exist_ok=True)
-        for name, path, fields in (("passwd", "/etc/passwd", "x:{0}:{0}::/nonexistent:/bin/false"),
-                                   ("group", "/etc/group", "x:{0}:")):
-            with open(path) as f:
-                mine = [line for line in f.read().splitlines()
-                        if line.split(":")[0] not in VINDRELD_ACCOUNTS]
-            mine += ["%s:%s" % (user, fields.format(uid)) for user, uid in VINDRELD_ACCOUNTS.items()]
-            with open(os.path.join(etc, name), "w") as f:
-                f.write("\n".join(mine) + "\n")
         spool = self.spool(host)
         os.makedirs(spool, exist_ok=True)
         os.chown(spool, VINDRELD_ACCOUNTS["vindrel"], VINDRELD_ACCOUNTS["vindrel"])

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 #include <vector>
 
 #include "app/vindreld/event_log.h"
@@ -41,6 +42,18 @@ std::string Shown(const std::string& login)
     for (const char c : login.substr(0, 32))
         out += (c > 0x20 && c < 0x7F) ? static_cast<char>(std::toupper(c)) : '?';
     return out.empty() ? "?" : out;
+}
+
+// Characters no login name of a desktop user holds and that would make a
+// name mean something else on the wire: "*" asks everyone, "." starts a
+// scope, and the rest are refused by Windows in computer names.
+bool PlainLogin(const std::string& login)
+{
+    for (const char c : login)
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F ||
+            std::string_view("*.\\/:?\"<>|+=;,[]").find(c) != std::string_view::npos)
+            return false;
+    return !login.empty();
 }
 
 }  // namespace
@@ -221,11 +234,11 @@ void Registrations::Register(Client& client, const std::string& login)
                                            client.Who() + " refused: " + why);
         client.Send("REFUSED " + shown + " " + why);
     };
-    if (client.name) return refuse(show_(*client.name), "this connection already registered a name");
+    if (client.name) return refuse(Shown(login), "this connection already registered a name");
     const auto own = LoginOf(client.uid());
     if (client.uid() != 0 && (!own || *own != login))
         return refuse(Shown(login), "not your own login name");
-    const auto name = to_name_(login);
+    const auto name = PlainLogin(login) ? to_name_(login) : std::nullopt;
     if (!name) return refuse(Shown(login), "not a valid NetBIOS name");
     if (!holders_.count(*name) && holders_.size() >= kMaxRegisteredNames)
         return refuse(show_(*name), "too many registrations");

@@ -86,12 +86,41 @@ public:
     static Bytes InsufficientResources();
 
 private:
+    enum class Phase { kAwaitingRequest, kOpen };
+
+    void Process();
+    void OnFrame(std::uint8_t type, ByteView body);
+    void OnSessionRequest(ByteView body);
+    void OnSmb(ByteView message);
+    void OnSendStart(const SmbRequest& request);
+    void OnSendText(const SmbRequest& request);
+    void OnSendEnd(const SmbRequest& request);
+    void OnSendMessage(const SmbRequest& request);
+    bool TakeNames(ByteView originator, ByteView destination);
+    void Complete(const SmbHeader& request);
+    void Refuse(const SmbHeader& request, SessionFault fault, SmbErrorClass error_class,
+                std::uint16_t code);
+    void Close(SessionFault fault);
+    void Write(const Bytes& frame);
+
     NameCheck is_our_name_;
     Bytes input_, output_;
+    Phase phase_ = Phase::kAwaitingRequest;
     bool closing_ = false;
     bool awaiting_store_ = false;
     SessionFault fault_ = SessionFault::kNone;
     std::uint64_t frames_ = 0;
+    int keepalives_ = 0;
+    int requests_ = 0;
+
+    // The message being put together, and the request whose reply waits for
+    // Stored().
+    bool started_ = false;
+    std::uint16_t group_ = 0;
+    std::uint16_t next_group_ = 1;
+    ReceivedMessage message_;
+    std::optional<ReceivedMessage> ready_;
+    SmbHeader held_reply_;
 };
 
 }  // namespace vindrel::netbios

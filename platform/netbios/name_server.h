@@ -7,7 +7,7 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -108,7 +108,71 @@ public:
     const NameServerStats& stats() const { return stats_; }
 
 private:
+    enum class Wins { kNone, kRegistering, kRegistered, kRetry };
+
+    // A name held or being claimed, with its claim and WINS timers.
+    struct Held {
+        RawName name{};
+        NameState state = NameState::kClaiming;
+        std::uint16_t claim_id = 0;
+        int broadcasts = 0;
+        bool broadcasts_done = false;
+        net::Clock::time_point next_broadcast{};
+        Wins wins = Wins::kNone;
+        bool wins_refreshing = false;
+        std::uint16_t wins_id = 0;
+        int wins_tries = 0;
+        net::Clock::time_point wins_at{};  // resend or give up, refresh, or retry
+        std::chrono::seconds wins_backoff{0};
+        std::optional<net::Clock::time_point> defence_reported;
+    };
+
+    // Answers a source may still send, in thousandths of an answer.
+    struct Bucket {
+        net::Ipv4 source = 0;
+        std::int64_t tokens = 0;
+        net::Clock::time_point last{};
+    };
+
+    Held* Find(const RawName& name);
+    const net::Interface* InterfaceAt(net::Ipv4 local_address) const;
+    bool IsOurAddress(net::Ipv4 address) const;
+    bool HoldsAny() const;
+    std::uint16_t NewId();
+    std::uint16_t NbFlags() const;
+    net::Ipv4 WinsLocalAddress() const;
+
+    void Step(Held& held, net::Clock::time_point now);
+    void SendClaimBroadcasts(const Held& held);
+    void StartWins(Held& held, bool refresh, net::Clock::time_point now);
+    void SendWins(const Held& held);
+    void WinsSilent(Held& held, net::Clock::time_point now);
+    void MaybeClaimed(Held& held);
+    void SendReleases(const Held& held, bool on_lan, bool with_wins);
+    void Drop(const RawName& name);
+    void Refuse(Held& held, NameRefusal why, net::Ipv4 peer);
+
+    void OnRequest(const NamePacket& packet, net::Ipv4 source, std::uint16_t port,
+                   const net::Interface& arrived_on, net::Clock::time_point now);
+    void OnResponse(const NamePacket& packet, net::Ipv4 source, const net::Interface& arrived_on,
+                    net::Clock::time_point now);
+    void AnswerNodeStatus(const NamePacket& packet, net::Ipv4 source, std::uint16_t port,
+                          const net::Interface& arrived_on, net::Clock::time_point now);
+    void Defend(Held& held, const NamePacket& packet, net::Ipv4 source, std::uint16_t port,
+                const net::Interface& arrived_on, net::Clock::time_point now);
+    bool MayAnswer(net::Ipv4 source, net::Clock::time_point now);
+    void Send(Bytes bytes, net::Ipv4 address, std::uint16_t port, net::Ipv4 from);
+    void Emit(NameEventKind kind, const RawName& name, net::Ipv4 peer,
+              NameRefusal refusal = NameRefusal::kNone, std::uint32_t count = 0);
+
     NameServerConfig config_;
+    std::uint32_t id_state_;
+    std::vector<Held> names_;  // in the order first claimed
+    std::vector<Bucket> buckets_;
+    Bucket shared_bucket_;
+    bool shared_bucket_started_ = false;
+    std::uint64_t limited_unreported_ = 0;
+    std::optional<net::Clock::time_point> limits_reported_;
     NameServerStats stats_;
     std::vector<OutgoingDatagram> outgoing_;
     std::vector<NameEvent> events_;

@@ -300,10 +300,10 @@ Bytes BuildNameRelease(std::uint16_t id, const RawName& name, std::uint16_t nb_f
 }
 
 Bytes BuildRegistrationResponse(std::uint16_t id, const RawName& name, NameRcode rcode,
-                                std::uint16_t nb_flags, net::Ipv4 address)
+                                std::uint16_t nb_flags, net::Ipv4 address, std::uint32_t ttl)
 {
     const std::uint16_t bits = kAuthoritative | kRecursionDesired | kRecursionAvailable;
-    return BuildNbAnswer(id, Flags(true, NameOpcode::kRegistration, bits, rcode), name, 0,
+    return BuildNbAnswer(id, Flags(true, NameOpcode::kRegistration, bits, rcode), name, ttl,
                          nb_flags, address);
 }
 

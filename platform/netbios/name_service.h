@@ -130,9 +130,10 @@ Bytes BuildNameRelease(std::uint16_t id, const RawName& name, std::uint16_t nb_f
                        net::Ipv4 address, bool broadcast);
 
 // A response to a registration: negative (`rcode` kActive) when we defend a
-// name, the record repeating what the requester asked for.
+// name, the record repeating what the requester asked for; a WINS server's
+// positive one grants `ttl`.
 Bytes BuildRegistrationResponse(std::uint16_t id, const RawName& name, NameRcode rcode,
-                                std::uint16_t nb_flags, net::Ipv4 address);
+                                std::uint16_t nb_flags, net::Ipv4 address, std::uint32_t ttl = 0);
 
 // A positive name query response: `name` is held at `address`.
 Bytes BuildNameQueryResponse(std::uint16_t id, const RawName& name, std::uint16_t nb_flags,

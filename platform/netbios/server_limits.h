@@ -28,11 +28,13 @@ inline constexpr std::chrono::seconds kWinsLongestWack{10};
 // The TTL we ask for and answer with. A WINS server's granted TTL is
 // refreshed at half its length, never sooner than kWinsShortestRefresh
 // (a server that grants 0 must not make us flood it) and never later
-// than kWinsLongestRefresh; a silent server is tried again after that
-// shortest interval.
+// than kWinsLongestRefresh.
 inline constexpr std::uint32_t kNameTtlSeconds = 300000;
 inline constexpr std::chrono::seconds kWinsShortestRefresh{60};
 inline constexpr std::chrono::seconds kWinsLongestRefresh{std::chrono::hours(12)};
+// A silent server is tried again after kWinsShortestRefresh, then twice as
+// long each time, up to this.
+inline constexpr std::chrono::seconds kWinsLongestRetry{std::chrono::hours(1)};
 
 // Names held or being claimed at once: the computer name, the extra names
 // and one per registered login.

@@ -176,6 +176,8 @@ SmbParse ParseSmbRequest(ByteView message, SmbRequest& request)
         !in.U16le(r.header.flags2) || !in.Skip(2 + 8 + 2) || !in.U16le(r.header.tid) ||
         !in.U16le(r.header.pid) || !in.U16le(r.header.uid) || !in.U16le(r.header.mid))
         return SmbParse::kNotSmb;
+    // From here on the header is known, so that a refusal can answer it.
+    request.header = r.header;
     if (r.header.flags & kFlagsReply) return SmbParse::kNotRequest;
     if (!in.U8(word_count) || !in.Take(std::size_t{word_count} * 2, r.words) ||
         !in.U16le(byte_count) || !in.Take(byte_count, r.bytes) || in.remaining() != 0)

@@ -72,6 +72,8 @@ enum class SmbParse {
     kBadCounts,   // word or byte count beyond what arrived, or bytes left over
 };
 
+// `request.header` is filled in whenever the header was read whole, so that
+// kNotRequest and kBadCounts can be answered with an error.
 SmbParse ParseSmbRequest(ByteView message, SmbRequest& request);
 
 // The DOS error classes and the codes used for the message commands.

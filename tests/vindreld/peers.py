@@ -56,9 +56,10 @@ def idle(address, count):
     kept = 0
     for s in socks:
         try:
+            s.getpeername()  # not yet connected: the listen queue still holds it
             s.recv(16)  # a refusal (or the close after it) is readable
         except BlockingIOError:
-            kept += 1  # nothing said: the service still holds this one
+            kept += 1  # connected and nothing said: a session the service holds
         except OSError:
             pass
     print(kept, flush=True)
@@ -70,7 +71,7 @@ def session_request(name):
 
 
 def smb(command, words, data):
-    header = b"\xffSMB" + bytes([command]) + b"\0" * 4 + b"\x18" + b"\0" * 21 + b"\x01\x00"
+    header = b"\xffSMB" + bytes([command]) + b"\0" * 4 + b"\x18" + b"\0" * 20 + b"\x01\x00"
     body = header + bytes([len(words) // 2]) + words + struct.pack("<H", len(data)) + data
     return struct.pack(">BBH", 0, 0, len(body)) + body
 

@@ -92,7 +92,7 @@ def log():
 
 
 def wins_lookup(name):
-    return run("cli", "nmblookup", "-s", LAB.config("cli"), "-U", WINS, "-R", name)
+    return run("cli", "nmblookup", "-s", LAB.config("cli"), "-U", WINS, "--recursion", name)
 
 
 def clear_spool():
@@ -248,7 +248,8 @@ def start_activated():
         "u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind(('0.0.0.0', 137))\n"
         "x = socket.socket(socket.AF_UNIX); p = sys.argv[1]\n"
         "os.path.exists(p) and os.unlink(p); x.bind(p); os.chmod(p, 0o666); x.listen(16)\n"
-        "for fd, s in enumerate((t, u, x), 3): os.dup2(s.fileno(), fd)\n"
+        "for fd, s in enumerate((t, u, x), 3):\n"
+        "    os.dup2(s.fileno(), fd); os.set_inheritable(fd, True)\n"
         "os.environ.update(LISTEN_PID=str(os.getpid()), LISTEN_FDS='3')\n"
         "os.execv(sys.argv[2], sys.argv[2:])\n")
     d = LAB.dir("vrx")
@@ -261,6 +262,9 @@ def start_activated():
     log_file.close()
     LAB.pids["vrx/vindreld"] = proc.pid
     LAB._save()
+    deadline = time.time() + 10
+    while "started by systemd" not in log() and time.time() < deadline and proc.poll() is None:
+        time.sleep(0.05)
 
 
 def main():

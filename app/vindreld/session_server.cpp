@@ -184,6 +184,9 @@ void SessionServer::OnReady(std::uint32_t)
                                SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return;
         const std::uint32_t source = ntohl(peer.sin_addr.s_addr);
+        if (connections_.size() >= netbios::kMaxSessions ||
+            per_source_[source] >= netbios::kMaxSessionsPerSource)
+            ReapFinished();
         const char* refusal = connections_.size() >= netbios::kMaxSessions ? "64 sessions at once"
                               : per_source_[source] >= netbios::kMaxSessionsPerSource
                                   ? "8 sessions from that address"
@@ -205,6 +208,19 @@ void SessionServer::OnReady(std::uint32_t)
         close(fd);
         if (per_source_[source] == 0) per_source_.erase(source);
     }
+}
+
+// A sender closes its session once its message is answered; under load the
+// loop may not have read that close yet. Such a session must not count
+// against a limit that would refuse the sender's next message.
+void SessionServer::ReapFinished()
+{
+    std::vector<Connection*> gone;
+    for (auto& [fd, connection] : connections_) {
+        char byte;
+        if (recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) gone.push_back(connection.get());
+    }
+    for (Connection* connection : gone) Close(*connection);
 }
 
 void SessionServer::KeepFinished()

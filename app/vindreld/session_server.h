@@ -44,6 +44,7 @@ private:
     friend class Connection;
 
     void Close(Connection& connection);
+    void ReapFinished();
 
     EventLoop& loop_;
     int listen_fd_;

@@ -106,6 +106,8 @@ def burst(senders, per_sender):
     for t in threads:
         t.join()
     print("%.1f %d" % ((time.perf_counter() - start) * 1000, len(failures)), flush=True)
+    for failure in sorted(set(f.split(" ", 1)[-1] for f in failures))[:5]:
+        print("  failed: %s" % failure, file=sys.stderr)
 
 
 def proc_status(pid):
@@ -204,6 +206,7 @@ def main():
         _, out = timed(lab.exec_in("bad", sys.executable, os.path.abspath(__file__), "_burst",
                                    str(SENDERS), str(per_sender)))
         fig["burst_ms"], fig["burst_failed"] = out.stdout.split() if out.stdout else ("?", "?")
+        sys.stderr.write(out.stderr)
         fig["kept"], fig["torn"] = spool_check(lab.spool("vrx"), SENDERS, per_sender)
         fig["rss_after_burst"] = proc_status(pid)["VmRSS"].split()[0]
 

@@ -29,10 +29,9 @@ spool::Record MessageKeeper::ToRecord(const netbios::ReceivedMessage& message,
 
 std::vector<spool::StoreResult> MessageKeeper::Keep(const std::vector<spool::Record>& records) const
 {
-    std::vector<spool::StoreResult> results;
-    results.reserve(records.size());
-    for (const spool::Record& record : records) results.push_back(spool::StoreRecord(spool_, record));
-    return results;
+    // One lock and one flush for the whole batch: a flush per message is
+    // what would bound the rate of a burst.
+    return spool::StoreRecords(spool_, records);
 }
 
 }  // namespace vindrel::daemon

@@ -243,6 +243,8 @@ void SessionServer::KeepFinished()
             const char* why = result.error == spool::StoreError::kSpoolFull ? "the spool is full"
                               : result.error == spool::StoreError::kSpoolMissing
                                   ? "cannot open the spool"
+                              : result.error == spool::StoreError::kSpoolBusy
+                                  ? "another writer holds the spool's lock"
                                   : "cannot write to the spool";
             Log().Write(LogKind::kMessage, what + " refused: " + why +
                                                (result.detail.empty() ? "" : ": " + result.detail));

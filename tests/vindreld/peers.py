@@ -4,8 +4,7 @@
     peers.py register SOCKET LOGIN     REGISTER LOGIN, then print each answer
                                        line until stdin closes
     peers.py idle ADDRESS N            open N connections to port 139, print
-                                       "ready", hold them until stdin closes,
-                                       then print how many the service kept
+                                       "ready", hold them until stdin closes
     peers.py hostile ADDRESS NAME      hostile sessions at once; prints one JSON
                                        object: case -> seconds until closed
                                        (null: still open after 10 s)
@@ -53,16 +52,6 @@ def idle(address, count):
         socks.append(s)
     print("ready", flush=True)
     sys.stdin.read()
-    kept = 0
-    for s in socks:
-        try:
-            s.getpeername()  # not yet connected: the listen queue still holds it
-            s.recv(16)  # a refusal (or the close after it) is readable
-        except BlockingIOError:
-            kept += 1  # connected and nothing said: a session the service holds
-        except OSError:
-            pass
-    print(kept, flush=True)
 
 
 def session_request(name):

@@ -8,17 +8,12 @@
 
 #include <algorithm>
 
+#include "app/vindreld/dotted.h"
 #include "app/vindreld/event_log.h"
 #include "platform/utf8.h"
 
 namespace vindrel::daemon {
 namespace {
-
-std::string Dotted(std::uint32_t a)
-{
-    return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." +
-           std::to_string(a >> 8 & 255) + "." + std::to_string(a & 255);
-}
 
 std::uint32_t Unpredictable()
 {

@@ -13,16 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "app/vindreld/dotted.h"
 #include "app/vindreld/event_log.h"
 
 namespace vindrel::daemon {
 namespace {
-
-std::string Dotted(std::uint32_t a)
-{
-    return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." +
-           std::to_string(a >> 8 & 255) + "." + std::to_string(a & 255);
-}
 
 std::optional<std::string> LoginOf(uid_t uid)
 {

@@ -15,6 +15,7 @@
 
 #include "app/vindreld/dotted.h"
 #include "app/vindreld/event_log.h"
+#include "app/vindreld/stream_peer.h"
 
 namespace vindrel::daemon {
 namespace {
@@ -53,37 +54,19 @@ bool PlainLogin(const std::string& login)
 
 }  // namespace
 
-class Registrations::Client final : public Watcher {
+class Registrations::Client final : public StreamPeer {
 public:
     Client(Registrations& owner, int fd, uid_t uid, pid_t pid)
-        : owner_(owner), fd_(fd), uid_(uid), pid_(pid)
+        : StreamPeer(owner.loop_, fd, kMaxPendingAnswer, kMaxRegistrationLine + 1),
+          owner_(owner), uid_(uid), pid_(pid)
     {
-    }
-    ~Client() override
-    {
-        if (fd_ >= 0) close(fd_);
     }
 
-    void OnReady(std::uint32_t events) override
-    {
-        if (fd_ < 0) return;
-        if (events & EPOLLOUT) Flush();
-        if (fd_ >= 0 && (events & (EPOLLIN | EPOLLHUP | EPOLLERR))) Read();
-    }
-
-    // Queues one answer line; a client that reads none of them is dropped
-    // rather than buffered for without end.
+    // Queues one answer line.
     void Send(const std::string& line)
     {
-        if (fd_ < 0) return;
-        out_ += line + "\n";
-        if (out_.size() > kMaxPendingAnswer) {
-            Log().Write(LogKind::kRefusal, "registration client " + Who() +
-                                               " reads no answers; connection closed");
-            owner_.Close(*this);
-            return;
-        }
-        Flush();
+        const std::string text = line + "\n";
+        Queue({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
     }
 
     std::string Who() const
@@ -91,83 +74,46 @@ public:
         return "uid " + std::to_string(uid_) + " pid " + std::to_string(pid_);
     }
 
-    int fd() const { return fd_; }
     uid_t uid() const { return uid_; }
     std::optional<netbios::RawName> name;  // the name this connection holds
     std::string login;
 
-    void Shut()
+private:
+    void OnBytes(std::span<const std::uint8_t> bytes) override
     {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
+        in_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        for (std::size_t eol; fd() >= 0 && (eol = in_.find('\n')) != std::string::npos;) {
+            const std::string line = in_.substr(0, eol);
+            in_.erase(0, eol + 1);
+            Line(line);
+        }
+        if (fd() >= 0 && in_.size() > kMaxRegistrationLine) Refuse("sent a line over 256 bytes");
     }
 
-private:
-    void Read()
+    void OnGone(Gone why) override
     {
-        char buffer[512];
-        for (;;) {
-            const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-            if (n <= 0) {
-                owner_.Close(*this);
-                return;
-            }
-            in_.append(buffer, static_cast<std::size_t>(n));
-            for (std::size_t eol; fd_ >= 0 && (eol = in_.find('\n')) != std::string::npos;) {
-                const std::string line = in_.substr(0, eol);
-                in_.erase(0, eol + 1);
-                Line(line);
-            }
-            if (fd_ >= 0 && in_.size() > kMaxRegistrationLine) {
-                Log().Write(LogKind::kRefusal, "registration client " + Who() +
-                                                   " sent a line over 256 bytes; closed");
-                owner_.Close(*this);
-            }
-            if (fd_ < 0) return;
-        }
+        if (why == Gone::kNotReading) Refuse("reads no answers");
+        else owner_.Close(*this);
     }
 
     void Line(const std::string& line)
     {
-        if (line.size() > kMaxRegistrationLine) {
-            Log().Write(LogKind::kRefusal, "registration client " + Who() +
-                                               " sent a line over 256 bytes; closed");
-            owner_.Close(*this);
-            return;
-        }
         static const std::string kRegister = "REGISTER ";
-        if (line.compare(0, kRegister.size(), kRegister) != 0) {
-            Log().Write(LogKind::kRefusal,
-                        "registration client " + Who() + " sent no REGISTER line; closed");
-            owner_.Close(*this);
-            return;
-        }
+        if (line.size() > kMaxRegistrationLine) return Refuse("sent a line over 256 bytes");
+        if (line.compare(0, kRegister.size(), kRegister) != 0) return Refuse("sent no REGISTER line");
         owner_.Register(*this, line.substr(kRegister.size()));
     }
 
-    void Flush()
+    void Refuse(const std::string& why)
     {
-        while (!out_.empty()) {
-            const ssize_t n = send(fd_, out_.data(), out_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            if (n < 0) {
-                owner_.Close(*this);
-                return;
-            }
-            out_.erase(0, static_cast<std::size_t>(n));
-        }
-        owner_.loop_.Modify(fd_, EPOLLIN | (out_.empty() ? 0u : static_cast<std::uint32_t>(EPOLLOUT)),
-                            this);
+        Log().Write(LogKind::kRefusal, "registration client " + Who() + " " + why + "; closed");
+        owner_.Close(*this);
     }
 
     Registrations& owner_;
-    int fd_;
     uid_t uid_;
     pid_t pid_;
-    std::string in_, out_;
+    std::string in_;
 };
 
 Registrations::Registrations(EventLoop& loop, int listen_fd, NameClaims& claims, ToName to_name,

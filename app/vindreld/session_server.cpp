@@ -14,6 +14,7 @@
 
 #include "app/vindreld/dotted.h"
 #include "app/vindreld/event_log.h"
+#include "app/vindreld/stream_peer.h"
 
 namespace vindrel::daemon {
 namespace {
@@ -27,24 +28,14 @@ std::int64_t NowMs()
 
 }  // namespace
 
-class SessionServer::Connection final : public Watcher {
+class SessionServer::Connection final : public StreamPeer {
 public:
     Connection(SessionServer& owner, int fd, std::uint32_t source)
-        : owner_(owner), fd_(fd), source_(source), session_(owner.is_our_name_),
+        : StreamPeer(owner.loop_, fd, kMaxPendingOutput, kReadPerTurn), owner_(owner),
+          source_(source), session_(owner.is_our_name_),
           session_end_(Clock::now() + netbios::kSessionTime),
           frame_end_(Clock::now() + netbios::kFrameTime)
     {
-    }
-    ~Connection() override
-    {
-        if (fd_ >= 0) close(fd_);
-    }
-
-    void OnReady(std::uint32_t events) override
-    {
-        if (fd_ < 0) return;
-        if (events & EPOLLOUT) Flush();
-        if (fd_ >= 0 && (events & (EPOLLIN | EPOLLHUP | EPOLLERR))) Read();
     }
 
     // The frame time stops while the message is being kept, and restarts
@@ -71,89 +62,53 @@ public:
     }
 
     std::uint32_t source() const { return source_; }
-    int fd() const { return fd_; }
     std::string Who() const { return Dotted(source_); }
 
-    void Shut()
-    {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-    }
-
 private:
-    void Read()
+    bool WantsInput() const override { return !session_.closing(); }
+
+    void OnBytes(std::span<const std::uint8_t> bytes) override
     {
-        std::uint8_t buffer[4096];
-        for (std::size_t total = 0; fd_ >= 0 && total < kReadPerTurn && !session_.closing();) {
-            const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            if (n <= 0) {
-                owner_.Close(*this);
-                return;
-            }
-            total += static_cast<std::size_t>(n);
-            const auto frames = session_.frames();
-            session_.OnBytes({buffer, static_cast<std::size_t>(n)});
-            if (session_.frames() != frames) frame_end_ = Clock::now() + netbios::kFrameTime;
-            Pump();
-        }
+        const auto frames = session_.frames();
+        session_.OnBytes(bytes);
+        if (session_.frames() != frames) frame_end_ = Clock::now() + netbios::kFrameTime;
+        Pump();
     }
 
-    // Hands a finished message to the owner, writes what the session
-    // answers, and ends a session that is closing once that is written.
+    void OnGone(Gone why) override
+    {
+        if (why == Gone::kNotReading)
+            Log().Write(LogKind::kRefusal, "session from " + Who() + " closed: reads no replies");
+        owner_.Close(*this);
+    }
+
+    // A session that is closing ends once its last reply is written.
+    void OnFlushed() override
+    {
+        if (!session_.closing()) return;
+        if (session_.fault() != netbios::SessionFault::kNone)
+            Log().Write(LogKind::kRefusal, "session from " + Who() + " closed: " +
+                                               netbios::Describe(session_.fault()));
+        owner_.Close(*this);
+    }
+
+    // Hands a finished message to the owner and writes what the session answers.
     void Pump()
     {
-        if (fd_ < 0) return;
+        if (fd() < 0) return;
         if (!message) {
             if (auto taken = session_.TakeMessage()) {
                 message = std::move(taken);
                 owner_.finished_.push_back(this);
             }
         }
-        const netbios::Bytes bytes = session_.TakeOutput();
-        out_.insert(out_.end(), bytes.begin(), bytes.end());
-        if (out_.size() > kMaxPendingOutput) {
-            Log().Write(LogKind::kRefusal, "session from " + Who() + " closed: reads no replies");
-            owner_.Close(*this);
-            return;
-        }
-        Flush();
-    }
-
-    void Flush()
-    {
-        while (!out_.empty()) {
-            const ssize_t n = send(fd_, out_.data(), out_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            if (n < 0) {
-                owner_.Close(*this);
-                return;
-            }
-            out_.erase(out_.begin(), out_.begin() + n);
-        }
-        if (out_.empty() && session_.closing()) {
-            if (session_.fault() != netbios::SessionFault::kNone)
-                Log().Write(LogKind::kRefusal, "session from " + Who() + " closed: " +
-                                                   netbios::Describe(session_.fault()));
-            owner_.Close(*this);
-            return;
-        }
-        const std::uint32_t want = out_.empty() ? EPOLLIN : EPOLLIN | EPOLLOUT;
-        if (want != watching_) {
-            owner_.loop_.Modify(fd_, want, this);
-            watching_ = want;
-        }
+        Queue(session_.TakeOutput());
     }
 
     SessionServer& owner_;
-    int fd_;
     std::uint32_t source_;
     netbios::MessageSession session_;
     Clock::time_point session_end_, frame_end_;
-    netbios::Bytes out_;
-    std::uint32_t watching_ = EPOLLIN;
 };
 
 SessionServer::SessionServer(EventLoop& loop, int listen_fd,

@@ -94,7 +94,9 @@ public:
     void ReleaseAll(net::Clock::time_point now);
 
     // One datagram from `source`:`port` that arrived on the interface whose
-    // address is `local_address`.
+    // address is `local_address`; one that arrived on an address not among
+    // the configured interfaces is ignored. Call TakeOutgoing() and
+    // TakeEvents() after this and every other call.
     void OnDatagram(ByteView data, net::Ipv4 source, std::uint16_t port,
                     net::Ipv4 local_address, net::Clock::time_point now);
     void OnTimer(net::Clock::time_point now);

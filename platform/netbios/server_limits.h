@@ -39,9 +39,9 @@ inline constexpr std::chrono::seconds kWinsLongestRetry{std::chrono::hours(1)};
 // Names held or being claimed at once: the computer name, the extra names
 // and one per registered login.
 inline constexpr std::size_t kMaxHeldNames = 64;
-// A node status response lists at most this many names (its count is one
-// byte, and the reply must stay a small datagram).
-inline constexpr std::size_t kMaxStatusNames = 32;
+// A node status response lists at most this many names, so that it stays
+// within the 576 bytes every NetBIOS peer is sure to read (103 + 18 each).
+inline constexpr std::size_t kMaxStatusNames = 25;
 
 // Answers (query, node status, defence) are paid from a token bucket per
 // source address and from one shared bucket, so a flood of requests, from

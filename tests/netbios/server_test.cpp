@@ -141,28 +141,35 @@ TEST(ServerCodecs, SessionAndSmbRequestsRoundTripAndRefuseCuts)
               (Bytes{0x83, 0, 0, 1, 0x82}));
 
     const std::uint8_t text[] = {'h', 'i'};
+    // The parsed parts are views into these.
+    const Bytes requests[] = {BuildSendStart(1, "CLI", "RX1"), BuildSendText(2, 9, text),
+                              BuildSendMessage(3, "A", "B", text)};
     SmbRequest r;
     SendStart start;
     SendMessage single;
     std::uint16_t group = 0;
     ByteView block;
-    ASSERT_EQ(ParseSmbRequest(BuildSendStart(1, "CLI", "RX1"), r), SmbParse::kOk);
+    ASSERT_EQ(ParseSmbRequest(requests[0], r), SmbParse::kOk);
     ASSERT_TRUE(ParseSendStart(r, start));
     EXPECT_EQ(std::string(start.originator.begin(), start.originator.end()), "CLI");
-    const Bytes t = BuildSendText(2, 9, text);
-    ASSERT_EQ(ParseSmbRequest(t, r), SmbParse::kOk);
+    ASSERT_EQ(ParseSmbRequest(requests[1], r), SmbParse::kOk);
     ASSERT_TRUE(ParseSendText(r, group, block));
     EXPECT_EQ(group, 9);
     EXPECT_EQ(Bytes(block.begin(), block.end()), Bytes(text, text + 2));
-    ASSERT_EQ(ParseSmbRequest(BuildSendMessage(3, "A", "B", text), r), SmbParse::kOk);
+    ASSERT_EQ(ParseSmbRequest(requests[2], r), SmbParse::kOk);
     ASSERT_TRUE(ParseSendMessage(r, single));
     EXPECT_FALSE(ParseSendText(r, group, block)) << "a single block is not a text block";
 
-    for (const Bytes& whole : {BuildSendStart(1, "CLI", "RX1"), t, BuildSendMessage(3, "A", "B", text)})
+    for (const Bytes& whole : requests) {
         ForEveryCut(whole, [](const Bytes& cut) {
             SmbRequest any;
             EXPECT_NE(ParseSmbRequest(cut, any), SmbParse::kOk);
         });
+        Bytes longer = whole;
+        longer.push_back(0);
+        SmbRequest any;
+        EXPECT_EQ(ParseSmbRequest(longer, any), SmbParse::kBadCounts) << "a byte past the count";
+    }
 
     const Bytes error = BuildSmbError(r.header, SmbErrorClass::kServer, kErrSrvNoRoom);
     const SmbReply judged = JudgeSmbReply(error, kSendMessage, 3);
@@ -471,6 +478,7 @@ TEST(MessageSession, MultiAndSingleBlockMessagesArriveWholeAndAreAnsweredOnceKep
         c.Send(SessionRequestTo(kRx1));
         ASSERT_EQ(c.replies.back(), BuildPositiveSessionResponse());
         std::uint16_t mid = 1;
+        std::size_t before = c.replies.size();
         if (single) {
             c.Send(Framed(BuildSendMessage(mid, "ME", "RX1", bytes)));
         } else {
@@ -482,9 +490,9 @@ TEST(MessageSession, MultiAndSingleBlockMessagesArriveWholeAndAreAnsweredOnceKep
                                             bytes.subspan(at, std::min(kMaxTextBlock, text.size() - at)))));
                 EXPECT_EQ(c.LastStatus(), 0);
             }
+            before = c.replies.size();
             c.Send(Framed(BuildSendEnd(++mid, started.group)));
         }
-        const std::size_t before = c.replies.size();
         EXPECT_TRUE(c.session.awaiting_store());
         const auto message = c.session.TakeMessage();
         ASSERT_TRUE(message.has_value());

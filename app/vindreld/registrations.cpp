@@ -31,11 +31,12 @@ std::optional<std::string> LoginOf(uid_t uid)
 }
 
 // What a refused line names when the login cannot be a NetBIOS name: its
-// printable ASCII, upper case, so the line stays one clean line.
+// printable ASCII, upper case, no longer than a name, so the line stays one
+// clean line that every client reads as a name.
 std::string Shown(const std::string& login)
 {
     std::string out;
-    for (const char c : login.substr(0, 32))
+    for (const char c : login.substr(0, netbios::kNameChars))
         out += (c > 0x20 && c < 0x7F) ? static_cast<char>(std::toupper(c)) : '?';
     return out.empty() ? "?" : out;
 }

@@ -176,7 +176,7 @@ TEST_F(RegistrationSocket, AnswersAndRefusals)
         {"REGISTER alice\nREGISTER bob\n",
          "CLAIMED ALICE\nREFUSED BOB this connection already registered a name\n"},
         {"REGISTER a*b\n", "REFUSED A*B not a valid NetBIOS name\n"},
-        {"REGISTER waytoolongforanetbiosname\n", "REFUSED WAYTOOLONGFORANETBIOSNAME not a valid NetBIOS name\n"},
+        {"REGISTER waytoolongforanetbiosname\n", "REFUSED WAYTOOLONGFORAN not a valid NetBIOS name\n"},
         {"HELLO\n", "EOF"},
         {"REGISTER " + std::string(300, 'x'), "EOF"},
         {"REGISTER " + std::string(300, 'x') + "\n", "EOF"},

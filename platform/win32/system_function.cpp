@@ -29,8 +29,10 @@ FARPROC FindSystemFunction(const wchar_t* library, const char* function, DWORD* 
     wchar_t path[MAX_PATH];
     SystemPath(library, path);
     // The module stays loaded for the life of the process: the address is
-    // kept and reused.
-    const HMODULE module = path[0] != L'\0' ? LoadLibraryW(path) : nullptr;
+    // kept and reused. The altered search path has the libraries it imports
+    // looked for in its own folder first, not beside the program.
+    const HMODULE module =
+        path[0] != L'\0' ? LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
     if (module == nullptr) {
         *error = ERROR_MOD_NOT_FOUND;
         return nullptr;

@@ -14,9 +14,9 @@ MACHINES = {'i386': 0x14c, 'amd64': 0x8664}
 # The newest subsystem version each machine's Windows XP accepts (XP, XP x64).
 XP_SUBSYSTEM = {'i386': (5, 1), 'amd64': (5, 2)}
 # Known DLLs, which the system maps from its own folder whatever lies beside
-# the program, and msvcrt, which the toolchain's runtime needs.
-STATIC_IMPORTS = {'advapi32.dll', 'comctl32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'shell32.dll',
-                  'user32.dll'}
+# the program, and msvcrt, which the toolchain's runtime needs. COMCTL32 is no
+# known DLL: the window loads it by full path.
+STATIC_IMPORTS = {'advapi32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'shell32.dll', 'user32.dll'}
 # Functions Windows has only since Vista that the toolchain's libraries are
 # known to import (threads, clocks, locales); any one of them keeps the
 # program from starting on XP.

@@ -13,7 +13,7 @@ import pefile
 
 from checklist import Checklist
 
-SYSTEM_DLLS = {'advapi32.dll', 'comctl32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'user32.dll'}
+SYSTEM_DLLS = {'advapi32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'user32.dll'}
 MACHINES = {'i386': 0x14c, 'amd64': 0x8664}
 # About 120 KB of window, core and bindings, and as much again for the
 # messenger client that sends where the system cannot (its protocol code,

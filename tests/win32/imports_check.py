@@ -18,8 +18,8 @@ XP_SUBSYSTEM = {'i386': (5, 1), 'amd64': (5, 2)}
 # known DLL: the window loads it by full path.
 STATIC_IMPORTS = {'advapi32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'shell32.dll', 'user32.dll'}
 # Functions Windows has only since Vista that the toolchain's libraries are
-# known to import (threads, clocks, locales); any one of them keeps the
-# program from starting on XP.
+# known to import (threads, clocks, locales; and C functions XP's msvcrt.dll
+# lacks); any one of them keeps the program from starting on XP.
 SINCE_VISTA = {'GetTickCount64', 'InitializeConditionVariable', 'SleepConditionVariableCS',
                'SleepConditionVariableSRW', 'WakeConditionVariable', 'WakeAllConditionVariable',
                'InitializeSRWLock', 'AcquireSRWLockExclusive', 'AcquireSRWLockShared',
@@ -29,7 +29,8 @@ SINCE_VISTA = {'GetTickCount64', 'InitializeConditionVariable', 'SleepConditionV
                'GetLocaleInfoEx', 'CompareStringEx', 'CreateEventExW', 'CreateSemaphoreExW',
                'GetFileInformationByHandleEx', 'SetFileInformationByHandle',
                'GetFinalPathNameByHandleW', 'CreateSymbolicLinkW', 'SetDefaultDllDirectories',
-               'AddDllDirectory'}
+               'AddDllDirectory', 'strnlen', 'wcsnlen', '_fseeki64', '_ftelli64', '_get_errno',
+               '_set_errno'}
 
 
 def check_program(check, exe, machine):

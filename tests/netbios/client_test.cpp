@@ -268,6 +268,54 @@ TEST(Delivery, WinsAnswersCountOnlyFromTheServer)
     }
 }
 
+TEST(Delivery, WinsServersAreAskedInTurnWithinTheDeadline)
+{
+    // GHOST is known to the servers only; they place it at RX1, which takes
+    // a session for any name. RX1 itself answers broadcasts.
+    const net::Ipv4 w1 = Ip(10, 0, 0, 1), w2 = Ip(10, 0, 0, 2);
+    std::vector<net::Ipv4> silent;
+    for (int i = 0; i < 30; ++i) silent.push_back(Ip(10, 0, 1, 1 + i));
+    enum class Says { kRx1, kNobody };
+    struct Case {
+        const char* what;
+        std::vector<net::Ipv4> wins;
+        std::map<net::Ipv4, Says> says;  // the rest stay silent
+        std::u16string name;
+        NetStatus want;
+        std::vector<net::Ipv4> asked;
+    };
+    const Case cases[] = {
+        {"the first answers", {w1, w2}, {{w1, Says::kRx1}, {w2, Says::kRx1}}, u"ghost", net_status::kSuccess, {w1}},
+        {"the first is silent, the second answers", {w1, w2}, {{w2, Says::kRx1}}, u"ghost", net_status::kSuccess,
+         {w1, w2}},
+        {"the first says nobody has it: no second opinion", {w1, w2}, {{w1, Says::kNobody}, {w2, Says::kRx1}},
+         u"ghost", net_status::kNameNotFound, {w1}},
+        {"thirty silent servers leave the broadcasts their time", silent, {}, u"rx1", net_status::kSuccess, silent},
+    };
+    for (const Case& c : cases) {
+        FakeLan lan;
+        lan.hosts = {{Ip(10, 0, 0, 11), u"RX1", Peer::kReceiver, true}};
+        lan.wins = c.wins;
+        std::vector<net::Ipv4> asked;
+        lan.server_answers = [&](std::uint16_t id, const RawName& asked_name, net::Ipv4 to, auto answer) {
+            asked.push_back(to);
+            const auto says = c.says.find(to);
+            if (says == c.says.end()) return;
+            Bytes reply = AddressAnswer(id, asked_name, Ip(10, 0, 0, 11));
+            if (says->second == Says::kNobody) reply[3] = 0x03;  // rcode: name error
+            answer({to, 137, 0}, reply);
+        };
+        ClientLimits limits = Quick();
+        limits.wins_wait = milliseconds(60);
+        limits.send = milliseconds(400);
+        MessengerClient client(lan, "", limits);
+        const auto start = net::Clock::now();
+        EXPECT_EQ(client.Send(c.name, u"x"), c.want) << c.what;
+        EXPECT_LT(MsSince(start), 400 + 300) << c.what;
+        EXPECT_EQ(asked, c.asked) << c.what;
+    }
+}
+
 // --- configuration -------------------------------------------------------------------
 
 TEST(SambaConfig, FollowsWhatSambaHonours)

@@ -1,16 +1,17 @@
 // The network seam on Winsock: adapters and WINS servers from GetAdaptersInfo,
 // non-blocking sockets that try first and wait with select only when they
 // must, never past the caller's deadline,
-// the computer name from GetComputerNameA and the OEM code page.
+// the computer name from GetComputerNameW and the OEM code page.
 #include "platform/network.h"
 
 #include "platform/netbios/samba_config.h"
 #include "platform/win32/network_calls.h"
 #include "platform/win32/oem_code_page.h"
-#include "platform/win32/system_calls.h"
+#include "platform/win32/wide.h"
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -327,10 +328,13 @@ public:
 
     std::u16string ComputerName() override
     {
-        char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-        DWORD size = sizeof name;
-        if (!GetComputerNameA(name, &size) || size >= sizeof name) return {};
-        return win32::AnsiToUtf16(std::string_view(name, size));
+        // Read wide: in the ANSI code page a name with accents may not fit
+        // the 16 bytes the call allows (UTF-8 takes two or three bytes a
+        // character), and the client writes it in the LAN's code page anyway.
+        wchar_t name[64] = {};
+        DWORD size = std::size(name);
+        if (!GetComputerNameW(name, &size) || size >= std::size(name)) return {};
+        return win32::Utf16(std::wstring_view(name, size));
     }
 
     std::shared_ptr<const CodePage> OemCodePage(std::string_view) override

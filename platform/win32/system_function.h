@@ -13,6 +13,11 @@ namespace vindrel::win32 {
 // beside the program or in the current folder is never loaded.
 FARPROC FindSystemFunction(const wchar_t* library, const char* function, DWORD* error);
 
+// True when `function` is Wine's own: the program runs on Wine (ntdll.dll
+// exports wine_get_version) and the function lies in one of Wine's builtin
+// libraries, not in a Windows library put in its place. False on Windows.
+bool IsWineBuiltin(FARPROC function);
+
 // One system function, looked up at the first call to Get(); the answer,
 // found or not, is kept for every later call.
 template <typename Fn>

@@ -1,12 +1,16 @@
 // The Winsock network in the lab's sender namespace (fallback_test.py runs it
 // there): the adapters as GetAdaptersInfo lists them, and sockets that wait
 // exactly until their deadline, never past it, and end at once after it.
+// The computer name too, read whole where the ANSI code page is UTF-8.
 // VINDREL_LAB_INTERFACE names the namespace's one interface, "a.b.c.d/bits";
 // VINDREL_LAB_RECEIVER a host there with nmbd and smbd, VINDREL_LAB_NOSMBD one
 // with nmbd only, VINDREL_LAB_NOBODY an address nobody holds.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <cstdio>
+#include <cwchar>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -55,6 +59,31 @@ TEST(WinsockNetwork, ListsTheAdapterWithItsBroadcastAddress)
     EXPECT_EQ(interfaces[0].netmask, mask);
     EXPECT_EQ(interfaces[0].broadcast, address | ~mask);
     EXPECT_FALSE(MakeSystemNetwork()->ComputerName().empty());
+}
+
+TEST(WinsockNetwork, AComputerNameWithAccentsComesWhole)
+{
+    // In a UTF-8 ANSI code page (fallback_test.py runs these tests so) this
+    // name takes 19 bytes, more than the ANSI call allows.
+    ASSERT_EQ(GetACP(), 65001u) << "run with LC_ALL=hi_IN.UTF-8 under Wine";
+    const std::wstring name = L"\u00c7\u00c9\u00c4\u00c5\u00c6\u00d6\u00dc\u00d1-PC";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName",
+                            0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
+    wchar_t was[64] = {};
+    DWORD was_size = sizeof was - sizeof was[0];
+    ASSERT_EQ(RegQueryValueExW(key, L"ComputerName", nullptr, nullptr, reinterpret_cast<BYTE*>(was), &was_size),
+              ERROR_SUCCESS);
+    const auto set = [&](const wchar_t* value) {
+        return RegSetValueExW(key, L"ComputerName", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                              static_cast<DWORD>((std::wcslen(value) + 1) * sizeof(wchar_t)));
+    };
+    ASSERT_EQ(set(name.c_str()), ERROR_SUCCESS);
+    const std::u16string got = MakeSystemNetwork()->ComputerName();
+    set(was);
+    RegCloseKey(key);
+    EXPECT_EQ(got, std::u16string(name.begin(), name.end()));
 }
 
 TEST(WinsockNetwork, ReceiveWaitsUntilTheDeadlineAndNoLonger)

@@ -10,9 +10,9 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cwchar>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/netbios/name_service.h"
@@ -66,24 +66,18 @@ TEST(WinsockNetwork, AComputerNameWithAccentsComesWhole)
     // In a UTF-8 ANSI code page (fallback_test.py runs these tests so) this
     // name takes 19 bytes, more than the ANSI call allows.
     ASSERT_EQ(GetACP(), 65001u) << "run with LC_ALL=hi_IN.UTF-8 under Wine";
-    const std::wstring name = L"\u00c7\u00c9\u00c4\u00c5\u00c6\u00d6\u00dc\u00d1-PC";
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName",
-                            0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key),
-              ERROR_SUCCESS);
+    const wchar_t* key = L"System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName";
     wchar_t was[64] = {};
-    DWORD was_size = sizeof was - sizeof was[0];
-    ASSERT_EQ(RegQueryValueExW(key, L"ComputerName", nullptr, nullptr, reinterpret_cast<BYTE*>(was), &was_size),
-              ERROR_SUCCESS);
-    const auto set = [&](const wchar_t* value) {
-        return RegSetValueExW(key, L"ComputerName", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                              static_cast<DWORD>((std::wcslen(value) + 1) * sizeof(wchar_t)));
+    DWORD size = sizeof was;
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, key, L"ComputerName", RRF_RT_REG_SZ, nullptr, was, &size), 0);
+    const auto set = [&](std::wstring_view name) {
+        return RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, L"ComputerName", REG_SZ, name.data(),
+                               static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
     };
-    ASSERT_EQ(set(name.c_str()), ERROR_SUCCESS);
+    ASSERT_EQ(set(L"\u00c7\u00c9\u00c4\u00c5\u00c6\u00d6\u00dc\u00d1-PC"), 0);
     const std::u16string got = MakeSystemNetwork()->ComputerName();
     set(was);
-    RegCloseKey(key);
-    EXPECT_EQ(got, std::u16string(name.begin(), name.end()));
+    EXPECT_EQ(got, u"\u00c7\u00c9\u00c4\u00c5\u00c6\u00d6\u00dc\u00d1-PC");
 }
 
 TEST(WinsockNetwork, ReceiveWaitsUntilTheDeadlineAndNoLonger)

@@ -126,7 +126,7 @@ public:
                                                Deadline deadline) = 0;
 
     // This computer's name as the system knows it, not yet a NetBIOS name:
-    // the host name's first label on POSIX, GetComputerNameA's answer on
+    // the host name's first label on POSIX, GetComputerNameW's answer on
     // Windows. Empty when unknown.
     virtual std::u16string ComputerName() = 0;
 

@@ -1,5 +1,6 @@
 // vindrel-send on Windows: the wide command line, UTF-16 on a console and
-// UTF-8 through pipes and files, the production bindings (NetApi32.dll).
+// UTF-8 through pipes and files, the production bindings (NetApi32.dll, or
+// the messenger client), and with -v a word when Wine's stub is passed by.
 #include "platform/win32/windows_headers.h"
 
 #include <shellapi.h>
@@ -10,6 +11,7 @@
 #include "app/cli/send_command.h"
 #include "app/common/production.h"
 #include "platform/utf8.h"
+#include "platform/win32/send_route.h"
 #include "platform/win32/wide.h"
 
 namespace {
@@ -89,6 +91,32 @@ private:
     }
 };
 
+// Whether -v is among the options, read as the command reads them: before the
+// first operand, and not after "--".
+bool AsksVerbose(const std::vector<std::u16string>& args)
+{
+    for (const std::u16string& arg : args) {
+        if (arg == u"--" || arg.size() < 2 || arg[0] != u'-') return false;
+        if (arg == u"--verbose" || (arg[1] != u'-' && arg.find(u'v') != std::u16string::npos)) return true;
+    }
+    return false;
+}
+
+// The send, saying once before the first recipient when Wine's stub is passed
+// by: the lines -v prints do not show which way a message went.
+vindrel::Bindings SayingWhenOnWine(vindrel::Bindings bindings, vindrel::cli::Console& console)
+{
+    bindings.send = [send = std::move(bindings.send), &console, said = false](std::u16string_view name,
+                                                                            std::u16string_view text) mutable {
+        if (!said && vindrel::win32::SystemSendIsWineStub())
+            console.Err(u"vindrel-send: on Wine, whose NetMessageBufferSend is a stub: sending with "
+                        u"vindrel's own messenger client\n");
+        said = true;
+        return send(name, text);
+    };
+    return bindings;
+}
+
 }  // namespace
 
 int main()
@@ -103,5 +131,7 @@ int main()
     LocalFree(argv);
 
     Win32Console console;
-    return vindrel::cli::RunSendCommand(args, console, vindrel::ProductionBindings());
+    vindrel::Bindings bindings = vindrel::ProductionBindings();
+    if (AsksVerbose(args)) bindings = SayingWhenOnWine(std::move(bindings), console);
+    return vindrel::cli::RunSendCommand(args, console, bindings);
 }

@@ -8,10 +8,10 @@ namespace vindrel::netbios {
 
 // Every wait of a send has a limit, and every send one overall deadline that
 // each wait is also cut to. The defaults decide an unknown name in about a
-// quarter of a second (0.2 s more if a WINS server is named and stays
-// silent): three broadcasts, since one datagram may be lost, at intervals far
-// longer than a LAN's round trip; a late answer to an earlier try still
-// counts. A delivery to one host is bounded by `delivery`.
+// quarter of a second (0.2 s more for each WINS server that is named and
+// stays silent): three broadcasts, since one datagram may be lost, at
+// intervals far longer than a LAN's round trip; a late answer to an earlier
+// try still counts. A delivery to one host is bounded by `delivery`.
 struct ClientLimits {
     std::chrono::milliseconds wins_wait{200};
     int broadcast_tries = 3;

@@ -84,11 +84,9 @@ NetStatus MessengerClient::Send(std::u16string_view name, std::u16string_view te
     const auto messenger = MakeName(name, kMessengerSuffix, *code_page);
     if (!messenger) return net_status::kNameNotFound;
     const auto deadline = net::Clock::now() + limits_.send;
-    std::optional<net::Ipv4> wins = settings.wins;
-    if (!wins) {
-        const auto system_wins = network_.WinsServers();
-        if (!system_wins.empty()) wins = system_wins.front();
-    }
+    // The configured server, else every one the system's adapters name.
+    const std::vector<net::Ipv4> wins =
+        settings.wins ? std::vector<net::Ipv4>{*settings.wins} : network_.WinsServers();
     const auto address = Resolver(network_, limits_).Resolve(*messenger, wins, deadline);
     if (!address) return net_status::kNameNotFound;
     return StatusOf(Deliver(network_, *address, *messenger, sender, oem_text, limits_, deadline));

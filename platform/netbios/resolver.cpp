@@ -92,7 +92,7 @@ AnswerRefusal HostList::Offer(net::Ipv4 address)
     return why;
 }
 
-std::optional<net::Ipv4> Resolver::Resolve(const RawName& name, std::optional<net::Ipv4> wins,
+std::optional<net::Ipv4> Resolver::Resolve(const RawName& name, std::span<const net::Ipv4> wins,
                                            net::Deadline deadline)
 {
     const auto socket = network_.OpenUdp();
@@ -100,19 +100,29 @@ std::optional<net::Ipv4> Resolver::Resolve(const RawName& name, std::optional<ne
     const std::uint16_t id = NextId();
     std::optional<net::Ipv4> found;
 
-    if (wins) {
-        socket->SendTo(BuildNameQuery(id, name, false), *wins, kNameServicePort);
-        ReceiveUntil(*socket, std::min(deadline, net::Clock::now() + limits_.wins_wait),
-                     [&](ByteView reply, const net::Datagram& from) {
-                         const QueryAnswer a = JudgeNameQueryReply(reply, id, name);
-                         if (JudgeWinsAnswer(a, from, *wins) != AnswerRefusal::kCounted)
-                             return false;
-                         // The server asked may say that nobody has the name.
-                         if (a.verdict == QueryVerdict::kPositive) found = a.address;
-                         return true;
-                     });
-        if (found) return found;
+    const auto start = net::Clock::now();
+    const auto servers_done = start + (deadline - start) / 2;
+    bool answered = false;
+    for (std::size_t asked = 0; asked < wins.size() && !answered; ++asked) {
+        const auto now = net::Clock::now();
+        if (now >= servers_done) break;
+        const auto share = std::min<net::Clock::duration>(
+            limits_.wins_wait, (servers_done - now) / static_cast<int>(wins.size() - asked));
+        socket->SendTo(BuildNameQuery(id, name, false), wins[asked], kNameServicePort);
+        // A late answer from a server asked before counts as well.
+        const auto asked_so_far = wins.first(asked + 1);
+        ReceiveUntil(*socket, now + share, [&](ByteView reply, const net::Datagram& from) {
+            const QueryAnswer a = JudgeNameQueryReply(reply, id, name);
+            if (std::none_of(asked_so_far.begin(), asked_so_far.end(), [&](net::Ipv4 server) {
+                    return JudgeWinsAnswer(a, from, server) == AnswerRefusal::kCounted;
+                }))
+                return false;
+            // The server asked may say that nobody has the name.
+            if (a.verdict == QueryVerdict::kPositive) found = a.address;
+            return answered = true;
+        });
     }
+    if (found) return found;
 
     const std::vector<net::Interface> interfaces = network_.Interfaces();
     Broadcast(*socket, BuildNameQuery(id, name, true), interfaces, limits_, deadline,

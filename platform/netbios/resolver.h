@@ -73,9 +73,13 @@ public:
     {
     }
 
-    // The address holding `name`: the WINS server first when there is one,
-    // then broadcasts on every LAN. None when nobody answered by `deadline`.
-    std::optional<net::Ipv4> Resolve(const RawName& name, std::optional<net::Ipv4> wins,
+    // The address holding `name`: the WINS servers first, in order, then
+    // broadcasts on every LAN. The next server is asked when one has not
+    // answered within its share of the time (at most ClientLimits::wins_wait;
+    // all of them together at most half the time to `deadline`, so that the
+    // broadcasts keep the rest). A server that says nobody holds the name
+    // ends the asking of servers. None when nobody answered by `deadline`.
+    std::optional<net::Ipv4> Resolve(const RawName& name, std::span<const net::Ipv4> wins,
                                      net::Deadline deadline);
 
     // Every host that answers the wildcard query on the LANs.

@@ -1,6 +1,6 @@
 // The network send on Windows: NetMessageBufferSend of NetApi32.dll, found at
-// the first send, while the system can send at all; else the program's own
-// messenger client over Winsock.
+// the first send, while the system can send at all; else (and always where it
+// is Wine's stub) the program's own messenger client over Winsock.
 #include "platform/win32/windows_headers.h"
 
 #include <string>
@@ -30,6 +30,9 @@ std::uint32_t CallSystem(const char16_t* server, const char16_t* msgname, const 
 
 NetStatus ThroughSystem(std::u16string_view name, std::u16string_view text)
 {
+    // As the system's answer where it cannot send at all: the route then
+    // takes the client for this recipient and every later one.
+    if (win32::SystemSendIsWineStub()) return net_status::kNotSupported;
     const bool found = g_send.Get() != nullptr;
     return win32::SendThrough(found ? &CallSystem : nullptr, g_send.Error(), name, text);
 }
@@ -43,6 +46,14 @@ NetStatus ThroughClient(std::u16string_view name, std::u16string_view text)
 }
 
 }  // namespace
+
+bool win32::SystemSendIsWineStub()
+{
+    // Through void(*)(), as FindSystemFunction's answer came.
+    static const bool stub =
+        win32::IsWineBuiltin(reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(g_send.Get())));
+    return stub;
+}
 
 NetStatus SendNetMessage(std::u16string_view name, std::u16string_view text)
 {

@@ -1,17 +1,20 @@
 // The network seam on Winsock: adapters and WINS servers from GetAdaptersInfo,
 // non-blocking sockets that try first and wait with select only when they
 // must, never past the caller's deadline,
-// the computer name from GetComputerNameA and the OEM code page.
+// the computer name from GetComputerNameW and the OEM code page.
 #include "platform/network.h"
 
+#include "platform/netbios/samba_config.h"
 #include "platform/win32/network_calls.h"
 #include "platform/win32/oem_code_page.h"
-#include "platform/win32/system_calls.h"
+#include "platform/win32/wide.h"
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 namespace vindrel::net {
@@ -58,27 +61,16 @@ sockaddr_in Endpoint(Ipv4 address, std::uint16_t port)
     return sa;
 }
 
-// "a.b.c.d" as an address; none for anything else, "0.0.0.0" included
-// (an adapter without an address, or an unset WINS server).
-std::optional<Ipv4> ParseDotted(const char* text)
+// An address as IP Helper writes it, "a.b.c.d" in at most 16 bytes; none for
+// anything else, "0.0.0.0" included (an adapter without an address, or an
+// unset WINS server).
+std::optional<Ipv4> AddressOf(const IP_ADDRESS_STRING& text)
 {
-    Ipv4 value = 0;
-    int parts = 0;
-    const char* p = text;
-    while (parts < 4) {
-        if (*p < '0' || *p > '9') return std::nullopt;
-        unsigned part = 0;
-        int digits = 0;
-        while (*p >= '0' && *p <= '9' && digits < 4) {
-            part = part * 10 + static_cast<unsigned>(*p++ - '0');
-            ++digits;
-        }
-        if (digits > 3 || part > 255) return std::nullopt;
-        value = (value << 8) | part;
-        if (++parts < 4 && *p++ != '.') return std::nullopt;
-    }
-    if (*p != '\0' || value == 0) return std::nullopt;
-    return value;
+    const void* end = std::memchr(text.String, '\0', sizeof text.String);
+    const std::size_t size = end ? static_cast<const char*>(end) - text.String : sizeof text.String;
+    const auto address = netbios::ParseIpv4(std::string_view(text.String, size));
+    if (!address || *address == 0) return std::nullopt;
+    return address;
 }
 
 // Why a wait ended.
@@ -293,8 +285,8 @@ Adapters ReadAdapters()
     ForEachAdapter([&](const win32::IpHelperCalls& h, const IP_ADAPTER_INFO& a) {
         if (!AdapterIsUp(h, a)) return;
         for (const IP_ADDR_STRING* ip = &a.IpAddressList; ip != nullptr; ip = ip->Next) {
-            const auto address = ParseDotted(ip->IpAddress.String);
-            const auto mask = ParseDotted(ip->IpMask.String);
+            const auto address = AddressOf(ip->IpAddress);
+            const auto mask = AddressOf(ip->IpMask);
             if (!address || !mask || (*address >> 24) == 127) continue;
             const Interface i{*address, *mask, *address | ~*mask};
             const bool listed = std::any_of(out.interfaces.begin(), out.interfaces.end(), [&](const Interface& o) {
@@ -303,8 +295,8 @@ Adapters ReadAdapters()
             if (!listed) out.interfaces.push_back(i);
         }
         if (!a.HaveWins) return;
-        if (const auto p = ParseDotted(a.PrimaryWinsServer.IpAddress.String)) AddOnce(out.wins, *p);
-        if (const auto s = ParseDotted(a.SecondaryWinsServer.IpAddress.String)) AddOnce(secondary, *s);
+        if (const auto p = AddressOf(a.PrimaryWinsServer.IpAddress)) AddOnce(out.wins, *p);
+        if (const auto s = AddressOf(a.SecondaryWinsServer.IpAddress)) AddOnce(secondary, *s);
     });
     for (const Ipv4 s : secondary) AddOnce(out.wins, s);
     return out;
@@ -336,10 +328,13 @@ public:
 
     std::u16string ComputerName() override
     {
-        char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-        DWORD size = sizeof name;
-        if (!GetComputerNameA(name, &size) || size >= sizeof name) return {};
-        return win32::AnsiToUtf16(std::string_view(name, size));
+        // Read wide: in the ANSI code page a name with accents may not fit
+        // the 16 bytes the call allows (UTF-8 takes two or three bytes a
+        // character), and the client writes it in the LAN's code page anyway.
+        wchar_t name[64] = {};
+        DWORD size = std::size(name);
+        if (!GetComputerNameW(name, &size) || size >= std::size(name)) return {};
+        return win32::Utf16(std::wstring_view(name, size));
     }
 
     std::shared_ptr<const CodePage> OemCodePage(std::string_view) override

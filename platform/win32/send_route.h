@@ -19,6 +19,12 @@ bool SystemCannotSend(NetStatus status);
 
 using SendCall = std::function<NetStatus(std::u16string_view name, std::u16string_view text)>;
 
+// True where the system's NetMessageBufferSend is Wine's own, an
+// unimplemented stub that raises an exception instead of answering: the send
+// then never calls it and goes to the client from the first recipient on.
+// (Defined beside the send, which finds the function.)
+bool SystemSendIsWineStub();
+
 // The send, the system first. The first answer for which SystemCannotSend
 // holds decides for the life of the route: that recipient and every later one
 // go to the client, without asking the system again.

@@ -1,6 +1,7 @@
 // Finding system functions by name.
 #include "platform/win32/system_function.h"
 
+#include <cstring>
 #include <cwchar>
 
 namespace vindrel::win32 {
@@ -29,8 +30,10 @@ FARPROC FindSystemFunction(const wchar_t* library, const char* function, DWORD* 
     wchar_t path[MAX_PATH];
     SystemPath(library, path);
     // The module stays loaded for the life of the process: the address is
-    // kept and reused.
-    const HMODULE module = path[0] != L'\0' ? LoadLibraryW(path) : nullptr;
+    // kept and reused. The altered search path has the libraries it imports
+    // looked for in its own folder first, not beside the program.
+    const HMODULE module =
+        path[0] != L'\0' ? LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
     if (module == nullptr) {
         *error = ERROR_MOD_NOT_FOUND;
         return nullptr;
@@ -42,6 +45,21 @@ FARPROC FindSystemFunction(const wchar_t* library, const char* function, DWORD* 
     }
     *error = ERROR_SUCCESS;
     return address;
+}
+
+bool IsWineBuiltin(FARPROC function)
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (function == nullptr || ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr)
+        return false;
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(function), &module))
+        return false;
+    // Wine writes this mark after the DOS header of its own libraries, in
+    // the file and in the image it maps; the headers' page is always mapped.
+    static constexpr char kBuiltinMark[] = "Wine builtin DLL";
+    return std::memcmp(reinterpret_cast<const char*>(module) + 0x40, kBuiltinMark, sizeof kBuiltinMark - 1) == 0;
 }
 
 }  // namespace vindrel::win32

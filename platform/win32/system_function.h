@@ -8,9 +8,15 @@ namespace vindrel::win32 {
 
 // The address of `function` in the system folder's `library` (a file name,
 // loaded if it is not yet), or null with `*error` set to ERROR_MOD_NOT_FOUND
-// or ERROR_PROC_NOT_FOUND. Only the system folder is searched: a library of
-// the same name beside the program or in the current folder is never loaded.
+// or ERROR_PROC_NOT_FOUND. The system folder is searched first, for `library`
+// and for the libraries it imports in turn: a library of one of those names
+// beside the program or in the current folder is never loaded.
 FARPROC FindSystemFunction(const wchar_t* library, const char* function, DWORD* error);
+
+// True when `function` is Wine's own: the program runs on Wine (ntdll.dll
+// exports wine_get_version) and the function lies in one of Wine's builtin
+// libraries, not in a Windows library put in its place. False on Windows.
+bool IsWineBuiltin(FARPROC function);
 
 // One system function, looked up at the first call to Get(); the answer,
 // found or not, is kept for every later call.

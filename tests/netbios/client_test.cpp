@@ -274,6 +274,50 @@ TEST(Delivery, WinsAnswersCountOnlyFromTheServer)
     }
 }
 
+TEST(Delivery, WinsServersAreAskedInTurnWithinTheDeadline)
+{
+    // GHOST is known to the servers only, at RX1, which takes a session for
+    // any name; RX1 also answers broadcasts. `knows`: true places GHOST,
+    // false says nobody has it; servers not listed stay silent.
+    const net::Ipv4 w1 = Ip(10, 0, 0, 1), w2 = Ip(10, 0, 0, 2);
+    std::vector<net::Ipv4> silent;
+    for (int i = 0; i < 30; ++i) silent.push_back(Ip(10, 0, 1, 1 + i));
+    struct Case {
+        const char* what;
+        std::vector<net::Ipv4> wins;
+        std::map<net::Ipv4, bool> knows;
+        std::u16string name;
+        NetStatus want;
+        std::vector<net::Ipv4> asked;
+    };
+    const Case cases[] = {
+        {"the first is silent, the second answers", {w1, w2}, {{w2, true}}, u"ghost", net_status::kSuccess, {w1, w2}},
+        {"the first says nobody has it", {w1, w2}, {{w1, false}, {w2, true}}, u"ghost", net_status::kNameNotFound, {w1}},
+        {"thirty silent servers leave the broadcasts time", silent, {}, u"rx1", net_status::kSuccess, silent},
+    };
+    for (const Case& c : cases) {
+        FakeLan lan;
+        lan.hosts = {{Ip(10, 0, 0, 11), u"RX1", Peer::kReceiver, true}};
+        lan.wins = c.wins;
+        std::vector<net::Ipv4> asked;
+        lan.server_answers = [&](std::uint16_t id, const RawName& name, net::Ipv4 to, auto answer) {
+            asked.push_back(to);
+            if (!c.knows.count(to)) return;
+            Bytes reply = AddressAnswer(id, name, Ip(10, 0, 0, 11));
+            if (!c.knows.at(to)) reply[3] = 0x03;  // rcode: name error
+            answer({to, 137, 0}, reply);
+        };
+        ClientLimits limits = Quick();
+        limits.wins_wait = milliseconds(60);
+        limits.send = milliseconds(400);
+        MessengerClient client(lan, "", limits);
+        const auto start = net::Clock::now();
+        EXPECT_EQ(client.Send(c.name, u"x"), c.want) << c.what;
+        EXPECT_LT(MsSince(start), 400 + 300) << c.what;
+        EXPECT_EQ(asked, c.asked) << c.what;
+    }
+}
+
 // --- configuration -------------------------------------------------------------------
 
 TEST(SambaConfig, FollowsWhatSambaHonours)

@@ -113,6 +113,8 @@ class FakeLan : public net::Network {
 public:
     // 10.0.0.5/24 unless a test says otherwise.
     std::vector<net::Interface> interfaces{{Ip(10, 0, 0, 5), 0xFFFFFF00, Ip(10, 0, 0, 255)}};
+    // The WINS servers the adapters name, primary first.
+    std::vector<net::Ipv4> wins;
     std::vector<FakeHost> hosts;
     // Extra answers to a broadcast query: (source, port, payload for query id).
     std::function<void(std::uint16_t id, const RawName& asked,
@@ -130,7 +132,7 @@ public:
     std::atomic<int> sockets{0};
 
     std::vector<net::Interface> Interfaces() override { return interfaces; }
-    std::vector<net::Ipv4> WinsServers() override { return {}; }
+    std::vector<net::Ipv4> WinsServers() override { return wins; }
     std::unique_ptr<net::UdpSocket> OpenUdp() override;
     std::unique_ptr<net::TcpStream> Connect(net::Ipv4 address, std::uint16_t port,
                                             net::Deadline deadline) override;

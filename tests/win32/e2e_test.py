@@ -156,9 +156,9 @@ class Wine:
             self.run(['wineboot', '-i'], WINEDLLOVERRIDES='mscoree,mshtml=d')
             subprocess.run([self.wineserver, '-w'], env=self.env, timeout=120)
 
-    def run(self, args, **extra):
+    def run(self, args, timeout=120, **extra):
         return subprocess.run(self.wrap + [self.loader] + args, env=dict(self.env, **extra), capture_output=True,
-                              text=True, timeout=120)
+                              text=True, timeout=timeout)
 
     def settings_value(self):
         """The remembered To text, or None when there is none."""
@@ -182,12 +182,12 @@ def xdotool(*args):
 class App:
     """One run of vindrel.exe."""
 
-    def __init__(self, wine, run_dir, log, statuses):
+    def __init__(self, wine, run_dir, log, statuses, overrides='netapi32=n', **extra):
         self.wine, self.log = wine, log
         self.trace = log + '.trace'
         self.boxes_seen = 0
-        env = dict(wine.env, WINEDLLOVERRIDES='netapi32=n', VINDREL_NETLOG=windows_path(log),
-                   VINDREL_NETSTATUSES=statuses, WINEDEBUG='-all,trace+msgbox,trace+tooltips')
+        env = dict(wine.env, WINEDLLOVERRIDES=overrides, VINDREL_NETLOG=windows_path(log),
+                   VINDREL_NETSTATUSES=statuses, WINEDEBUG='-all,trace+msgbox,trace+tooltips', **extra)
         if os.path.exists(log):
             os.remove(log)
         with open(self.trace, 'w') as trace:

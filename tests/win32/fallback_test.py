@@ -15,12 +15,15 @@ included; the system asked once), an alias, an unknown name, a host whose
 smbd is stopped, "*", no library, a library without the function and one
 only beside the program; then
 vindrel.exe end to end: type, Send, the message arrives; an unknown name
-gives the not-found prompt.
+gives the not-found prompt; "*" with every thread start refused. Last, Wine's
+own netapi32.dll instead of the double, with DLLs planted beside the programs:
+vindrel-send.exe and the window deliver.
 """
 import argparse
 import os
 import pwd
 import shutil
+import subprocess
 import sys
 import time
 
@@ -48,6 +51,7 @@ class Sender:
             os.remove(os.path.join(self.run_dir, name))
         shutil.copy(opts.probe, os.path.join(self.run_dir, 'send_probe.exe'))
         shutil.copy(opts.exe, os.path.join(self.run_dir, 'vindrel.exe'))
+        shutil.copy(opts.cli, os.path.join(self.run_dir, 'vindrel-send.exe'))
         self.log = os.path.join(opts.work, 'calls.log')
         prefix = os.path.join(opts.work, 'prefix')
         # Wine ends any wineserver of the prefix first, wherever it runs: one
@@ -90,9 +94,10 @@ class Sender:
 def network_checks(lab, sender, checks):
     """The Winsock network's own tests, which need the lab's interface and hosts."""
     lan = lab.address('cli').rsplit('.', 1)[0]
+    # A locale whose ANSI code page is UTF-8, for the computer name's test.
     done = sender.wine.run([sender.opts.network_tests], VINDREL_LAB_INTERFACE='%s/%d' % (lab.address('cli'), lab.prefix),
                            VINDREL_LAB_RECEIVER=lab.address('rx1'), VINDREL_LAB_NOSMBD=lab.address('rx3'),
-                           VINDREL_LAB_NOBODY=lan + '.99')
+                           VINDREL_LAB_NOBODY=lan + '.99', LC_ALL='hi_IN.UTF-8')
     print(done.stdout[-4000:])
     checks.check('the Winsock network in the lab (win32_network_tests)', done.returncode, 0)
 
@@ -144,7 +149,11 @@ def window_checks(lab, sender, xserver, checks):
     check = checks.check
     login = pwd.getpwuid(os.getuid()).pw_name
     lab.clear_inboxes()
-    app = App(sender.wine, sender.run_dir, sender.log, VISTA)
+    # From the first send on, no thread of the program can start.
+    refusals = os.path.join(sender.opts.work, 'threads.log')
+    if os.path.exists(refusals):
+        os.remove(refusals)
+    app = App(sender.wine, sender.run_dir, sender.log, VISTA, VINDREL_REFUSE_THREADS=windows_path(refusals))
     try:
         app.keys('End', 'shift+Home', 'BackSpace')
         app.type('rx2')
@@ -163,14 +172,73 @@ def window_checks(lab, sender, xserver, checks):
         check('window: an unknown name gives the not-found prompt', app.box_text(), NOT_FOUND)
         app.answer(box, 'n')
         check('window: the system asked once in the run', len(app.calls()), 1)
+
+        lab.clear_inboxes()
+        app.keys('shift+Tab', 'shift+Tab', 'End', 'shift+Home', 'BackSpace')
+        app.type('*')
+        app.keys('alt+s')
+        check('window: "*" when no thread can start: each receiver gets it, no box',
+              ([[m[1] for m in lab.messages(host, timeout=15)] for host in ('rx1', 'rx2')], app.windows()),
+              ([[f'Hi from the window\nSent by {login}']] * 2, [app.main]))
+        check('window: thread starts were refused, and the program caught it',
+              (os.path.exists(refusals), app.proc.poll()), (True, None))
     finally:
         app.close()
 
 
+def stock_wine_checks(lab, sender, checks):
+    """Wine's own netapi32.dll, whose NetMessageBufferSend is a stub that
+    raises an exception: vindrel-send and the window deliver through the
+    client. A DLL that Wine is told to prefer, planted beside them as
+    comctl32.dll (the window's) and dnsapi.dll (iphlpapi's under Wine), is
+    never loaded."""
+    check = checks.check
+    login = pwd.getpwuid(os.getuid()).pw_name
+    marks = os.path.join(sender.opts.work, 'planted.mark')
+    planted = [os.path.join(sender.run_dir, name) for name in ('comctl32.dll', 'dnsapi.dll')]
+    for path in planted:
+        shutil.copy(sender.opts.planted, path)
+    for path in (marks, sender.log):
+        if os.path.exists(path):
+            os.remove(path)
+    overrides, mark = 'netapi32=b;comctl32,dnsapi=n,b', windows_path(marks)
+    lab.clear_inboxes()
+    app = None
+    try:
+        try:  # Wine's stub, if called, raises an exception whose crash box waits
+            done = sender.wine.run([os.path.join(sender.run_dir, 'vindrel-send.exe'), '-v', 'rx2', 'from the console'],
+                                   timeout=30, WINEDLLOVERRIDES=overrides, VINDREL_PLANTED_LOG=mark,
+                                   VINDREL_NETLOG=windows_path(sender.log))
+        except subprocess.TimeoutExpired:
+            raise Failed('stock Wine: vindrel-send did not end')
+        check('stock Wine: vindrel-send -v delivers and says how; the double is not loaded',
+              (done.returncode, done.stdout, done.stderr, [m[1] for m in lab.messages('rx2')],
+               os.path.exists(sender.log)),
+              (0, 'rx2 delivered\n', "vindrel-send: on Wine, whose NetMessageBufferSend is a stub: sending with "
+               "vindrel's own messenger client\n", [f'from the console\nSent by {login}'], False))
+
+        lab.clear_inboxes()
+        app = App(sender.wine, sender.run_dir, sender.log, '', overrides=overrides, VINDREL_PLANTED_LOG=mark)
+        app.keys('End', 'shift+Home', 'BackSpace')
+        app.type('rx2')
+        app.keys('Tab')
+        app.type('Hi on stock Wine')
+        app.keys('alt+s')
+        check('stock Wine: the window delivers, shows no box and does not load the double',
+              ([m[1] for m in lab.messages('rx2', timeout=15)], app.windows(), app.calls()),
+              ([f'Hi on stock Wine\nSent by {login}'], [app.main], []))
+    finally:
+        if app:
+            app.close()
+        for path in planted:
+            os.remove(path)
+    check('no planted DLL was loaded', os.path.exists(marks), False)
+
+
 def main():
     parser = argparse.ArgumentParser()
-    for name in ('loader', 'arch', 'exe', 'probe', 'double', 'noexport-double', 'network-tests', 'work',
-                 'tools'):
+    for name in ('loader', 'arch', 'exe', 'cli', 'probe', 'double', 'noexport-double', 'planted', 'network-tests',
+                 'work', 'tools'):
         parser.add_argument('--' + name, required=True)
     opts = parser.parse_args()
     os.makedirs(opts.work, exist_ok=True)
@@ -185,6 +253,7 @@ def main():
             network_checks(lab, sender, checks)
             probe_checks(lab, sender, checks)
             window_checks(lab, sender, xserver, checks)
+            stock_wine_checks(lab, sender, checks)
         except Failed as error:
             checks.fail(str(error))
         finally:

@@ -5,9 +5,14 @@
 // (UTF-16 code units and buffer bytes in hex; busy: the hourglass was the
 // thread's cursor during the call) and answers the n-th entry of
 // VINDREL_NETSTATUSES, "status[:delay_ms],...", 0 when the list runs out.
+// With VINDREL_REFUSE_THREADS naming a file, the first call also makes every
+// later thread start of the program fail, as when the system has no room for
+// another thread, and each refusal appends a line to that file.
 // Built once more without the function, as a library that lacks it.
 #include <windows.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -60,6 +65,48 @@ void Scripted(int index, DWORD* status, DWORD* delay)
     if (colon != std::string::npos) *delay = static_cast<DWORD>(std::strtoul(entry.c_str() + colon + 1, nullptr, 10));
 }
 
+void Append(const std::string& path, const std::string& line)
+{
+    if (path.empty()) return;
+    if (FILE* log = std::fopen(path.c_str(), "ab")) {
+        std::fwrite(line.data(), 1, line.size(), log);
+        std::fclose(log);
+    }
+}
+
+// What _beginthreadex answers when the system cannot start a thread.
+uintptr_t __cdecl RefuseThread(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*)
+{
+    Append(Environment("VINDREL_REFUSE_THREADS"), "refused\n");
+    errno = EAGAIN;
+    return 0;
+}
+
+// Points the program's import of msvcrt.dll's _beginthreadex, which the
+// threads library starts every thread with, at RefuseThread.
+void RefuseThreadStarts()
+{
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name;
+         ++d) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), "msvcrt.dll") != 0) continue;
+        auto* name = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; name->u1.AddressOfData != 0; ++name, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
+            const auto* by_name = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
+            if (lstrcmpA(reinterpret_cast<const char*>(by_name->Name), "_beginthreadex") != 0) continue;
+            DWORD was = 0;
+            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &was);
+            slot->u1.Function = reinterpret_cast<ULONG_PTR>(&RefuseThread);
+            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, was, &was);
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) DWORD WINAPI NetMessageBufferSend(LPCWSTR servername, LPCWSTR msgname,
@@ -67,6 +114,7 @@ extern "C" __declspec(dllexport) DWORD WINAPI NetMessageBufferSend(LPCWSTR serve
                                                                    DWORD buflen)
 {
     const int index = g_calls++;
+    if (index == 0 && !Environment("VINDREL_REFUSE_THREADS").empty()) RefuseThreadStarts();
     DWORD status, delay;
     Scripted(index, &status, &delay);
     const bool busy = GetCursor() == LoadCursorW(nullptr, MAKEINTRESOURCEW(32514));  // IDC_WAIT
@@ -75,13 +123,7 @@ extern "C" __declspec(dllexport) DWORD WINAPI NetMessageBufferSend(LPCWSTR serve
                        " msgname=" + HexString(msgname) + " from=" + HexString(fromname) +
                        " length=" + std::to_string(buflen) + " bytes=" + Hex(buf, buflen) +
                        " busy=" + (busy ? "1" : "0") + "\n";
-    const std::string path = Environment("VINDREL_NETLOG");
-    if (!path.empty()) {
-        if (FILE* log = std::fopen(path.c_str(), "ab")) {
-            std::fwrite(line.data(), 1, line.size(), log);
-            std::fclose(log);
-        }
-    }
+    Append(Environment("VINDREL_NETLOG"), line);
     // Time for the test to look at the window while the send "blocks".
     if (delay > 0) Sleep(delay);
     return status;

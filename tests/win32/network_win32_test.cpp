@@ -1,14 +1,18 @@
 // The Winsock network in the lab's sender namespace (fallback_test.py runs it
 // there): the adapters as GetAdaptersInfo lists them, and sockets that wait
 // exactly until their deadline, never past it, and end at once after it.
+// The computer name too, read whole where the ANSI code page is UTF-8.
 // VINDREL_LAB_INTERFACE names the namespace's one interface, "a.b.c.d/bits";
 // VINDREL_LAB_RECEIVER a host there with nmbd and smbd, VINDREL_LAB_NOSMBD one
 // with nmbd only, VINDREL_LAB_NOBODY an address nobody holds.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/netbios/name_service.h"
@@ -55,6 +59,25 @@ TEST(WinsockNetwork, ListsTheAdapterWithItsBroadcastAddress)
     EXPECT_EQ(interfaces[0].netmask, mask);
     EXPECT_EQ(interfaces[0].broadcast, address | ~mask);
     EXPECT_FALSE(MakeSystemNetwork()->ComputerName().empty());
+}
+
+TEST(WinsockNetwork, AComputerNameWithAccentsComesWhole)
+{
+    // In a UTF-8 ANSI code page (fallback_test.py runs these tests so) this
+    // name takes 19 bytes, more than the ANSI call allows.
+    ASSERT_EQ(GetACP(), 65001u) << "run with LC_ALL=hi_IN.UTF-8 under Wine";
+    const wchar_t* key = L"System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName";
+    wchar_t was[64] = {};
+    DWORD size = sizeof was;
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, key, L"ComputerName", RRF_RT_REG_SZ, nullptr, was, &size), 0);
+    const auto set = [&](std::wstring_view name) {
+        return RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, L"ComputerName", REG_SZ, name.data(),
+                               static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+    };
+    ASSERT_EQ(set(L"\u00c7\u00c9\u00c4\u00c5\u00c6\u00d6\u00dc\u00d1-PC"), 0);
+    const std::u16string got = MakeSystemNetwork()->ComputerName();
+    set(was);
+    EXPECT_EQ(got, u"\u00c7\u00c9\u00c4\u00c5\u00c6\u00d6\u00dc\u00d1-PC");
 }
 
 TEST(WinsockNetwork, ReceiveWaitsUntilTheDeadlineAndNoLonger)

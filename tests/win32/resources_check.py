@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Reads vindrel.exe itself: a GUI program for the expected machine, at most
-320 KB, that needs no DLL beyond the system's, with its icon (32x32 and 16x16, 16 colours, the
+320 KB, that needs no DLL beyond the system's (imports_check.py reads the
+imports of every shipped program), with its icon (32x32 and 16x16, 16 colours, the
 pixels of the PNG images) and its version record."""
 import argparse
 import os
@@ -12,24 +13,12 @@ import pefile
 
 from checklist import Checklist
 
-SYSTEM_DLLS = {'advapi32.dll', 'comctl32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'user32.dll'}
+SYSTEM_DLLS = {'advapi32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'user32.dll'}
 MACHINES = {'i386': 0x14c, 'amd64': 0x8664}
 # About 120 KB of window, core and bindings, and as much again for the
 # messenger client that sends where the system cannot (its protocol code,
 # Winsock, and the worker threads "*" is served with).
 SIZE_CEILING = 320 * 1024
-# Functions Windows has only since Vista that the toolchain's libraries are
-# known to import (threads, clocks, locales); any one of them keeps the
-# program from starting on XP.
-SINCE_VISTA = {'GetTickCount64', 'InitializeConditionVariable', 'SleepConditionVariableCS',
-               'SleepConditionVariableSRW', 'WakeConditionVariable', 'WakeAllConditionVariable',
-               'InitializeSRWLock', 'AcquireSRWLockExclusive', 'AcquireSRWLockShared',
-               'ReleaseSRWLockExclusive', 'ReleaseSRWLockShared', 'InitOnceExecuteOnce',
-               'InitOnceBeginInitialize', 'InitOnceComplete', 'FlsAlloc', 'FlsGetValue',
-               'FlsSetValue', 'FlsFree', 'GetSystemTimePreciseAsFileTime', 'LCMapStringEx',
-               'GetLocaleInfoEx', 'CompareStringEx', 'CreateEventExW', 'CreateSemaphoreExW',
-               'GetFileInformationByHandleEx', 'SetFileInformationByHandle',
-               'GetFinalPathNameByHandleW', 'CreateSymbolicLinkW'}
 
 
 def png_palette_pixels(path):
@@ -123,8 +112,6 @@ def main():
                 for entry in pe.DIRECTORY_ENTRY_IMPORT for symbol in entry.imports}
     check('GetUserNameA is not imported: it is found by name at the first lookup',
           {name for dll, name in imported if name.startswith('GetUserName')}, set())
-    check('nothing imported that Windows XP lacks',
-          {name for dll, name in imported if name in SINCE_VISTA}, set())
 
     # Version record.
     fixed = pe.VS_FIXEDFILEINFO[0]

@@ -13,6 +13,7 @@
 #include "app/vindreld/daemon_config.h"
 #include "app/vindreld/registrations.h"
 #include "platform/netbios/cp850.h"
+#include "platform/utf8.h"
 
 namespace vindrel::daemon {
 namespace {

@@ -19,7 +19,6 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <chrono>
-#include <memory>
 #include <utility>
 
 #include "app/inbox/desktop_notifications.h"
@@ -28,6 +27,7 @@
 #include "app/inbox/message_popup.h"
 #include "app/inbox/name_registration.h"
 #include "app/inbox/reply_box.h"
+#include "app/inbox/reply_send.h"
 #include "platform/qt/qt_text.h"
 
 namespace vindrel {
@@ -278,27 +278,29 @@ void InboxApp::SendInlineReply(quint32 notification, const QString& text)
     const InboxMessage* message = inbox_.Find(notified_.value(notification));
     if (!message) return;
     inbox_.SetRead(message->id, true);
-    // Sent exactly as the reply box's Send sends it. The box shows itself,
-    // the typed text in it, only when the send needed the user: a notice,
-    // or a recipient that did not get it.
-    struct Outcome {
-        int sends = 0;
-        bool failed = false;
-    };
-    auto outcome = std::make_shared<Outcome>();
-    Bindings watched = bindings_;
-    watched.send = [outcome, send = bindings_.send](std::u16string_view name,
-                                                    std::u16string_view words) {
-        const NetStatus status = send(name, words);
-        ++outcome->sends;
-        outcome->failed = outcome->failed || status != net_status::kSuccess;
-        return status;
-    };
-    auto* box = new ReplyBox(message->from, std::move(watched));
+    // A send can take seconds: off the window thread, its outcome back on it.
+    replies_.start([this, to = message->from, text, bindings = bindings_] {
+        const ReplyResult result = SendReply(to.toStdU16String(), text.toStdU16String(), bindings);
+        QMetaObject::invokeMethod(this, [this, to, text, result] { InlineReplyDone(to, text, result); },
+                                  Qt::QueuedConnection);
+    });
+}
+
+void InboxApp::InlineReplyDone(const QString& to, const QString& text, const ReplyResult& result)
+{
+    emit inlineReplyDone(to, result.Delivered());
+    if (result.notice.empty()) return;
+    // Not delivered: the typed text in a reply box, the reason over it, so
+    // the user loses nothing and can send it again.
+    auto* box = new ReplyBox(to, bindings_);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->message()->setPlainText(text);
-    box->Send();
-    if (outcome->sends == 0 || outcome->failed) box->show();
+    box->show();
+    auto* why = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vindrel"),
+                                QString::fromStdU16String(result.notice), QMessageBox::Ok, box);
+    why->setTextFormat(Qt::PlainText);
+    why->setAttribute(Qt::WA_DeleteOnClose);
+    why->show();
 }
 
 void InboxApp::ShowHistory(bool activate)

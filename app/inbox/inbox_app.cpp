@@ -18,6 +18,7 @@
 #include <QSystemTrayIcon>
 #include <QTextDocument>
 #include <QTimer>
+#include <QWindow>
 #include <chrono>
 #include <utility>
 
@@ -244,10 +245,10 @@ void InboxApp::ShowPopup(const QString& id)
     // The raw text keeps every character as shown; blocks end in U+2029.
     QString text = popup->text()->document()->toRawText();
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    Trace({{QStringLiteral("kind"), QStringLiteral("window")},
-           {QStringLiteral("title"), popup->windowTitle()},
-           {QStringLiteral("heading"), popup->heading()->text()},
-           {QStringLiteral("text"), text}});
+    TraceWhenExposed(*popup, {{QStringLiteral("kind"), QStringLiteral("window")},
+                              {QStringLiteral("title"), popup->windowTitle()},
+                              {QStringLiteral("heading"), popup->heading()->text()},
+                              {QStringLiteral("text"), text}});
 }
 
 void InboxApp::Trace(const QJsonObject& line) const
@@ -258,6 +259,39 @@ void InboxApp::Trace(const QJsonObject& line) const
     QFile out(trace_file_);
     if (out.open(QIODevice::Append))
         out.write(QJsonDocument(stamped).toJson(QJsonDocument::Compact) + "\n");
+}
+
+void InboxApp::TraceWhenExposed(QWidget& window, const QJsonObject& line)
+{
+    if (trace_file_.isEmpty() || !window.windowHandle()) return;
+    // Shown is not yet on the screen: the window system says when it is.
+    class Exposed : public QObject {
+    public:
+        Exposed(const InboxApp& app, QJsonObject line, QWindow* window)
+            : QObject(window), app_(app), line_(std::move(line))
+        {
+            window->installEventFilter(this);
+        }
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
+                // Once: a window is exposed again whenever it is redrawn.
+                watched->removeEventFilter(this);
+                app_.Trace(line_);
+                deleteLater();
+            }
+            return false;
+        }
+
+    private:
+        const InboxApp& app_;
+        QJsonObject line_;
+    };
+    if (window.windowHandle()->isExposed()) {
+        Trace(line);
+    } else {
+        new Exposed(*this, line, window.windowHandle());
+    }
 }
 
 void InboxApp::OnAction(quint32 notification, const QString& action)
@@ -316,7 +350,7 @@ void InboxApp::ShowHistory(bool activate)
     history_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     const bool shown = history_->isVisible();
     history_->show();
-    if (!shown) Trace({{QStringLiteral("kind"), QStringLiteral("history")}});
+    if (!shown) TraceWhenExposed(*history_, {{QStringLiteral("kind"), QStringLiteral("history")}});
     // Wayland gives the focus to the window the user chose, not to a program.
     if (!activate || OnWayland()) return;
     history_->raise();

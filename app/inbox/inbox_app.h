@@ -77,6 +77,7 @@ private:
     void SendInlineReply(quint32 notification, const QString& text);
     void InlineReplyDone(const QString& to, const QString& text, const ReplyResult& result);
     void Trace(const QJsonObject& line) const;
+    void TraceWhenExposed(QWidget& window, const QJsonObject& line);
     void ShowRefusals(quint64 count);
     void ShowRefusalBox();
     void NotifyRefusals();

@@ -37,7 +37,7 @@ namespace {
 // Pop-ups step down and left from the top right corner, so each shows.
 constexpr int kPopupStep = 28;
 
-// Kept in $XDG_CONFIG_HOME/vindrel/inbox.conf.
+// Kept in $XDG_CONFIG_HOME/vindrel/inbox.ini.
 constexpr char kDisplayKey[] = "show messages as";
 
 QSettings Settings()

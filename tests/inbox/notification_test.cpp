@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTreeWidget>
 
 #include "app/inbox/history_window.h"
 #include "app/inbox/inbox_app.h"
@@ -202,7 +201,9 @@ private slots:
 
         daemon_.Emit("ActionInvoked", "us", {2u, "default"});
         QTRY_VERIFY(app->history() != nullptr && app->history()->isVisible());
-        QCOMPARE(app->history()->messages()->currentItem()->text(1), QStringLiteral("DAVE"));
+        QCOMPARE(vindrel::testing::Cell(*app->history(),
+                                        app->history()->messages()->currentIndex().row(), 1),
+                 QStringLiteral("DAVE"));
         QVERIFY(app->inbox().Find(dave)->read);
     }
 

@@ -156,8 +156,9 @@ void InboxApp::Start()
 void InboxApp::SetDisplay(Display display)
 {
     display_ = display;
-    Settings().setValue(kDisplayKey, display == Display::kWindows ? QStringLiteral("windows")
-                                                                  : QStringLiteral("notifications"));
+    Settings().setValue(kDisplayKey, display == Display::kWindows
+                                         ? QStringLiteral("windows")
+                                         : QStringLiteral("notifications"));
     if (history_) history_->SetDisplay(display);
     if (tray_) UpdateTray();
 }
@@ -198,9 +199,9 @@ void InboxApp::ShowArrival(const QString& id)
 void InboxApp::Notify(const QString& id)
 {
     const InboxMessage* message = inbox_.Find(id);
-    DesktopNotifications::Notice notice{MessageTitle(message->from), IsolatedText(message->text),
-                                        0, true,
-                                        QStringLiteral("Reply to %1").arg(IsolatedName(message->from))};
+    DesktopNotifications::Notice notice{
+        MessageTitle(message->from), IsolatedText(message->text), 0, true,
+        QStringLiteral("Reply to %1").arg(IsolatedName(message->from))};
     ++notifying_;
     notifications_->Show(notice, [this, id, notice](quint32 notification) {
         --notifying_;
@@ -315,8 +316,9 @@ void InboxApp::SendInlineReply(quint32 notification, const QString& text)
     // A send can take seconds: off the window thread, its outcome back on it.
     replies_.start([this, to = message->from, text, bindings = bindings_] {
         const ReplyResult result = SendReply(to.toStdU16String(), text.toStdU16String(), bindings);
-        QMetaObject::invokeMethod(this, [this, to, text, result] { InlineReplyDone(to, text, result); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, to, text, result] { InlineReplyDone(to, text, result); },
+            Qt::QueuedConnection);
     });
 }
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """vindrel-inbox on real desktop servers, each started by the test and
 ended by it: a notification shown by dunst (Debian's notification server)
-on Xvfb, over a session bus of the test's own; the program on Wayland under
-a headless weston; and its single-instance lock kept out of a shared /tmp.
+on Xvfb, over a session bus of the test's own; the tray icon on a
+StatusNotifierWatcher (python3-dbusmock's, with a host); the program on
+Wayland under a headless weston; and its single-instance lock kept out of a
+shared /tmp.
 No network: the inbox reads a spool the test fills with vindrel-drop.
 
     desktop_test.py --inbox PATH --drop PATH --bus-config FILE
@@ -12,6 +14,7 @@ import argparse
 import json
 import os
 import pwd
+import re
 import shutil
 import signal
 import subprocess
@@ -130,6 +133,44 @@ class Desktop(unittest.TestCase):
         self.assertEqual(count.stdout.strip(), "1")
         self.assertEqual([p for p in self.s.procs if p.poll() is not None], [])
 
+    def test_a_status_notifier_tray_counts_unread_and_opens_the_history(self):
+        env = {"DISPLAY": self.xvfb(), "DBUS_SESSION_BUS_ADDRESS": self.session_bus(),
+               "QT_QPA_PLATFORM": "xcb"}
+        self.s.env.update(env)
+        # A StatusNotifierWatcher with a host, as KDE's panel provides.
+        watcher = ["org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher"]
+        self.s.start(["/usr/bin/python3", "-m", "dbusmock", *watcher, watcher[0]],
+                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def call(dest, path, method, *args):
+            out = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=" + dest,
+                                  path, method, *args], env=self.s.env, capture_output=True,
+                                 text=True)
+            return out.stdout if out.returncode == 0 else None
+        mock = "org.freedesktop.DBus.Mock."
+        self.assertTrue(wait_for("watcher", lambda: call(*watcher, mock + "AddProperty",
+                                                         "string:" + watcher[0],
+                                                         "string:IsStatusNotifierHostRegistered",
+                                                         "variant:boolean:true")))
+        call(*watcher, mock + "AddMethod", "string:" + watcher[0],
+             "string:RegisterStatusNotifierItem", "string:s", "string:", "string:")
+        self.s.inbox()
+        registered = wait_for("item", lambda: re.findall(
+            r'string "(:[0-9.]+)"', call(*watcher, mock + "GetMethodCalls",
+                                         "string:RegisterStatusNotifierItem") or ""))
+        self.assertTrue(registered, "no tray item registered")
+        item = [registered[0], "/StatusNotifierItem"]
+
+        def tooltip():
+            return call(*item, "org.freedesktop.DBus.Properties.Get",
+                        "string:org.kde.StatusNotifierItem", "string:ToolTip") or ""
+        self.assertIn("no unread messages", tooltip())
+        self.s.drop("ALICE", "hi")
+        self.assertTrue(wait_for("count", lambda: "1 unread message" in tooltip()))
+        call(*item, "org.kde.StatusNotifierItem.Activate", "int32:0", "int32:0")
+        self.assertTrue(wait_for("history", lambda: [line for line in self.s.shown(1)
+                                                     if line["kind"] == "history"]))
+
     def test_on_wayland_a_message_arrives_and_the_history_opens(self):
         self.s.start(["weston", "--backend=headless-backend.so", "--socket=wayland-vindrel",
                       "--idle-time=0"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -179,8 +220,11 @@ def main():
     for name in ("inbox", "drop", "bus-config"):
         parser.add_argument("--" + name, required=True)
     ARGS, rest = parser.parse_known_args()
-    missing = [tool for tool in ("Xvfb", "dunst", "dunstctl", "weston", "dbus-daemon")
+    missing = [tool for tool in ("Xvfb", "dunst", "dunstctl", "weston", "dbus-daemon", "dbus-send")
                if not shutil.which(tool)]
+    if subprocess.run(["/usr/bin/python3", "-c", "import dbusmock"],
+                      stderr=subprocess.DEVNULL).returncode:
+        missing.append("python3-dbusmock")
     if missing:
         print("%s: %s not installed" % ("FAIL" if os.environ.get("CI") == "true" else "SKIP",
                                         ", ".join(missing)))

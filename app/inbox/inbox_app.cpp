@@ -29,7 +29,6 @@
 #include "app/inbox/name_registration.h"
 #include "app/inbox/reply_box.h"
 #include "app/inbox/reply_send.h"
-#include "platform/qt/qt_text.h"
 
 namespace vindrel {
 namespace {
@@ -438,13 +437,13 @@ void InboxApp::MakeTrayWhenAvailable()
             [this] { ShowHistory(); });
     QMenu* as = menu->addMenu(QStringLiteral("Show messages as"));
     auto* choices = new QActionGroup(as);
-    for (const auto& [display, words] :
-         {std::pair(Display::kNotifications, QStringLiteral("Notifications")),
-          std::pair(Display::kWindows, QStringLiteral("Windows"))}) {
-        QAction* choice = as->addAction(words);
+    for (const auto& option : {std::pair(Display::kNotifications, QStringLiteral("Notifications")),
+                               std::pair(Display::kWindows, QStringLiteral("Windows"))}) {
+        QAction* choice = as->addAction(option.second);
         choice->setCheckable(true);
-        choice->setData(static_cast<int>(display));
+        choice->setData(static_cast<int>(option.first));
         choices->addAction(choice);
+        const Display display = option.first;
         connect(choice, &QAction::triggered, this, [this, display] { SetDisplay(display); });
     }
     connect(menu, &QMenu::aboutToShow, this, [this, choices] {

@@ -27,7 +27,7 @@ ARGS = None
 SKIP = 77
 
 
-def wait_for(what, check, timeout=10.0):
+def wait_for(check, timeout=10.0):
     deadline = time.monotonic() + timeout
     while True:
         value = check()
@@ -80,7 +80,7 @@ class Session:
             with open(self.trace, encoding="utf-8") as f:
                 found = [json.loads(line) for line in f if line.strip()]
             return found if len(found) >= count else []
-        return wait_for("trace", lines, timeout)
+        return wait_for(lines, timeout)
 
     def close(self):
         for proc in reversed(self.procs):
@@ -120,7 +120,7 @@ class Desktop(unittest.TestCase):
         self.s.start(["dunst", "-config", self.s.path("dunstrc")], env=env,
                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.s.env.update(env)
-        self.assertTrue(wait_for("dunst", lambda: subprocess.run(
+        self.assertTrue(wait_for(lambda: subprocess.run(
             ["dunstctl", "count", "displayed"], env=self.s.env, capture_output=True).returncode == 0))
         self.s.inbox()
         self.s.drop("ALICE", "Lunch at <b>twelve</b> & on")
@@ -148,14 +148,14 @@ class Desktop(unittest.TestCase):
                                  text=True)
             return out.stdout if out.returncode == 0 else None
         mock = "org.freedesktop.DBus.Mock."
-        self.assertTrue(wait_for("watcher", lambda: call(*watcher, mock + "AddProperty",
+        self.assertTrue(wait_for(lambda: call(*watcher, mock + "AddProperty",
                                                          "string:" + watcher[0],
                                                          "string:IsStatusNotifierHostRegistered",
                                                          "variant:boolean:true")))
         call(*watcher, mock + "AddMethod", "string:" + watcher[0],
              "string:RegisterStatusNotifierItem", "string:s", "string:", "string:")
         self.s.inbox()
-        registered = wait_for("item", lambda: re.findall(
+        registered = wait_for(lambda: re.findall(
             r'string "(:[0-9.]+)"', call(*watcher, mock + "GetMethodCalls",
                                          "string:RegisterStatusNotifierItem") or ""))
         self.assertTrue(registered, "no tray item registered")
@@ -166,19 +166,19 @@ class Desktop(unittest.TestCase):
                         "string:org.kde.StatusNotifierItem", "string:ToolTip") or ""
         self.assertIn("no unread messages", tooltip())
         self.s.drop("ALICE", "hi")
-        self.assertTrue(wait_for("count", lambda: "1 unread message" in tooltip()))
+        self.assertTrue(wait_for(lambda: "1 unread message" in tooltip()))
         call(*item, "org.kde.StatusNotifierItem.Activate", "int32:0", "int32:0")
-        self.assertTrue(wait_for("history", lambda: [line for line in self.s.shown(1)
+        self.assertTrue(wait_for(lambda: [line for line in self.s.shown(1)
                                                      if line["kind"] == "history"]))
 
     def test_on_wayland_a_message_arrives_and_the_history_opens(self):
         self.s.start(["weston", "--backend=headless-backend.so", "--socket=wayland-vindrel",
                       "--idle-time=0"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         socket = os.path.join(self.s.runtime, "wayland-vindrel")
-        self.assertTrue(wait_for("weston", lambda: os.path.exists(socket)))
+        self.assertTrue(wait_for(lambda: os.path.exists(socket)))
         wayland = {"WAYLAND_DISPLAY": "wayland-vindrel", "QT_QPA_PLATFORM": "wayland"}
         self.s.inbox(env=wayland)
-        self.assertTrue(wait_for("inbox", lambda: os.path.exists(
+        self.assertTrue(wait_for(lambda: os.path.exists(
             os.path.join(self.s.runtime, "vindrel-inbox.socket"))))
         self.s.drop("ALICE", "hello, Wayland")
         shown = self.s.shown(1)
@@ -209,7 +209,7 @@ class Desktop(unittest.TestCase):
             f.write("%d\nvindrel-inbox\n%s\n" % (holder.pid, os.uname().nodename))
         inbox = self.s.inbox(env={"TMPDIR": tmp, "QT_QPA_PLATFORM": "offscreen"})
         private = os.path.join(tmp, "vindrel-inbox-%d" % os.geteuid())
-        wait_for("lock", lambda: os.path.exists(os.path.join(private, "vindrel-inbox.lock")) or
+        wait_for(lambda: os.path.exists(os.path.join(private, "vindrel-inbox.lock")) or
                  inbox.poll() is not None)
         self.assertIsNone(inbox.poll(), "the inbox gave way to another user's lock")
         self.assertEqual(os.stat(private).st_mode & 0o777, 0o700)

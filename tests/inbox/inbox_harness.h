@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -104,6 +105,13 @@ public:
         app->SetDisplay(display);
         if (start) app->Start();
         return app;
+    }
+
+    // The spool's count of refused messages, as a full spool's writer keeps it.
+    void SetRefused(int count)
+    {
+        QFile file(spool + "/refused");
+        if (file.open(QIODevice::WriteOnly)) file.write(QByteArray::number(count) + "\n");
     }
 
     QString Path(const QString& name) const { return dir_.path() + "/" + name; }

@@ -93,7 +93,7 @@ public:
         return QString::fromStdString(spool::StoreRecord(spool.toStdString(), record).name);
     }
 
-    std::unique_ptr<InboxApp> Start(Display display, bool start = true)
+    std::unique_ptr<InboxApp> Start(ShowAs display, bool start = true)
     {
         Bindings fake{[this](std::u16string_view name, std::u16string_view text) {
                           sent.push_back({QString::fromUtf16(name.data(), name.size()),
@@ -102,7 +102,7 @@ public:
                       },
                       [] { return std::u16string(u"carol"); }};
         auto app = std::make_unique<InboxApp>(spool, state, fake);
-        app->SetDisplay(display);
+        app->SetShowAs(display);
         if (start) app->Start();
         return app;
     }

@@ -32,7 +32,7 @@
 #include "core/dispatch.h"
 #include "tests/inbox/inbox_harness.h"
 
-using vindrel::Display;
+using vindrel::ShowAs;
 using vindrel::InboxApp;
 using vindrel::testing::Bold;
 using vindrel::testing::Cell;
@@ -78,7 +78,7 @@ class InboxTest : public QObject {
 private:
     vindrel::testing::InboxHarness h_;
 
-    std::unique_ptr<InboxApp> Start() { return h_.Start(Display::kWindows); }
+    std::unique_ptr<InboxApp> Start() { return h_.Start(ShowAs::kWindows); }
     QString Drop(const QString& from, const QString& text, qint64 ms = 0)
     {
         return h_.Drop(from, text, ms);
@@ -370,7 +370,8 @@ private slots:
         QCOMPARE(listed.split('\n').filter(QRegularExpression("^\\S")).size(), 2);  // headings
         QVERIFY2(listed.contains(" from " + vindrel::VisibleControls(from) + " to BOB\n" + plain),
                  qPrintable(listed));
-        QVERIFY(!listed.contains(QRegularExpression("[\u202a-\u202e\u2066-\u2069\u2028\u2029\ufeff]")));
+        QVERIFY(
+            !listed.contains(QRegularExpression("[\u202a-\u202e\u2066-\u2069\u2028\u2029\ufeff]")));
 
         const QList<QByteArray> json =
             ListOutput(h_.spool, h_.state, vindrel::ListFormat::kJson).split('\n');
@@ -388,7 +389,7 @@ private slots:
     {
         const QString path = h_.Path(QStringLiteral("service%1").arg(QTest::currentDataTag()));
         QVERIFY(QDir().mkpath(path));
-        auto app = h_.Start(Display::kWindows, false);
+        auto app = h_.Start(ShowAs::kWindows, false);
         app->RegisterWith(path + "/vindreld.sock");
         app->Start();
         app->ShowHistory();

@@ -13,7 +13,7 @@
 
 #include "tests/inbox/inbox_harness.h"
 
-using vindrel::Display;
+using vindrel::ShowAs;
 using vindrel::InboxApp;
 using vindrel::testing::VisibleWindow;
 
@@ -54,7 +54,8 @@ public:
         Mock("AddMethod", kName, "GetCapabilities", "", "as",
              "ret = ['" + capabilities.join("', '") + "']");
         Mock("AddMethod", kName, "Notify", "susssasa{sv}i", "u",
-             "self.kept = getattr(self, 'kept', []) + [list(args)]; ret = args[1] or len(self.kept)");
+             "self.kept = getattr(self, 'kept', []) + [list(args)]; ret = args[1] or "
+             "len(self.kept)");
         Mock("AddMethod", kName, "Kept", "", "s", "import json; ret = json.dumps(self.kept)");
         Mock("AddMethod", kName, "Forget", "", "", "self.kept = []");
         Call("org.freedesktop.Notifications", "Forget");
@@ -144,7 +145,7 @@ private slots:
         QFETCH(bool, inline_reply);
         daemon_.Offer(capabilities);
         h_.Drop("ALICE", "<a href=\"x\">win</a> & more\ntwo");
-        auto app = h_.Start(Display::kNotifications);
+        auto app = h_.Start(ShowAs::kNotifications);
         QTRY_COMPARE(daemon_.Calls().size(), 1);
         QJsonArray actions{"default", "Show", "reply", "Reply"};
         QJsonObject hints{{"desktop-entry", "vindrel-inbox"}, {"category", "im.received"}};
@@ -165,7 +166,7 @@ private slots:
     {
         daemon_.Offer({"body", "actions", "inline-reply"});
         for (const char* from : {"EVE", "CAROL", "DAVE", "ALICE"}) h_.Drop(from, "lunch?");
-        auto app = h_.Start(Display::kNotifications);  // newest first: ALICE is 1, EVE 4
+        auto app = h_.Start(ShowAs::kNotifications);  // newest first: ALICE is 1, EVE 4
         QTRY_COMPARE(daemon_.Calls().size(), 4);
         QTest::qWait(50);  // the daemon's answers, with the ids, reach the inbox
 
@@ -202,7 +203,7 @@ private slots:
     void closedIsNotReadAndTenAtMost()
     {
         daemon_.Offer({"body", "actions"});
-        auto app = h_.Start(Display::kNotifications);
+        auto app = h_.Start(ShowAs::kNotifications);
         for (int i = 0; i < 12; ++i) h_.Drop(QStringLiteral("SPAM%1").arg(i), "x");
         QTRY_VERIFY(app->history() != nullptr && app->history()->isVisible());
         QTRY_COMPARE(daemon_.Calls().size(), InboxApp::kMaxPopups);
@@ -215,7 +216,7 @@ private slots:
     void refusalsReplaceTheirOneNotification()
     {
         daemon_.Offer({"body"});
-        auto app = h_.Start(Display::kNotifications);
+        auto app = h_.Start(ShowAs::kNotifications);
         for (int refused = 1; refused <= 3; ++refused) {
             h_.SetRefused(refused);
             app->inbox().Rescan();
@@ -231,16 +232,16 @@ private slots:
     void windowsWhenChosenOrWithoutTheService()
     {
         daemon_.Offer({"body"});
-        h_.Start(Display::kWindows, false);
+        h_.Start(ShowAs::kWindows, false);
         h_.Drop("ALICE", "one");
         auto app = std::make_unique<InboxApp>(h_.spool, h_.state, vindrel::Bindings{});
-        QCOMPARE(app->display(), Display::kWindows);
+        QCOMPARE(app->show_as(), ShowAs::kWindows);
         app->Start();
         QTRY_COMPARE(app->Popups().size(), 1);
         QCOMPARE(daemon_.Calls().size(), 0);
 
         daemon_.Stop();
-        app->SetDisplay(Display::kNotifications);
+        app->SetShowAs(ShowAs::kNotifications);
         h_.Drop("BOB", "two");
         QTRY_COMPARE(app->Popups().size(), 2);
     }

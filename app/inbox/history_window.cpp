@@ -1,35 +1,23 @@
 // The history window.
 #include "app/inbox/history_window.h"
 
+#include <QComboBox>
 #include <QDateTime>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
+#include "app/inbox/history_model.h"
 #include "app/inbox/inbox.h"
 
 namespace vindrel {
-namespace {
-
-enum Column { kTime, kFrom, kTo, kFirstLine };
-
-// Unread messages stand out in bold.
-void MarkUnread(QTreeWidgetItem& item, bool unread)
-{
-    QFont font = item.font(kTime);
-    if (font.bold() == unread) return;
-    font.setBold(unread);
-    for (int column = kTime; column <= kFirstLine; ++column) item.setFont(column, font);
-}
-
-}  // namespace
-
 QString RefusalNotice(quint64 count)
 {
     return QStringLiteral("%1 messages could not be kept because the inbox was full.").arg(count);
@@ -44,20 +32,32 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     notice_ = new QLabel(this);
     notice_->setObjectName(QStringLiteral("notice"));
     notice_->setTextFormat(Qt::PlainText);
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("status"));
+    status_->setTextFormat(Qt::PlainText);
+    status_->setWordWrap(true);
+    status_->hide();
 
-    messages_ = new QTreeWidget(this);
+    search_ = new QLineEdit(this);
+    search_->setObjectName(QStringLiteral("search"));
+    search_->setPlaceholderText(QStringLiteral("Search senders, recipients and text"));
+    search_->setClearButtonEnabled(true);
+
+    model_ = new HistoryModel(inbox_, this);
+    messages_ = new QTreeView(this);
     messages_->setObjectName(QStringLiteral("messages"));
-    messages_->setHeaderLabels({QStringLiteral("Received"), QStringLiteral("From"),
-                                QStringLiteral("To"), QStringLiteral("Message")});
+    messages_->setModel(model_);
     messages_->setRootIsDecorated(false);
     messages_->setUniformRowHeights(true);
     messages_->setSelectionMode(QAbstractItemView::SingleSelection);
+    messages_->setSelectionBehavior(QAbstractItemView::SelectRows);
     messages_->header()->setStretchLastSection(true);
     // Wide enough for a time in this locale; measured once, not per row,
     // so a long history opens fast.
     const QFontMetrics metrics(messages_->font());
     messages_->setColumnWidth(
-        kTime, metrics.horizontalAdvance(LocalTimeText(QDateTime::currentMSecsSinceEpoch())) + 24);
+        HistoryModel::kTime,
+        metrics.horizontalAdvance(LocalTimeText(QDateTime::currentMSecsSinceEpoch())) + 24);
 
     text_ = new QPlainTextEdit(this);
     text_->setObjectName(QStringLiteral("text"));
@@ -72,18 +72,30 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     reply_ = new QPushButton(QStringLiteral("&Reply"), this);
     unread_ = new QPushButton(QStringLiteral("Mark &unread"), this);
     delete_ = new QPushButton(QStringLiteral("&Delete"), this);
+    show_as_ = new QComboBox(this);
+    show_as_->setObjectName(QStringLiteral("show-as"));
+    show_as_->addItem(QStringLiteral("notifications"), static_cast<int>(ShowAs::kNotifications));
+    show_as_->addItem(QStringLiteral("windows"), static_cast<int>(ShowAs::kWindows));
+    auto* show_as_label = new QLabel(QStringLiteral("Show messages &as:"), this);
+    show_as_label->setBuddy(show_as_);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(reply_);
     buttons->addWidget(unread_);
-    buttons->addStretch();
     buttons->addWidget(delete_);
+    buttons->addStretch();
+    buttons->addWidget(show_as_label);
+    buttons->addWidget(show_as_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(notice_);
+    layout->addWidget(status_);
+    layout->addWidget(search_);
     layout->addWidget(split, 1);
     layout->addLayout(buttons);
-    resize(640, 440);
+    resize(680, 460);
 
-    connect(messages_, &QTreeWidget::itemSelectionChanged, this, &HistoryWindow::ShowSelected);
+    connect(messages_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &HistoryWindow::ShowSelected);
+    connect(search_, &QLineEdit::textChanged, this, &HistoryWindow::Search);
     connect(delete_, &QPushButton::clicked, this, [this] {
         const QString id = SelectedId();
         if (!id.isEmpty()) inbox_.Delete(id);
@@ -93,13 +105,16 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
         if (id.isEmpty()) return;
         // Leaves the text shown but clears the selection, so that the mark
         // is not undone at once by the selection that reads it.
-        const QSignalBlocker quiet(messages_);
+        const QSignalBlocker quiet(messages_->selectionModel());
         messages_->clearSelection();
         inbox_.SetRead(id, false);
     });
     connect(reply_, &QPushButton::clicked, this, [this] {
         const QString id = SelectedId();
         if (!id.isEmpty()) emit replyRequested(id);
+    });
+    connect(show_as_, &QComboBox::activated, this, [this] {
+        emit showAsChosen(static_cast<ShowAs>(show_as_->currentData().toInt()));
     });
     connect(&inbox_, &Inbox::changed, this, &HistoryWindow::Refresh);
     connect(&inbox_, &Inbox::refusedMore, this, &HistoryWindow::Refresh);
@@ -108,50 +123,70 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
 
 QString HistoryWindow::SelectedId() const
 {
-    const auto selected = messages_->selectedItems();
-    return selected.isEmpty() ? QString() : selected.first()->data(kTime, Qt::UserRole).toString();
+    const QModelIndexList selected = messages_->selectionModel()->selectedRows();
+    return selected.isEmpty() ? QString() : model_->IdAt(selected.first().row());
+}
+
+bool HistoryWindow::Reselect(const QString& id)
+{
+    const int row = id.isEmpty() ? -1 : model_->RowOf(id);
+    if (row < 0) return false;
+    const QSignalBlocker quiet(messages_->selectionModel());
+    messages_->setCurrentIndex(model_->index(row, 0));
+    return true;
+}
+
+void HistoryWindow::Select(const QString& id)
+{
+    if (model_->RowOf(id) < 0) search_->clear();
+    const int row = model_->RowOf(id);
+    if (row < 0) return;
+    messages_->setCurrentIndex(model_->index(row, 0));
+    messages_->scrollTo(model_->index(row, 0));
+}
+
+void HistoryWindow::SetStatus(const QString& text)
+{
+    status_->setText(text);
+    status_->setVisible(!text.isEmpty());
+}
+
+void HistoryWindow::SetShowAs(ShowAs show_as)
+{
+    show_as_->setCurrentIndex(show_as_->findData(static_cast<int>(show_as)));
 }
 
 void HistoryWindow::Refresh()
 {
     const quint64 refused = inbox_.RefusedCount();
-    notice_->setText(refused ? RefusalNotice(refused) : QString());
-    notice_->setVisible(refused != 0);
+    QStringList notes;
+    if (refused) notes << RefusalNotice(refused);
+    if (const std::size_t ignored = inbox_.IgnoredCount())
+        notes << QStringLiteral("%1 more records in the spool were not read: it holds more "
+                                "than %2.")
+                     .arg(ignored)
+                     .arg(Inbox::kMaxRecords);
+    notice_->setText(notes.join(QLatin1Char('\n')));
+    notice_->setVisible(!notes.isEmpty());
 
-    const auto& list = inbox_.Messages();
-    bool same = messages_->topLevelItemCount() == static_cast<int>(list.size());
-    for (int row = 0; same && row < messages_->topLevelItemCount(); ++row)
-        same = messages_->topLevelItem(row)->data(kTime, Qt::UserRole).toString() == list[row].id;
-    if (same) {
-        // Only read states changed: restyle in place, keeping selection and
-        // scroll position (and not deleting items inside a selection signal).
-        for (int row = 0; row < messages_->topLevelItemCount(); ++row)
-            MarkUnread(*messages_->topLevelItem(row), !list[row].read);
-        return;
-    }
-
+    // Only read marks changed: the rows stay, and so do the selection and
+    // the scroll position.
     const QString selected = SelectedId();
-    const QSignalBlocker quiet(messages_);
-    messages_->clear();
-    QList<QTreeWidgetItem*> items;
-    items.reserve(static_cast<qsizetype>(list.size()));
-    QTreeWidgetItem* reselect = nullptr;
-    for (const InboxMessage& message : list) {
-        auto* item = new QTreeWidgetItem(
-            {LocalTimeText(message.received_ms), message.from, message.to,
-             message.text.section(QLatin1Char('\n'), 0, 0)});
-        item->setData(kTime, Qt::UserRole, message.id);
-        MarkUnread(*item, !message.read);
-        if (message.id == selected) reselect = item;
-        items.append(item);
-    }
-    messages_->addTopLevelItems(items);
-    if (reselect) {
-        reselect->setSelected(true);
-    } else {
-        text_->clear();
-    }
-    const bool any = reselect != nullptr;
+    if (model_->Reload() && !Reselect(selected)) text_->clear();
+    ShowButtons();
+}
+
+void HistoryWindow::Search()
+{
+    const QString selected = SelectedId();
+    model_->SetSearch(search_->text());
+    Reselect(selected);
+    ShowButtons();
+}
+
+void HistoryWindow::ShowButtons()
+{
+    const bool any = inbox_.Find(SelectedId()) != nullptr;
     delete_->setEnabled(any);
     unread_->setEnabled(any);
     reply_->setEnabled(any);
@@ -159,17 +194,14 @@ void HistoryWindow::Refresh()
 
 void HistoryWindow::ShowSelected()
 {
-    const QString id = SelectedId();
-    const InboxMessage* message = inbox_.Find(id);
-    delete_->setEnabled(message != nullptr);
-    unread_->setEnabled(message != nullptr);
-    reply_->setEnabled(message != nullptr);
+    ShowButtons();
+    const InboxMessage* message = inbox_.Find(SelectedId());
     if (!message) {
         text_->clear();
         return;
     }
     text_->setPlainText(message->text);
-    inbox_.SetRead(id, true);
+    inbox_.SetRead(message->id, true);
 }
 
 }  // namespace vindrel

@@ -1,20 +1,28 @@
 // The history window: every message this user has not deleted, newest
-// first, with the whole text of the one selected.
+// first, with the whole text of the one selected, a search box, the
+// registration's status, and how new messages are shown.
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
+class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class QTreeWidget;
+class QTreeView;
 
 namespace vindrel {
 
+class HistoryModel;
 class Inbox;
 
 // The notice for refusals: "N messages could not be kept because the inbox was full."
 QString RefusalNotice(quint64 count);
+
+// How new messages are shown.
+enum class ShowAs { kNotifications, kWindows };
 
 class HistoryWindow : public QWidget {
     Q_OBJECT
@@ -22,28 +30,47 @@ class HistoryWindow : public QWidget {
 public:
     explicit HistoryWindow(Inbox& inbox, QWidget* parent = nullptr);
 
-    QTreeWidget* messages() const { return messages_; }
+    QTreeView* messages() const { return messages_; }
+    HistoryModel* rows() const { return model_; }
     QPlainTextEdit* text() const { return text_; }
     QLabel* notice() const { return notice_; }
+    QLabel* status() const { return status_; }
+    QLineEdit* search() const { return search_; }
+    QComboBox* show_as() const { return show_as_; }
     QPushButton* deleteButton() const { return delete_; }
     QPushButton* unreadButton() const { return unread_; }
     QPushButton* replyButton() const { return reply_; }
 
+    // Selects the message (and so marks it read), clearing a search that hides it.
+    void Select(const QString& id);
+    // A line about this computer's registration; hidden when empty.
+    void SetStatus(const QString& text);
+    void SetShowAs(ShowAs show_as);
+
 signals:
     void replyRequested(const QString& id);
+    void showAsChosen(vindrel::ShowAs show_as);
 
 private:
     void Refresh();
+    void Search();
     void ShowSelected();
+    void ShowButtons();
     QString SelectedId() const;
+    // Selects the row of `id`, if shown, without the selection's signals.
+    bool Reselect(const QString& id);
 
     Inbox& inbox_;
     QLabel* notice_;
-    QTreeWidget* messages_;
+    QLabel* status_;
+    QLineEdit* search_;
+    HistoryModel* model_;
+    QTreeView* messages_;
     QPlainTextEdit* text_;
     QPushButton* delete_;
     QPushButton* unread_;
     QPushButton* reply_;
+    QComboBox* show_as_;
 };
 
 }  // namespace vindrel

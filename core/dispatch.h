@@ -10,9 +10,9 @@
 
 #include "core/bindings.h"
 #include "core/recipient_list.h"
-#include "core/recipient_outcome.h"
+#include "platform/recipient_outcome.h"
 #include "platform/netmsg.h"
-#include "core/ui_services.h"
+#include "platform/ui_services.h"
 
 namespace vindrel {
 

@@ -11,8 +11,8 @@
 #include "core/bindings.h"
 #include "core/prompt_texts.h"
 #include "core/recipient_list.h"
-#include "core/recipient_outcome.h"
-#include "core/ui_services.h"
+#include "platform/recipient_outcome.h"
+#include "platform/ui_services.h"
 #include "platform/settings_store.h"
 
 namespace vindrel {

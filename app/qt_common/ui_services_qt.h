@@ -10,7 +10,7 @@
 #include <QWidget>
 #include <vector>
 
-#include "core/ui_services.h"
+#include "platform/ui_services.h"
 
 class QLineEdit;
 class QPlainTextEdit;

@@ -4,7 +4,7 @@
 
 #include "platform/win32/windows_headers.h"
 
-#include "core/ui_services.h"
+#include "platform/ui_services.h"
 
 namespace vindrel::win32 {
 

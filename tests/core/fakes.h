@@ -11,7 +11,7 @@
 
 #include "core/dispatch.h"
 #include "core/prompt_texts.h"
-#include "core/ui_services.h"
+#include "platform/ui_services.h"
 #include "platform/settings_store.h"
 
 namespace vindrel::testing {

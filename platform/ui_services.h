@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/recipient_outcome.h"
+#include "platform/recipient_outcome.h"
 
 namespace vindrel {
 

@@ -14,23 +14,8 @@
 namespace vindrel::daemon {
 namespace {
 
-std::string Trim(std::string_view s)
-{
-    std::size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return std::string(s.substr(b, e - b));
-}
-
-// Keys match as Samba's do: case and inner white space do not count.
-std::string Squeeze(std::string_view s)
-{
-    std::string out;
-    for (const char c : s)
-        if (!std::isspace(static_cast<unsigned char>(c)))
-            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
+using netbios::ParameterKey;
+using netbios::TrimSpace;
 
 std::vector<std::string> Words(std::string_view s)
 {
@@ -92,11 +77,11 @@ std::optional<DaemonConfig> ParseDaemonConfig(std::string_view text, const std::
         start = end + 1;
         ++number;
         if (raw.size() > kMaxConfigLine) return fail("line longer than 1024 bytes");
-        const std::string line = Trim(raw);
+        const std::string line = TrimSpace(raw);
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         if (line[0] == '[') {
             if (line.back() != ']') return fail("a section header must end in ']'");
-            const std::string section = Squeeze(line.substr(1, line.size() - 2));
+            const std::string section = ParameterKey(line.substr(1, line.size() - 2));
             if (section != kSection)
                 return fail("unknown section [" + line.substr(1, line.size() - 2) +
                             "]; this file has only [vindreld]");
@@ -106,17 +91,17 @@ std::optional<DaemonConfig> ParseDaemonConfig(std::string_view text, const std::
         const std::size_t eq = line.find('=');
         if (eq == std::string::npos) return fail("expected 'key = value'");
         if (!in_section) return fail("a setting before the [vindreld] section");
-        const std::string key = Squeeze(line.substr(0, eq));
-        const std::string value = Trim(line.substr(eq + 1));
+        const std::string key = ParameterKey(line.substr(0, eq));
+        const std::string value = TrimSpace(line.substr(eq + 1));
         static const char* const kKeys[] = {"netbiosname", "names", "doscharset", "winsserver",
                                             "interfaces"};
         int which = -1;
         for (int i = 0; i < 5; ++i)
             if (key == kKeys[i]) which = i;
         if (which < 0)
-            return fail("unknown key '" + Trim(line.substr(0, eq)) +
+            return fail("unknown key '" + TrimSpace(line.substr(0, eq)) +
                         "'; known: netbios name, names, dos charset, wins server, interfaces");
-        if (seen[which]) return fail("'" + Trim(line.substr(0, eq)) + "' set twice");
+        if (seen[which]) return fail("'" + TrimSpace(line.substr(0, eq)) + "' set twice");
         seen[which] = true;
         switch (which) {
         case 0:

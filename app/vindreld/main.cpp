@@ -35,26 +35,30 @@ int Fail(int status, const std::string& line)
     return status;
 }
 
-// The computer name as the sending side decides it: the configured
-// `netbios name`, else the host name's first label, upper case, at most 15
-// characters. A name the code page cannot carry is an error here, not a
-// guess: the service would answer for a name nobody typed.
+// The computer name exactly as the sending side calls itself, so the
+// computer has one identity. A configured name or extra name the code page
+// cannot carry is an error here, not a guess: the service would answer for
+// a name nobody typed.
 bool OwnNames(const DaemonConfig& config, vindrel::net::Network& network,
               const vindrel::net::CodePage& code_page, std::vector<netbios::RawName>& names,
               std::string& error)
 {
-    std::u16string computer = vindrel::Utf8ToUtf16(config.netbios_name);
-    if (computer.empty()) computer = network.ComputerName().substr(0, netbios::kNameChars);
-    std::vector<std::u16string> wanted{computer};
-    for (const std::string& extra : config.names) wanted.push_back(vindrel::Utf8ToUtf16(extra));
-    for (const std::u16string& text : wanted) {
-        const auto name = netbios::MakeName(text, netbios::kMessengerSuffix, code_page);
-        if (!name) {
-            error = "'" + vindrel::Utf16ToUtf8(text) +
-                    "' cannot be a NetBIOS name in this code page; set `netbios name` or "
-                    "`names` in the configuration";
-            return false;
-        }
+    const auto refuse = [&error](const std::string& text) {
+        error = "'" + text +
+                "' cannot be a NetBIOS name in this code page; set `netbios name` or "
+                "`names` in the configuration";
+        return false;
+    };
+    if (!config.netbios_name.empty() &&
+        !netbios::MakeName(vindrel::Utf8ToUtf16(config.netbios_name), netbios::kMessengerSuffix,
+                           code_page))
+        return refuse(config.netbios_name);
+    names.push_back(netbios::ComputerName(config.netbios_name, network, code_page,
+                                          netbios::kMessengerSuffix));
+    for (const std::string& extra : config.names) {
+        const auto name =
+            netbios::MakeName(vindrel::Utf8ToUtf16(extra), netbios::kMessengerSuffix, code_page);
+        if (!name) return refuse(extra);
         if (std::find(names.begin(), names.end(), *name) == names.end()) names.push_back(*name);
     }
     return true;

@@ -19,17 +19,11 @@
 #include "platform/utf8.h"
 
 namespace vindrel::netbios {
-namespace {
-
-// This computer's name: the configured NetBIOS name when it is one, else
-// the system's name, cut to fit.
-RawName OwnName(const SambaSettings& settings, net::Network& network,
-                const net::CodePage& code_page)
+RawName ComputerName(std::string_view netbios_name, net::Network& network,
+                     const net::CodePage& code_page, std::uint8_t suffix)
 {
-    if (!settings.netbios_name.empty())
-        if (const auto name = MakeName(Utf8ToUtf16(settings.netbios_name), kWorkstationSuffix,
-                                       code_page))
-            return *name;
+    if (!netbios_name.empty())
+        if (const auto name = MakeName(Utf8ToUtf16(netbios_name), suffix, code_page)) return *name;
     std::u16string label = network.ComputerName();
     for (char16_t& c : label) c = ToUpperName(c);
     std::string oem = code_page.EncodeText(label).substr(0, kNameChars);
@@ -38,11 +32,9 @@ RawName OwnName(const SambaSettings& settings, net::Network& network,
     RawName raw;
     raw.fill(' ');
     std::copy(oem.begin(), oem.end(), raw.begin());
-    raw[15] = kWorkstationSuffix;
+    raw[15] = suffix;
     return raw;
 }
-
-}  // namespace
 
 NetStatus StatusOf(DeliveryOutcome outcome)
 {
@@ -70,7 +62,7 @@ NetStatus MessengerClient::Send(std::u16string_view name, std::u16string_view te
         config_path_.empty() ? SambaSettings{} : ReadSambaConfig(config_path_);
     const auto code_page = network_.OemCodePage(settings.dos_charset);
     Sender sender;
-    sender.calling = OwnName(settings, network_, *code_page);
+    sender.calling = ComputerName(settings.netbios_name, network_, *code_page, kWorkstationSuffix);
 
     const auto from_name = code_page->EncodeName(from);
     sender.originator = from_name && !from_name->empty() &&

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "platform/netbios/client_limits.h"
 #include "platform/netbios/delivery.h"
+#include "platform/netbios/nb_name.h"
 #include "platform/netmsg.h"
 #include "platform/network.h"
 
@@ -48,6 +50,14 @@ private:
     ClientLimits limits_;
     EveryoneReport last_everyone_;
 };
+
+// This computer's NetBIOS name with `suffix`: `netbios_name` (a configured
+// `netbios name`, UTF-8) when it is a valid name, else the system's name
+// upper-cased and cut to 15 bytes of the code page (a character it lacks
+// becomes "?"), else "LOCALHOST". The sending side calls itself by it and
+// the receiving side answers to it, so the computer has one identity.
+RawName ComputerName(std::string_view netbios_name, net::Network& network,
+                     const net::CodePage& code_page, std::uint8_t suffix);
 
 // The status a send reports for a delivery's outcome.
 NetStatus StatusOf(DeliveryOutcome outcome);

@@ -8,23 +8,6 @@
 namespace vindrel::netbios {
 namespace {
 
-std::string Trim(std::string_view s)
-{
-    std::size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return std::string(s.substr(b, e - b));
-}
-
-std::string Squeeze(std::string_view s)
-{
-    std::string out;
-    for (const char c : s)
-        if (!std::isspace(static_cast<unsigned char>(c)))
-            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 // Joins continuation lines (a trailing backslash) into logical lines.
 std::vector<std::string> LogicalLines(std::string_view text)
 {
@@ -93,19 +76,20 @@ public:
     {
         for (const std::string& raw : LogicalLines(text)) {
             if (restarted_ > depth) return;  // a deeper `config file` took over
-            const std::string line = Trim(raw);
+            const std::string line = TrimSpace(raw);
             if (line.empty() || line[0] == '#' || line[0] == ';') continue;
             if (line[0] == '[') {
                 const std::size_t close = line.find(']');
-                const std::string section =
-                    close == std::string::npos ? std::string() : Squeeze(line.substr(1, close - 1));
+                const std::string section = close == std::string::npos
+                                                ? std::string()
+                                                : ParameterKey(line.substr(1, close - 1));
                 in_global_ = section == "global" || section == "globals";
                 continue;
             }
             const std::size_t eq = line.find('=');
             if (eq == std::string::npos) continue;
-            const std::string key = Squeeze(line.substr(0, eq));
-            const std::string value = Trim(line.substr(eq + 1));
+            const std::string key = ParameterKey(line.substr(0, eq));
+            const std::string value = TrimSpace(line.substr(eq + 1));
             // Samba honours an include in any section; what it holds belongs
             // to the section it is read in.
             if (key == "include") {
@@ -150,6 +134,23 @@ private:
 };
 
 }  // namespace
+
+std::string TrimSpace(std::string_view s)
+{
+    std::size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+std::string ParameterKey(std::string_view s)
+{
+    std::string out;
+    for (const char c : s)
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
 
 std::optional<std::uint32_t> ParseIpv4(std::string_view text)
 {

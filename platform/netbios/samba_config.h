@@ -44,6 +44,13 @@ SambaSettings ReadSambaConfig(const std::string& path);
 // Reads a file whole, or none when missing, unreadable or larger than the cap.
 std::optional<std::string> ReadConfigFile(const std::string& path);
 
+// `s` without white space at either end.
+std::string TrimSpace(std::string_view s);
+
+// A parameter or section name as Samba compares them: white space dropped,
+// letters in lower case ("Netbios Name" and "netbiosname" are one key).
+std::string ParameterKey(std::string_view s);
+
 // The dotted-quad IPv4 literal `text` (host byte order), or none.
 std::optional<std::uint32_t> ParseIpv4(std::string_view text);
 

@@ -1,0 +1,85 @@
+#!/usr/bin/python3
+"""The built .deb files read back: each package's file list exactly as
+tests/packages/<package>.files says (modes and owners included, so a test
+program, a stray build file or a wrong permission shows up as a difference),
+control fields that make sense, and no path of the build tree inside any
+file."""
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), 'win32'))
+from checklist import Checklist  # noqa: E402
+
+# Run-time libraries each package must depend on (from shlibs), and none of
+# the build's -dev packages.
+NEEDS = {'vindrel': {'libc6', 'libqt6widgets6'}, 'vindrel-receiver': {'libc6', 'libqt6widgets6'}}
+
+
+def file_list(deb):
+    """'mode owner path[ -> target]' for every entry, sizes and dates left out."""
+    listing = subprocess.run(['dpkg-deb', '-c', deb], capture_output=True, text=True, check=True).stdout
+    entries = []
+    for line in listing.splitlines():
+        mode, owner, _size, _date, _time, path = line.split(None, 5)
+        entries.append(f'{mode} {owner} {path}')
+    return entries
+
+
+def control(deb):
+    fields = subprocess.run(['dpkg-deb', '-f', deb], capture_output=True, text=True, check=True).stdout
+    return dict(re.findall(r'^([\w-]+): (.*)$', fields, re.M))
+
+
+def build_paths_inside(deb, build_paths):
+    """Files of the package that name a folder of the build."""
+    with tempfile.TemporaryDirectory() as tree:
+        subprocess.run(['dpkg-deb', '-x', deb, tree], check=True)
+        found = []
+        for folder, _dirs, files in os.walk(tree):
+            for name in files:
+                path = os.path.join(folder, name)
+                if os.path.islink(path):
+                    continue
+                with open(path, 'rb') as f:
+                    data = f.read()
+                found += [path[len(tree):] for needle in build_paths if needle.encode() in data]
+        return found
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument('--version', required=True)
+    parser.add_argument('--build-path', action='append', default=[], help='a folder the build ran in')
+    parser.add_argument('debs', nargs='+')
+    opts = parser.parse_args()
+    checks = Checklist()
+    check = checks.check
+    for deb in opts.debs:
+        fields = control(deb)
+        package = fields.get('Package', '?')
+        check(f'{package}: the file name', os.path.basename(deb), f'{package}_{opts.version}_amd64.deb')
+        with open(os.path.join(HERE, package + '.files')) as f:
+            want = f.read().splitlines()
+        got = file_list(deb)
+        if not check(f'{package}: the file list', got, want):
+            print('     missing: ' + repr(sorted(set(want) - set(got))) + '\n     extra:   ' +
+                  repr(sorted(set(got) - set(want))))
+        check(f'{package}: version, architecture, section, priority',
+              [fields.get(k) for k in ('Version', 'Architecture', 'Section', 'Priority')],
+              [opts.version, 'amd64', 'net', 'optional'])
+        check(f'{package}: a maintainer with an address', bool(re.match(r'.+ <[^@> ]+@[^> ]+>$',
+                                                                       fields.get('Maintainer', ''))), True)
+        depends = {re.split(r'[ (]', d.strip())[0] for d in re.split(r'[,|]', fields.get('Depends', ''))}
+        check(f'{package}: depends on its run-time libraries, no -dev package',
+              (NEEDS.get(package, set()) - depends, {d for d in depends if d.endswith('-dev')}), (set(), set()))
+        check(f'{package}: no build path in any file', build_paths_inside(deb, opts.build_path), [])
+    return checks.finish()
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -6,10 +6,12 @@ two bridges (LAN A and LAN B), every host namespace hangs off one of them by a
 veth pair created inside the switch namespace, so the machine's own interfaces
 are never touched. The router host joins both LANs and runs the WINS server.
 
-    tools/netbios_lab.py start [--tag TAG] [--drop PATH]
+    tools/netbios_lab.py start [--tag TAG] [--drop PATH] [--vindreld PATH]
                                              start the lab and leave it running;
                                              with --drop, receivers keep messages
-                                             with vindrel-drop in <host>/spool/
+                                             with vindrel-drop in <host>/spool/;
+                                             with --vindreld, host VRX (10.77.1.21)
+                                             receives with vindreld, no Samba
     tools/netbios_lab.py stop  [--tag TAG]   stop its daemons, delete its namespaces
     tools/netbios_lab.py status [--tag TAG]
 
@@ -42,6 +44,7 @@ LAN_B = "10.77.2"
 #   role "wins"   nmbd as WINS server, router between the LANs
 #   role "client" no daemons; the sending side
 #   role "peer"   no daemons; a test runs a misbehaving peer there
+#   role "vindreld" our own receiver, no Samba (with Lab(vindreld=PATH))
 HOSTS = {
     "cli":    ("a", LAN_A + ".10", "client", {}),
     "wins":   ("ab", LAN_A + ".1", "wins", {"b_address": LAN_B + ".1"}),
@@ -63,6 +66,14 @@ CROWD = {
     "flood":   ("a", LAN_A + ".35", "peer", {}),
     "spoof":   ("a", LAN_A + ".40", "peer", {}),
 }
+
+
+# A receiver that runs vindreld instead of Samba, and the accounts of a
+# passwd file the lab makes for it (bind-mounted over /etc/passwd in that
+# namespace's commands only): the service's own, and desktop users whom no
+# other host knows.
+VINDRELD_HOST = {"vrx": ("a", LAN_A + ".21", "vindreld", {})}
+VINDRELD_ACCOUNTS = {"vindrel": 4240, "erin": 4242, "alice": 4243, "bob": 4244}
 
 
 def crowded_lan(receivers, phantoms):
@@ -90,9 +101,14 @@ def run(*args, check=True, quiet=False):
 
 
 class Lab:
-    def __init__(self, tag="lab", base=None, hosts=None, drop=None, prefix=24, dos_charset=None):
+    def __init__(self, tag="lab", base=None, hosts=None, drop=None, prefix=24, dos_charset=None,
+                 vindreld=None, vindreld_config=()):
         """dos_charset: the receivers' `dos charset` (Samba's default, CP850,
-        when None), to match a sender whose DOS code page differs."""
+        when None), to match a sender whose DOS code page differs.
+        vindreld: the program that hosts of role "vindreld" run, with the
+        lines of `vindreld_config` added to their configuration."""
+        self.vindreld = os.path.abspath(vindreld) if vindreld else None
+        self.vindreld_config = list(vindreld_config)
         self.tag = tag
         # vindrel-drop as the receivers' message command, as a real
         # receiver is set up, instead of the lab's own inbox.
@@ -146,10 +162,12 @@ class Lab:
         for host in self.hosts:
             self._write_config(host)
         for host, (_, _, role, _) in self.hosts.items():
-            if role not in ("client", "peer"):
+            if role not in ("client", "peer", "vindreld"):
                 self._start_daemon(host, "nmbd")
             if role in ("msg", "nomsg", "smb2"):
                 self._start_daemon(host, "smbd")
+            if role == "vindreld" and self.vindreld:
+                self.start_vindreld(host)
         self._save()
         self._wait_ready()
 
@@ -342,7 +360,7 @@ class Lab:
                     if time.time() > deadline:
                         raise RuntimeError("smbd on %s did not start; see %s" % (host, self.dir(host)))
                     time.sleep(0.1)
-            if role not in ("client", "peer"):
+            if role not in ("client", "peer") and (role != "vindreld" or self.vindreld):
                 while not self._listening(host, 137, udp=True):
                     if time.time() > deadline:
                         raise RuntimeError("nmbd on %s did not start; see %s" % (host, self.dir(host)))
@@ -351,7 +369,7 @@ class Lab:
         # nmbd answers for its names only once it has registered them.
         targets = []
         for host, (lans, addr, role, extra) in self.hosts.items():
-            if role in ("client", "wins", "peer"):
+            if role in ("client", "wins", "peer") or (role == "vindreld" and not self.vindreld):
                 continue
             for name in [netbios_name(host)] + extra.get("aliases", []):
                 # Broadcast, as clients ask: nmbd answers those only once
@@ -369,6 +387,69 @@ class Lab:
                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
             if out.returncode != 0:
                 raise RuntimeError("names not registered in time: %s" % out.stdout.strip())
+
+    # --- vindreld ---------------------------------------------------------
+    def with_accounts(self, host, *args):
+        """A command in the host's namespace that sees the lab's passwd and
+        group files (VINDRELD_ACCOUNTS added) as /etc/passwd and /etc/group."""
+        etc = os.path.join(self.base, "etc")
+        if not os.path.isdir(etc):
+            os.makedirs(etc)
+            for name, fields in (("passwd", "x:{0}:{0}::/nonexistent:/bin/false"),
+                                 ("group", "x:{0}:")):
+                with open("/etc/" + name) as f:
+                    lines = [line for line in f.read().splitlines()
+                             if line.split(":")[0] not in VINDRELD_ACCOUNTS]
+                lines += ["%s:%s" % (user, fields.format(uid))
+                          for user, uid in VINDRELD_ACCOUNTS.items()]
+                with open(os.path.join(etc, name), "w") as f:
+                    f.write("\n".join(lines) + "\n")
+        return self.exec_in(host, "/bin/sh", "-c",
+                            'mount --bind %s/passwd /etc/passwd && mount --bind %s/group /etc/group'
+                            ' && exec "$@"' % (etc, etc), "sh", *args)
+
+    def as_account(self, host, user, *args):
+        """A command in the host's namespace as one of VINDRELD_ACCOUNTS."""
+        uid = VINDRELD_ACCOUNTS[user]
+        return self.with_accounts(host, "setpriv", "--reuid=%d" % uid, "--regid=%d" % uid,
+                                  "--clear-groups", *args)
+
+    def vindreld_log(self, host):
+        return os.path.join(self.dir(host), "log", "vindreld.out")
+
+    def start_vindreld(self, host, extra_config=(), wait=False):
+        """Starts vindreld on `host` as the account "vindrel", with its own
+        configuration, spool (<host>/spool) and runtime dir (<host>/run)."""
+        d = self.dir(host)
+        spool = self.spool(host)
+        os.makedirs(spool, exist_ok=True)
+        os.chown(spool, VINDRELD_ACCOUNTS["vindrel"], VINDRELD_ACCOUNTS["vindrel"])
+        os.chmod(spool, 0o775)
+        config = os.path.join(d, "vindreld.conf")
+        with open(config, "w") as f:
+            f.write("\n".join(["[vindreld]", "netbios name = %s" % netbios_name(host)]
+                              + self.vindreld_config + list(extra_config)) + "\n")
+        os.makedirs(os.path.join(d, "log"), exist_ok=True)
+        log = open(self.vindreld_log(host), "ab")
+        proc = subprocess.Popen(
+            self.with_accounts(host, self.vindreld, "--foreground", "--config", config,
+                               "--spool", spool, "--user", "vindrel",
+                               "--runtime-dir", os.path.join(d, "run")),
+            stdout=log, stderr=log, stdin=subprocess.DEVNULL, start_new_session=True)
+        log.close()
+        self.pids["%s/vindreld" % host] = proc.pid
+        self._save()
+        if wait:
+            deadline = time.time() + 10
+            while not os.path.exists(self.registration_socket(host)):
+                if time.time() > deadline or proc.poll() is not None:
+                    raise RuntimeError("vindreld on %s did not start; see %s"
+                                       % (host, self.vindreld_log(host)))
+                time.sleep(0.02)
+        return proc
+
+    def registration_socket(self, host):
+        return os.path.join(self.dir(host), "run", "vindreld.sock")
 
     def _listening(self, host, port, udp=False):
         out = run(*self.exec_in(host, "ss", "-Hn", "-lu" if udp else "-lt"), check=False).stdout
@@ -456,10 +537,12 @@ def main():
     parser.add_argument("action", choices=["start", "stop", "status"])
     parser.add_argument("--tag", default="lab")
     parser.add_argument("--drop", help="vindrel-drop, to use as the receivers' message command")
+    parser.add_argument("--vindreld", help="vindreld, to run on an extra receiver VRX")
     args = parser.parse_args()
     if os.geteuid() != 0:
         sys.exit("netbios_lab: needs root (network namespaces)")
-    lab = Lab(args.tag, drop=args.drop)
+    hosts = dict(HOSTS, **VINDRELD_HOST) if args.vindreld or args.action != "start" else None
+    lab = Lab(args.tag, drop=args.drop, hosts=hosts, vindreld=args.vindreld)
     if args.action == "start":
         try:
             lab.start()

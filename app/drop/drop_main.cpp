@@ -114,6 +114,9 @@ int main(int argc, char** argv)
     case vindrel::spool::StoreError::kSpoolMissing:
         return Fail(kFailed, "cannot open the spool " + spool + ": " + stored.detail +
                                  "; the message stays in " + file);
+    case vindrel::spool::StoreError::kSpoolBusy:
+        return Fail(kFailed, "the spool " + spool + " is busy: " + stored.detail +
+                                 "; the message stays in " + file);
     case vindrel::spool::StoreError::kWriteFailed:
         break;
     }

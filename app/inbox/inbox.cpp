@@ -27,7 +27,8 @@ Inbox::Inbox(QString spool, QString state_file, QObject* parent)
     : QObject(parent), spool_(std::move(spool)), state_(std::move(state_file))
 {
     QStringList none;
-    for (const std::string& name : spool::ListRecordNames(spool_.toStdString()))
+    for (const std::string& name :
+         spool::ListRecordNames(spool_.toStdString()).value_or(std::vector<std::string>{}))
         Load(QString::fromStdString(name), false, none);
     refused_ = spool::RefusedCount(spool_.toStdString());
 }
@@ -73,10 +74,13 @@ void Inbox::Load(const QString& id, bool announce, QStringList& announced)
 void Inbox::Rescan()
 {
     if (!watcher_.directories().contains(spool_)) watcher_.addPath(spool_);
+    // A spool that cannot be listed for now has not lost its messages.
+    const auto names = spool::ListRecordNames(spool_.toStdString());
+    if (!names) return;
     QSet<QString> present;
     QStringList announced;
     bool changed_any = false;
-    for (const std::string& name : spool::ListRecordNames(spool_.toStdString())) {
+    for (const std::string& name : *names) {
         const QString id = QString::fromStdString(name);
         present.insert(id);
         if (seen_.contains(id)) continue;

@@ -16,8 +16,13 @@ int ListMessages(const std::string& spool, std::FILE* out, std::FILE* err)
         std::fprintf(err, "vindrel-inbox: no spool at %s\n", spool.c_str());
         return 1;
     }
+    const auto names = spool::ListRecordNames(spool);
+    if (!names) {
+        std::fprintf(err, "vindrel-inbox: cannot list the spool %s\n", spool.c_str());
+        return 1;
+    }
     bool first = true;
-    for (const std::string& name : spool::ListRecordNames(spool)) {
+    for (const std::string& name : *names) {
         spool::Record record;
         if (spool::ReadRecord(spool, name, record) != spool::RecordError::kNone) continue;
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(record.received_ms);

@@ -1,13 +1,17 @@
-// The spool directory: storing a record atomically within the spool's
+// The spool directory: storing records atomically within the spool's
 // limits, counting refusals, and reading the records back.
 //
-// The spool is shared: the guest account adds records, every local user
-// reads them, and anyone who can write there may leave other files, so
-// readers look only at names of the record pattern and trust no contents.
+// The spool belongs to the receiver: its account owns it, and the Samba
+// route's helper writes through the spool's group. Every local user reads
+// it. Readers take only what a writer could have put there (record names,
+// regular files owned by the spool's owner or group, of a record's size at
+// most), so a file that should not be there is neither shown nor counted.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -20,33 +24,45 @@ inline constexpr std::size_t kMaxMessages = 1000;
 inline constexpr std::uint64_t kMaxSpoolBytes = 4u << 20;
 // The count of messages refused because the spool was full.
 inline constexpr char kRefusedFile[] = "refused";
+// How long a writer waits for the other writers before it refuses. They
+// hold the lock for a millisecond or two each, so only a stuck writer makes
+// anyone wait this long.
+inline constexpr int kLockWaitMs = 5000;
 
 enum class StoreError {
     kNone,
     kSpoolMissing,  // the spool cannot be opened
     kSpoolFull,     // refused and counted: kMaxMessages or kMaxSpoolBytes reached
-    kWriteFailed,   // the record could not be written or named
+    kSpoolBusy,     // refused, not counted: the writers' lock was not had in kLockWaitMs
+    kWriteFailed,   // the record could not be written, flushed or named
 };
 
 struct StoreResult {
     StoreError error = StoreError::kNone;
     std::string detail;  // the system's own words, when it failed
-    std::string name;    // the record's file name, when stored
+    std::string name;    // the record's file name, when kept
 };
 
-// Adds `record` (clean fields) to the spool as one file that appears whole:
-// written under a temporary name, flushed, then renamed. Concurrent stores
-// count and add under a lock on the directory, held for a bounded time.
+// Adds `records` (clean fields) to the spool, one result each, in order.
+// Each record appears whole (written under a temporary name, flushed, then
+// renamed) and is on disk when its result says kept. One lock is taken for
+// the whole batch; the limits are checked for each record in turn, so a
+// batch that meets a full spool keeps its first records and counts the rest.
+std::vector<StoreResult> StoreRecords(const std::string& spool, std::span<const Record> records);
+
+// StoreRecords for one record.
 StoreResult StoreRecord(const std::string& spool, const Record& record);
 
-// True for names StoreRecord gives records: "<digits>-<digits>-<hex>.msg".
+// True for names StoreRecords gives records: "<digits>-<digits>-<hex>.msg".
 bool IsRecordName(const std::string& name);
 
-// The record names in the spool, oldest first by name.
-std::vector<std::string> ListRecordNames(const std::string& spool);
+// The record names in the spool, oldest first by name; none when the spool
+// cannot be listed (as opposed to an empty spool).
+std::optional<std::vector<std::string>> ListRecordNames(const std::string& spool);
 
-// Reads one record: a regular file, not followed through a link, read no
-// further than kMaxRecordBytes, then parsed. kBadHeader when it cannot be read.
+// Reads one record: a file the spool expects, not followed through a link,
+// read no further than kMaxRecordBytes, then parsed. kBadHeader when it
+// cannot be read or is not the spool's own.
 RecordError ReadRecord(const std::string& spool, const std::string& name, Record& out);
 
 // How many messages were refused because the spool was full; 0 when never.

@@ -119,18 +119,4 @@ RecordError ParseRecord(std::string_view bytes, Record& out)
     return RecordError::kNone;
 }
 
-const char* Describe(RecordError error)
-{
-    switch (error) {
-    case RecordError::kNone: return "a valid record";
-    case RecordError::kTooLarge: return "larger than any record";
-    case RecordError::kBadHeader: return "not a message record";
-    case RecordError::kBadField: return "a field is missing or malformed";
-    case RecordError::kBadName: return "a name holds characters a record never holds";
-    case RecordError::kBadLength: return "the text is not as long as the record says";
-    case RecordError::kBadText: return "the text holds characters a record never holds";
-    }
-    return "unknown";
-}
-
 }  // namespace vindrel::spool

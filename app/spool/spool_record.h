@@ -52,7 +52,4 @@ enum class RecordError {
 // checked, and a record that cleaning would change is refused.
 RecordError ParseRecord(std::string_view bytes, Record& out);
 
-// Plain words for a parse failure, for logs and messages.
-const char* Describe(RecordError error);
-
 }  // namespace vindrel::spool

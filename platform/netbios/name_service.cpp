@@ -1,6 +1,8 @@
 // NetBIOS name query and node status packets.
 #include "platform/netbios/name_service.h"
 
+#include <algorithm>
+
 namespace vindrel::netbios {
 namespace {
 
@@ -130,6 +132,209 @@ std::optional<RawName> FirstMessengerName(const std::vector<NodeName>& names)
         return entry.name;
     }
     return std::nullopt;
+}
+
+}  // namespace vindrel::netbios
+
+// --- the receiving side ------------------------------------------------------
+
+namespace vindrel::netbios {
+namespace {
+
+constexpr std::uint16_t kAuthoritative = 0x0400;
+constexpr std::uint16_t kTruncated = 0x0200;
+constexpr std::uint16_t kRecursionAvailable = 0x0080;
+constexpr int kOpcodeShift = 11;
+// The record of a registration or release names the question by pointing at
+// it: a compression pointer to the name at offset 12, right after the header.
+constexpr std::uint16_t kPointerToQuestion = 0xC00C;
+constexpr std::size_t kNbEntrySize = 6;
+constexpr std::size_t kStatisticsSize = 46;
+constexpr std::size_t kMaxStatusEntries = 255;
+
+bool KnownType(std::uint16_t type)
+{
+    return type == static_cast<std::uint16_t>(RecordType::kNb) ||
+           type == static_cast<std::uint16_t>(RecordType::kNbstat) ||
+           type == static_cast<std::uint16_t>(RecordType::kNull);
+}
+
+// A record's name: either spelled out, or the pointer to the question that
+// registrations and releases use (only when there is a question to point at).
+bool ReadRecordName(Reader& in, const NamePacket& packet, RawName& name)
+{
+    Reader probe = in;
+    std::uint16_t pointer = 0;
+    if (packet.has_question && probe.U16be(pointer) && pointer == kPointerToQuestion) {
+        name = packet.question;
+        in = probe;
+        return true;
+    }
+    return DecodeName(in, name);
+}
+
+void WriteHeader(Writer& out, std::uint16_t id, std::uint16_t flags, std::uint16_t qdcount,
+                 std::uint16_t ancount, std::uint16_t arcount)
+{
+    out.U16be(id);
+    out.U16be(flags);
+    out.U16be(qdcount);
+    out.U16be(ancount);
+    out.U16be(0);  // NSCOUNT
+    out.U16be(arcount);
+}
+
+std::uint16_t Flags(bool response, NameOpcode opcode, std::uint16_t bits, NameRcode rcode = {})
+{
+    return static_cast<std::uint16_t>((response ? kResponse : 0) |
+                                      static_cast<std::uint16_t>(opcode) << kOpcodeShift | bits |
+                                      static_cast<std::uint16_t>(rcode));
+}
+
+void WriteNbRecordTail(Writer& out, std::uint32_t ttl, std::uint16_t nb_flags, net::Ipv4 address)
+{
+    out.U16be(kTypeNb);
+    out.U16be(kClassIn);
+    out.U16be(static_cast<std::uint16_t>(ttl >> 16));
+    out.U16be(static_cast<std::uint16_t>(ttl));
+    out.U16be(kNbEntrySize);
+    out.U16be(nb_flags);
+    out.U16be(static_cast<std::uint16_t>(address >> 16));
+    out.U16be(static_cast<std::uint16_t>(address));
+}
+
+// A request for one of our names: the question, then the record pointing at it.
+Bytes BuildNameRequest(std::uint16_t id, std::uint16_t flags, const RawName& name,
+                       std::uint32_t ttl, std::uint16_t nb_flags, net::Ipv4 address)
+{
+    Writer out;
+    WriteHeader(out, id, flags, 1, 0, 1);
+    EncodeName(name, out);
+    out.U16be(kTypeNb);
+    out.U16be(kClassIn);
+    out.U16be(kPointerToQuestion);
+    WriteNbRecordTail(out, ttl, nb_flags, address);
+    return out.Take();
+}
+
+// A response that answers with one NB record.
+Bytes BuildNbAnswer(std::uint16_t id, std::uint16_t flags, const RawName& name, std::uint32_t ttl,
+                    std::uint16_t nb_flags, net::Ipv4 address)
+{
+    Writer out;
+    WriteHeader(out, id, flags, 0, 1, 0);
+    EncodeName(name, out);
+    WriteNbRecordTail(out, ttl, nb_flags, address);
+    return out.Take();
+}
+
+}  // namespace
+
+std::optional<NamePacket> ParseNamePacket(ByteView bytes)
+{
+    Reader in(bytes);
+    Header h;
+    if (!ReadHeader(in, h)) return std::nullopt;
+    // One question and at most one record (an answer or an additional one):
+    // no packet of the name service this side takes part in has more.
+    if (h.qdcount > 1 || h.nscount != 0 || h.ancount + h.arcount > 1) return std::nullopt;
+    NamePacket p;
+    p.id = h.id;
+    p.response = (h.flags & kResponse) != 0;
+    p.opcode = static_cast<NameOpcode>((h.flags & kOpcodeMask) >> kOpcodeShift);
+    p.authoritative = (h.flags & kAuthoritative) != 0;
+    p.recursion_desired = (h.flags & kRecursionDesired) != 0;
+    p.recursion_available = (h.flags & kRecursionAvailable) != 0;
+    p.broadcast = (h.flags & kBroadcast) != 0;
+    p.rcode = static_cast<NameRcode>(h.flags & kRcodeMask);
+    if (h.flags & kTruncated) return std::nullopt;
+
+    if (h.qdcount == 1) {
+        std::uint16_t type = 0, cls = 0;
+        if (!DecodeName(in, p.question) || !in.U16be(type) || !in.U16be(cls) ||
+            cls != kClassIn ||
+            (type != kTypeNb && type != kTypeNbstat))
+            return std::nullopt;
+        p.has_question = true;
+        p.question_type = static_cast<RecordType>(type);
+    }
+    if (h.ancount + h.arcount == 1) {
+        std::uint16_t type = 0, cls = 0, rdlength = 0;
+        if (!ReadRecordName(in, p, p.record_name) || !in.U16be(type) || !KnownType(type) ||
+            !in.U16be(cls) || cls != kClassIn || !in.U32be(p.ttl) || !in.U16be(rdlength) ||
+            !in.Take(rdlength, p.rdata))
+            return std::nullopt;
+        p.has_record = true;
+        p.record_type = static_cast<RecordType>(type);
+        if (p.record_type == RecordType::kNb && p.rdata.size() >= kNbEntrySize) {
+            Reader entry(p.rdata);
+            entry.U16be(p.nb_flags);
+            entry.U32be(p.address);
+            p.has_address = true;
+        }
+    }
+    if (in.remaining() != 0) return std::nullopt;
+    return p;
+}
+
+Bytes BuildNameRegistration(std::uint16_t id, const RawName& name, std::uint16_t nb_flags,
+                            net::Ipv4 address, std::uint32_t ttl, bool broadcast)
+{
+    const std::uint16_t bits = kRecursionDesired | (broadcast ? kBroadcast : 0);
+    return BuildNameRequest(id, Flags(false, NameOpcode::kRegistration, bits), name, ttl,
+                            nb_flags, address);
+}
+
+Bytes BuildNameRefresh(std::uint16_t id, const RawName& name, std::uint16_t nb_flags,
+                       net::Ipv4 address, std::uint32_t ttl)
+{
+    return BuildNameRequest(id, Flags(false, NameOpcode::kRefresh, 0), name, ttl, nb_flags,
+                            address);
+}
+
+Bytes BuildNameRelease(std::uint16_t id, const RawName& name, std::uint16_t nb_flags,
+                       net::Ipv4 address, bool broadcast)
+{
+    return BuildNameRequest(id, Flags(false, NameOpcode::kRelease, broadcast ? kBroadcast : 0),
+                            name, 0, nb_flags, address);
+}
+
+Bytes BuildRegistrationResponse(std::uint16_t id, const RawName& name, NameRcode rcode,
+                                std::uint16_t nb_flags, net::Ipv4 address, std::uint32_t ttl)
+{
+    const std::uint16_t bits = kAuthoritative | kRecursionDesired | kRecursionAvailable;
+    return BuildNbAnswer(id, Flags(true, NameOpcode::kRegistration, bits, rcode), name, ttl,
+                         nb_flags, address);
+}
+
+Bytes BuildNameQueryResponse(std::uint16_t id, const RawName& name, std::uint16_t nb_flags,
+                             net::Ipv4 address, std::uint32_t ttl)
+{
+    return BuildNbAnswer(id, Flags(true, NameOpcode::kQuery, kAuthoritative | kRecursionDesired),
+                         name, ttl, nb_flags, address);
+}
+
+Bytes BuildNodeStatusResponse(std::uint16_t id, const RawName& question,
+                              std::span<const NodeName> names)
+{
+    names = names.first(std::min(names.size(), kMaxStatusEntries));
+    Writer out;
+    WriteHeader(out, id, Flags(true, NameOpcode::kQuery, kAuthoritative), 0, 1, 0);
+    EncodeName(question, out);
+    out.U16be(kTypeNbstat);
+    out.U16be(kClassIn);
+    out.U16be(0);  // TTL
+    out.U16be(0);
+    out.U16be(static_cast<std::uint16_t>(1 + names.size() * 18 + kStatisticsSize));
+    out.U8(static_cast<std::uint8_t>(names.size()));
+    for (const NodeName& entry : names) {
+        out.Append(entry.name);
+        out.U16be(entry.flags);
+    }
+    // Unit id (no hardware address to give), then counters that say nothing:
+    // senders read the names and skip the rest.
+    out.Fill(0, kStatisticsSize);
+    return out.Take();
 }
 
 }  // namespace vindrel::netbios

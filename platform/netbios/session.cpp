@@ -58,3 +58,43 @@ SessionVerdict JudgeSessionReply(const FrameHeader& frame, ByteView body)
 }
 
 }  // namespace vindrel::netbios
+
+// --- the receiving side ------------------------------------------------------
+
+namespace vindrel::netbios {
+
+bool ParseSessionRequest(ByteView body, RawName& called, RawName& calling)
+{
+    Reader in(body);
+    RawName a, b;
+    if (!DecodeName(in, a) || !DecodeName(in, b) || in.remaining() != 0) return false;
+    called = a;
+    calling = b;
+    return true;
+}
+
+namespace {
+
+Bytes Frame(std::uint8_t type, ByteView body = {})
+{
+    Writer out;
+    out.U8(type);
+    out.U8(0);
+    out.U16be(static_cast<std::uint16_t>(body.size()));
+    out.Append(body);
+    return out.Take();
+}
+
+}  // namespace
+
+Bytes BuildPositiveSessionResponse() { return Frame(kPositiveResponse); }
+
+Bytes BuildNegativeSessionResponse(SessionRefusal why)
+{
+    const std::uint8_t code = static_cast<std::uint8_t>(why);
+    return Frame(kNegativeResponse, ByteView(&code, 1));
+}
+
+Bytes BuildKeepAlive() { return Frame(kKeepAlive); }
+
+}  // namespace vindrel::netbios

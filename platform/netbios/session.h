@@ -1,5 +1,6 @@
 // The NetBIOS session service (RFC 1002, section 4.3): the 4-byte frame
-// header, the session request and the judgement of its reply.
+// header, the session request and the judgement of its reply, and for the
+// receiving side the reading of a request and the building of the answers.
 #pragma once
 
 #include <cstdint>
@@ -45,5 +46,25 @@ enum class SessionVerdict {
 
 // `body` is the frame's body, already read in full.
 SessionVerdict JudgeSessionReply(const FrameHeader& frame, ByteView body);
+
+// --- the receiving side --------------------------------------------------------
+
+// The reasons of a negative session response.
+enum class SessionRefusal : std::uint8_t {
+    kNotListeningOnCalledName = 0x80,
+    kNotListeningForCallingName = 0x81,
+    kCalledNameNotPresent = 0x82,
+    kInsufficientResources = 0x83,
+    kUnspecified = 0x8F,
+};
+
+// The called and calling names of a session request's body (the frame's
+// body, its header already read); false when it is not exactly two plain
+// encoded names.
+bool ParseSessionRequest(ByteView body, RawName& called, RawName& calling);
+
+Bytes BuildPositiveSessionResponse();
+Bytes BuildNegativeSessionResponse(SessionRefusal why);
+Bytes BuildKeepAlive();
 
 }  // namespace vindrel::netbios

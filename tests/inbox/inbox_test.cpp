@@ -147,7 +147,7 @@ private slots:
         list->topLevelItem(1)->setSelected(true);
         QTest::mouseClick(app->history()->deleteButton(), Qt::LeftButton);
         QCOMPARE(list->topLevelItemCount(), 2);
-        QCOMPARE(vindrel::spool::ListRecordNames(spool_.toStdString()).size(), 3u);
+        QCOMPARE(vindrel::spool::ListRecordNames(spool_.toStdString()).value().size(), 3u);
     }
 
     void aFloodOpensAtMostTenPopupsAndTheHistory()

@@ -1,0 +1,143 @@
+// vindreld: receives messenger messages for this computer's names and for
+// the login names of the users whose vindrel-inbox runs here.
+//   vindreld --foreground [--config FILE] [--spool DIR] [--user NAME]
+//            [--runtime-dir DIR]
+// Reads its configuration, takes or binds its sockets, gives up root, then
+// runs one event loop until SIGTERM or SIGINT.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/spool/spool_dir.h"
+#include "app/vindreld/daemon_config.h"
+#include "app/vindreld/event_log.h"
+#include "app/vindreld/listen_sockets.h"
+#include "app/vindreld/options.h"
+#include "app/vindreld/privileges.h"
+#include "app/vindreld/receiver.h"
+#include "platform/netbios/messenger_client.h"
+#include "platform/utf8.h"
+#include "vindrel_version.h"
+
+namespace {
+
+using namespace vindrel::daemon;
+namespace netbios = vindrel::netbios;
+
+int Fail(int status, const std::string& line)
+{
+    Log().Write(LogKind::kService, line);
+    return status;
+}
+
+// The computer name as the sending side decides it: the configured
+// `netbios name`, else the host name's first label, upper case, at most 15
+// characters. A name the code page cannot carry is an error here, not a
+// guess: the service would answer for a name nobody typed.
+bool OwnNames(const DaemonConfig& config, vindrel::net::Network& network,
+              const vindrel::net::CodePage& code_page, std::vector<netbios::RawName>& names,
+              std::string& error)
+{
+    std::u16string computer = vindrel::Utf8ToUtf16(config.netbios_name);
+    if (computer.empty()) computer = network.ComputerName().substr(0, netbios::kNameChars);
+    std::vector<std::u16string> wanted{computer};
+    for (const std::string& extra : config.names) wanted.push_back(vindrel::Utf8ToUtf16(extra));
+    for (const std::u16string& text : wanted) {
+        const auto name = netbios::MakeName(text, netbios::kMessengerSuffix, code_page);
+        if (!name) {
+            error = "'" + vindrel::Utf16ToUtf8(text) +
+                    "' cannot be a NetBIOS name in this code page; set `netbios name` or "
+                    "`names` in the configuration";
+            return false;
+        }
+        if (std::find(names.begin(), names.end(), *name) == names.end()) names.push_back(*name);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    signal(SIGPIPE, SIG_IGN);
+    Options options;
+    std::string error;
+    if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        std::fprintf(stderr, "vindreld: %s\n%s", error.c_str(), kHelpText);
+        return kExitUsage;
+    }
+    if (options.action == Options::Action::kHelp) {
+        std::fputs(kHelpText, stdout);
+        return kExitOk;
+    }
+    if (options.action == Options::Action::kVersion) {
+        std::printf("vindreld %s\n", VINDREL_VERSION_TEXT);
+        return kExitOk;
+    }
+    if (options.spool.empty()) options.spool = vindrel::spool::kDefaultSpool;
+
+    const auto config = LoadDaemonConfig(options.config, options.config_given,
+                                         netbios::kDefaultSambaConfig, error);
+    if (!config) return Fail(kExitUsage, error + "; not starting");
+    const auto network = vindrel::net::MakeSystemNetwork();
+    ReceiverSetup setup;
+    setup.code_page = network->OemCodePage(config->dos_charset);
+    if (!OwnNames(*config, *network, *setup.code_page, setup.names, error))
+        return Fail(kExitUsage, options.config + ": " + error + "; not starting");
+    setup.wins = config->wins.value_or(0);
+    setup.spool = options.spool;
+
+    Account account;
+    if (!FindAccount(options.user, account, error)) return Fail(kExitUsage, error);
+
+    // Stopping is an event of the loop like any other.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGINT);
+    sigprocmask(SIG_BLOCK, &stop_signals, nullptr);
+    const int stop_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (stop_fd < 0) return Fail(kExitFailed, "cannot watch for signals");
+
+    ListenSockets sockets;
+    bool activated = false;
+    ListenError listen = TakeActivatedSockets(sockets, activated, error);
+    if (listen == ListenError::kNone)
+        listen = BindMissingSockets(sockets, options.runtime_dir, account.uid, account.gid, error);
+    if (listen == ListenError::kPortsTaken)
+        return Fail(kExitPortsTaken,
+                    error + ": another server (Samba's nmbd or smbd?) holds the NetBIOS ports; "
+                            "vindreld does not start beside it. With Samba, receive through "
+                            "Samba instead: message command = vindrel-drop \"%f\" \"%L\" \"%s\"");
+    if (listen != ListenError::kNone) return Fail(kExitFailed, error);
+
+    std::vector<std::string> unmatched;
+    setup.interfaces = FindInterfaces(config->interfaces, unmatched);
+    for (const std::string& want : unmatched)
+        Log().Write(LogKind::kService, options.config + ": interface '" + want +
+                                           "' is not an IPv4 interface that is up; not served");
+    if (setup.interfaces.empty())
+        Log().Write(LogKind::kService, "no IPv4 interface to serve; names are not claimed on any LAN");
+
+    if (!DropPrivileges(account, options.user, error)) return Fail(kExitFailed, error);
+    if (access(setup.spool.c_str(), W_OK | X_OK) != 0)
+        Log().Write(LogKind::kService, "the spool " + setup.spool + " is not writable by " +
+                                           options.user + "; messages will be refused");
+
+    std::string served;
+    for (const ServedInterface& i : setup.interfaces) served += " " + i.name;
+    Log().Write(LogKind::kService, std::string("started") + (sockets.activated ? " by systemd" : "") +
+                                       " as " + options.user + "; interfaces:" +
+                                       (served.empty() ? " none" : served) + "; spool " + setup.spool);
+    Receiver receiver(std::move(setup), sockets, stop_fd);
+    const bool ran = receiver.Run();
+    if (!sockets.socket_path.empty()) unlink(sockets.socket_path.c_str());
+    if (!ran) return Fail(kExitFailed, "the event loop failed");
+    Log().Write(LogKind::kService, "stopped");
+    return kExitOk;
+}

@@ -1,0 +1,169 @@
+// Wiring the service's parts to one loop, and turning name events into log
+// lines and answers to the registered inboxes.
+#include "app/vindreld/receiver.h"
+
+#include <sys/epoll.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "app/vindreld/dotted.h"
+#include "app/vindreld/event_log.h"
+#include "platform/utf8.h"
+
+namespace vindrel::daemon {
+namespace {
+
+std::uint32_t Unpredictable()
+{
+    std::uint32_t seed = 0;
+    if (getrandom(&seed, sizeof seed, 0) != sizeof seed)
+        seed = static_cast<std::uint32_t>(Clock::now().time_since_epoch().count());
+    return seed;
+}
+
+netbios::NameServerConfig ServerConfig(const ReceiverSetup& setup)
+{
+    netbios::NameServerConfig config;
+    for (const ServedInterface& i : setup.interfaces) config.interfaces.push_back(i.lan);
+    config.wins_server = setup.wins;
+    config.seed = Unpredictable();
+    return config;
+}
+
+}  // namespace
+
+class Receiver::StopWatcher final : public Watcher {
+public:
+    explicit StopWatcher(int fd) : fd_(fd) {}
+    void OnReady(std::uint32_t) override { stopping = true; }
+    bool stopping = false;
+    int fd_;
+};
+
+Receiver::Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_fd)
+    : setup_(std::move(setup)), names_(ServerConfig(setup_)),
+      keeper_(setup_.spool, setup_.code_page)
+{
+    port_ = std::make_unique<NameServicePort>(loop_, sockets.name_service, names_,
+                                              setup_.interfaces, [this] { OnNameEvents(); });
+    sessions_ = std::make_unique<SessionServer>(
+        loop_, sockets.session,
+        [this](const netbios::RawName& called) {
+            return names_.StateOf(called) == netbios::NameState::kClaimed;
+        },
+        keeper_);
+    registrations_ = std::make_unique<Registrations>(
+        loop_, sockets.registration, *this,
+        [this](const std::string& login) {
+            return netbios::MakeName(Utf8ToUtf16(login), netbios::kMessengerSuffix,
+                                     *setup_.code_page);
+        },
+        [this](const netbios::RawName& name) { return Show(name); });
+    stop_ = std::make_unique<StopWatcher>(stop_fd);
+    loop_.Add(stop_fd, EPOLLIN, stop_.get());
+}
+
+Receiver::~Receiver()
+{
+    loop_.Remove(stop_->fd_);
+}
+
+std::string Receiver::Show(const netbios::RawName& name) const
+{
+    return Utf16ToUtf8(setup_.code_page->Decode(netbios::NameText(name)));
+}
+
+bool Receiver::Permanent(const netbios::RawName& name) const
+{
+    return std::find(setup_.names.begin(), setup_.names.end(), name) != setup_.names.end();
+}
+
+Standing Receiver::Claim(const netbios::RawName& name)
+{
+    switch (names_.Claim(name, Clock::now())) {
+    case netbios::ClaimResult::kStarted: return Standing::kClaiming;
+    case netbios::ClaimResult::kAlreadyHeld: break;
+    case netbios::ClaimResult::kTooManyNames: return Standing::kTooMany;
+    }
+    return names_.StateOf(name) == netbios::NameState::kClaimed ? Standing::kClaimed
+                                                                 : Standing::kClaiming;
+}
+
+void Receiver::Release(const netbios::RawName& name)
+{
+    // The computer's own names stay, whoever else registered them too.
+    if (!Permanent(name)) names_.Release(name, Clock::now());
+}
+
+void Receiver::OnNameEvents()
+{
+    using netbios::NameEventKind;
+    for (const netbios::NameEvent& e : names_.TakeEvents()) {
+        const std::string name = Show(e.name) + "<03>";
+        switch (e.kind) {
+        case NameEventKind::kClaiming:
+            Log().Write(LogKind::kName, "claiming " + name);
+            break;
+        case NameEventKind::kClaimed:
+            Log().Write(LogKind::kName, name + " claimed");
+            registrations_->NameChanged(e.name, Standing::kClaimed, 0);
+            break;
+        case NameEventKind::kRefused:
+            if (e.refusal == netbios::NameRefusal::kRefusedByWins) {
+                Log().Write(LogKind::kName, name + " not taken: the WINS server " +
+                                                Dotted(e.peer) + " refused it");
+                registrations_->NameChanged(e.name, Standing::kRefusedByWins, e.peer);
+            } else {
+                Log().Write(LogKind::kName, name + " not taken: " + Dotted(e.peer) + " owns it");
+                registrations_->NameChanged(e.name, Standing::kRefusedByOwner, e.peer);
+            }
+            break;
+        case NameEventKind::kReleased:
+            Log().Write(LogKind::kName, name + " released");
+            break;
+        case NameEventKind::kDefended:
+            Log().Write(LogKind::kName, name + " defended against " + Dotted(e.peer));
+            break;
+        case NameEventKind::kWinsRegistered:
+            Log().Write(LogKind::kName, name + " registered with the WINS server for " +
+                                            std::to_string(e.count) + " s");
+            break;
+        case NameEventKind::kWinsSilent:
+            Log().Write(LogKind::kName, name + ": the WINS server does not answer; trying later");
+            break;
+        case NameEventKind::kAnswersLimited:
+            Log().Write(LogKind::kRefusal, std::to_string(e.count) +
+                                               " name service answers refused by the rate limits"
+                                               " (the latest to " + Dotted(e.peer) + ")");
+            break;
+        }
+    }
+}
+
+bool Receiver::Run()
+{
+    if (!loop_.ok()) return false;
+    for (const netbios::RawName& name : setup_.names) names_.Claim(name, Clock::now());
+    for (;;) {
+        OnNameEvents();
+        port_->SendOutgoing();
+        if (stop_->stopping) break;
+        std::optional<Clock::time_point> until = names_.NextTimer();
+        if (const auto session = sessions_->NextDeadline(); session && (!until || *session < *until))
+            until = session;
+        if (!loop_.RunOnce(until)) return false;
+        const auto now = Clock::now();
+        if (const auto timer = names_.NextTimer(); timer && *timer <= now) names_.OnTimer(now);
+        sessions_->OnTimer(now);
+        sessions_->KeepFinished();
+    }
+    names_.ReleaseAll(Clock::now());
+    OnNameEvents();
+    port_->SendOutgoing();
+    registrations_->ReleaseAll();
+    return true;
+}
+
+}  // namespace vindrel::daemon

@@ -1,0 +1,56 @@
+// The running service: the name service, the message sessions and the
+// registrations on one event loop, from the first claim to the last release.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/vindreld/event_loop.h"
+#include "app/vindreld/listen_sockets.h"
+#include "app/vindreld/message_keeper.h"
+#include "app/vindreld/name_service_port.h"
+#include "app/vindreld/registrations.h"
+#include "app/vindreld/served_interfaces.h"
+#include "app/vindreld/session_server.h"
+#include "platform/netbios/name_server.h"
+#include "platform/network.h"
+
+namespace vindrel::daemon {
+
+struct ReceiverSetup {
+    std::vector<netbios::RawName> names;  // <03> names; the computer's first
+    std::shared_ptr<const net::CodePage> code_page;
+    std::vector<ServedInterface> interfaces;
+    net::Ipv4 wins = 0;
+    std::string spool;
+};
+
+class Receiver final : public NameClaims {
+public:
+    Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_fd);
+    ~Receiver() override;
+
+    // Runs until the stop descriptor (a signalfd) is readable; then releases
+    // every name. False when the loop could not run.
+    bool Run();
+
+private:
+    Standing Claim(const netbios::RawName& name) override;
+    void Release(const netbios::RawName& name) override;
+    void OnNameEvents();
+    std::string Show(const netbios::RawName& name) const;
+    bool Permanent(const netbios::RawName& name) const;
+
+    ReceiverSetup setup_;
+    EventLoop loop_;
+    netbios::NameServer names_;
+    MessageKeeper keeper_;
+    std::unique_ptr<NameServicePort> port_;
+    std::unique_ptr<SessionServer> sessions_;
+    std::unique_ptr<Registrations> registrations_;
+    class StopWatcher;
+    std::unique_ptr<StopWatcher> stop_;
+};
+
+}  // namespace vindrel::daemon

@@ -1,0 +1,256 @@
+// The registration socket's clients: credentials, the one-line protocol, and
+// the count of connections holding each name.
+#include "app/vindreld/registrations.h"
+
+#include <errno.h>
+#include <pwd.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+#include <vector>
+
+#include "app/vindreld/dotted.h"
+#include "app/vindreld/event_log.h"
+#include "app/vindreld/stream_peer.h"
+
+namespace vindrel::daemon {
+namespace {
+
+std::optional<std::string> LoginOf(uid_t uid)
+{
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+        return std::nullopt;
+    return std::string(found->pw_name);
+}
+
+// What a refused line names when the login cannot be a NetBIOS name: its
+// printable ASCII, upper case, no longer than a name, so the line stays one
+// clean line that every client reads as a name.
+std::string Shown(const std::string& login)
+{
+    std::string out;
+    for (const char c : login.substr(0, netbios::kNameChars))
+        out += (c > 0x20 && c < 0x7F) ? static_cast<char>(std::toupper(c)) : '?';
+    return out.empty() ? "?" : out;
+}
+
+// Characters no login name of a desktop user holds and that would make a
+// name mean something else on the wire: "*" asks everyone, "." starts a
+// scope, and the rest are refused by Windows in computer names.
+bool PlainLogin(const std::string& login)
+{
+    for (const char c : login)
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F ||
+            std::string_view("*.\\/:?\"<>|+=;,[]").find(c) != std::string_view::npos)
+            return false;
+    return !login.empty();
+}
+
+}  // namespace
+
+class Registrations::Client final : public StreamPeer {
+public:
+    Client(Registrations& owner, int fd, uid_t uid, pid_t pid)
+        : StreamPeer(owner.loop_, fd, kMaxPendingAnswer, kMaxRegistrationLine + 1),
+          owner_(owner), uid_(uid), pid_(pid)
+    {
+    }
+
+    // Queues one answer line.
+    void Send(const std::string& line)
+    {
+        const std::string text = line + "\n";
+        Queue({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    }
+
+    std::string Who() const
+    {
+        return "uid " + std::to_string(uid_) + " pid " + std::to_string(pid_);
+    }
+
+    uid_t uid() const { return uid_; }
+    std::optional<netbios::RawName> name;  // the name this connection holds
+    std::string login;
+
+private:
+    void OnBytes(std::span<const std::uint8_t> bytes) override
+    {
+        in_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        for (std::size_t eol; fd() >= 0 && (eol = in_.find('\n')) != std::string::npos;) {
+            const std::string line = in_.substr(0, eol);
+            in_.erase(0, eol + 1);
+            Line(line);
+        }
+        if (fd() >= 0 && in_.size() > kMaxRegistrationLine) Refuse("sent a line over 256 bytes");
+    }
+
+    void OnGone(Gone why) override
+    {
+        if (why == Gone::kNotReading) Refuse("reads no answers");
+        else owner_.Close(*this);
+    }
+
+    void Line(const std::string& line)
+    {
+        static const std::string kRegister = "REGISTER ";
+        if (line.size() > kMaxRegistrationLine) return Refuse("sent a line over 256 bytes");
+        if (line.compare(0, kRegister.size(), kRegister) != 0) return Refuse("sent no REGISTER line");
+        owner_.Register(*this, line.substr(kRegister.size()));
+    }
+
+    void Refuse(const std::string& why)
+    {
+        Log().Write(LogKind::kRefusal, "registration client " + Who() + " " + why + "; closed");
+        owner_.Close(*this);
+    }
+
+    Registrations& owner_;
+    uid_t uid_;
+    pid_t pid_;
+    std::string in_;
+};
+
+Registrations::Registrations(EventLoop& loop, int listen_fd, NameClaims& claims, ToName to_name,
+                             ShowName show)
+    : loop_(loop), listen_fd_(listen_fd), claims_(claims), to_name_(std::move(to_name)),
+      show_(std::move(show))
+{
+    loop_.Add(listen_fd_, EPOLLIN, this);
+}
+
+Registrations::~Registrations()
+{
+    loop_.Remove(listen_fd_);
+    for (auto& [fd, client] : clients_) loop_.Remove(fd);
+}
+
+void Registrations::OnReady(std::uint32_t)
+{
+    for (;;) {
+        const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) return;  // none left, or the system is out of descriptors
+        ucred cred{};
+        socklen_t size = sizeof cred;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0) {
+            close(fd);
+            continue;
+        }
+        const std::string who = "uid " + std::to_string(cred.uid) + " pid " + std::to_string(cred.pid);
+        if (clients_.size() >= kMaxRegistrationClients || per_user_[cred.uid] >= kMaxClientsPerUser) {
+            Log().Write(LogKind::kRefusal, "registration client " + who + " refused: " +
+                                               (clients_.size() >= kMaxRegistrationClients
+                                                    ? "too many connections"
+                                                    : "too many connections from that user"));
+            // The name for the answer, if the client has already sent it;
+            // nothing waits for it.
+            char first[kMaxRegistrationLine + 1];
+            const ssize_t n = recv(fd, first, sizeof first, MSG_DONTWAIT);
+            std::string shown = "-";
+            if (n > 9 && std::string(first, 9) == "REGISTER ") {
+                const std::string rest(first + 9, static_cast<std::size_t>(n) - 9);
+                shown = Shown(rest.substr(0, rest.find('\n')));
+            }
+            const std::string line = "REFUSED " + shown + " too many registrations\n";
+            send(fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            close(fd);
+            continue;
+        }
+        auto client = std::make_unique<Client>(*this, fd, cred.uid, cred.pid);
+        if (!loop_.Add(fd, EPOLLIN, client.get())) continue;
+        ++per_user_[cred.uid];
+        clients_.emplace(fd, std::move(client));
+    }
+}
+
+void Registrations::Register(Client& client, const std::string& login)
+{
+    const auto refuse = [&](const std::string& shown, const std::string& why) {
+        Log().Write(LogKind::kRefusal, "registration of '" + Shown(login) + "' by " +
+                                           client.Who() + " refused: " + why);
+        client.Send("REFUSED " + shown + " " + why);
+    };
+    if (client.name) return refuse(Shown(login), "this connection already registered a name");
+    const auto own = LoginOf(client.uid());
+    if (client.uid() != 0 && (!own || *own != login))
+        return refuse(Shown(login), "not your own login name");
+    const auto name = PlainLogin(login) ? to_name_(login) : std::nullopt;
+    if (!name) return refuse(Shown(login), "not a valid NetBIOS name");
+    if (!holders_.count(*name) && holders_.size() >= kMaxRegisteredNames)
+        return refuse(show_(*name), "too many registrations");
+
+    const Standing standing = claims_.Claim(*name);
+    if (standing == Standing::kTooMany) return refuse(show_(*name), "too many registrations");
+    client.name = name;
+    client.login = login;
+    ++holders_[*name];
+    Log().Write(LogKind::kName, "'" + login + "' registered by " + client.Who());
+    Tell(client, standing, 0);
+}
+
+void Registrations::Tell(Client& client, Standing standing, std::uint32_t peer)
+{
+    const std::string name = show_(*client.name);
+    switch (standing) {
+    case Standing::kClaiming: client.Send("CLAIMING " + name); break;
+    case Standing::kClaimed: client.Send("CLAIMED " + name); break;
+    case Standing::kRefusedByOwner: client.Send("REFUSED " + name + " owner " + Dotted(peer)); break;
+    case Standing::kRefusedByWins:
+        client.Send("REFUSED " + name + " refused by the WINS server " + Dotted(peer));
+        break;
+    case Standing::kReleased: client.Send("RELEASED " + name); break;
+    case Standing::kTooMany: client.Send("REFUSED " + name + " too many registrations"); break;
+    }
+}
+
+void Registrations::NameChanged(const netbios::RawName& name, Standing standing,
+                                std::uint32_t peer)
+{
+    const bool lost = standing != Standing::kClaiming && standing != Standing::kClaimed;
+    std::vector<Client*> holding;
+    for (auto& [fd, client] : clients_)
+        if (client->name == name) holding.push_back(client.get());
+    for (Client* client : holding) {
+        Tell(*client, standing, peer);
+        // The name is not ours: these connections hold nothing now, and a
+        // later registration tries again.
+        if (lost) client->name.reset();
+    }
+    if (lost) holders_.erase(name);
+}
+
+void Registrations::ReleaseAll()
+{
+    for (auto& [fd, client] : clients_)
+        if (client->name) Tell(*client, Standing::kReleased, 0);
+}
+
+void Registrations::Close(Client& client)
+{
+    const int fd = client.fd();
+    if (fd < 0) return;
+    loop_.Remove(fd);
+    if (client.name) {
+        auto held = holders_.find(*client.name);
+        if (held != holders_.end() && --held->second == 0) {
+            holders_.erase(held);
+            Log().Write(LogKind::kName, "'" + client.login + "' no longer registered");
+            claims_.Release(*client.name);
+        }
+    }
+    if (--per_user_[client.uid()] == 0) per_user_.erase(client.uid());
+    client.Shut();
+    auto it = clients_.find(fd);
+    if (it != clients_.end()) {
+        loop_.Retire(std::move(it->second));
+        clients_.erase(it);
+    }
+}
+
+}  // namespace vindrel::daemon

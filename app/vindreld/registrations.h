@@ -1,0 +1,86 @@
+// The registration socket: each vindrel-inbox connects and says
+// "REGISTER <login>"; its user's login name is then one of this computer's
+// messenger names for as long as a connection registering it stays open.
+// Answers are lines: CLAIMING, CLAIMED, REFUSED ... and, on stopping,
+// RELEASED. Peer credentials decide who may register what.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/vindreld/event_loop.h"
+#include "platform/netbios/nb_name.h"
+
+namespace vindrel::daemon {
+
+// Connections at once, from one user, and the longest line either way.
+inline constexpr std::size_t kMaxRegistrationClients = 128;
+inline constexpr std::size_t kMaxClientsPerUser = 8;
+inline constexpr std::size_t kMaxRegistrationLine = 256;
+// Distinct login names registered at once.
+inline constexpr std::size_t kMaxRegisteredNames = 32;
+// Unread answers a client may let pile up before it is dropped.
+inline constexpr std::size_t kMaxPendingAnswer = 4096;
+
+// Where a registered name stands, as its clients are told.
+enum class Standing { kClaiming, kClaimed, kRefusedByOwner, kRefusedByWins, kReleased, kTooMany };
+
+// What registrations need from the name service.
+class NameClaims {
+public:
+    virtual ~NameClaims() = default;
+    // Starts claiming `name` (a <03> name) unless it is already held or
+    // being claimed; answers where it stands now (claiming, claimed or too
+    // many names).
+    virtual Standing Claim(const netbios::RawName& name) = 0;
+    // No registration holds `name` any more.
+    virtual void Release(const netbios::RawName& name) = 0;
+};
+
+class Registrations final : public Watcher {
+public:
+    // `to_name` turns a login name into the <03> name (none: not a valid
+    // NetBIOS name); `show` turns a name into the text of the answers.
+    using ToName = std::function<std::optional<netbios::RawName>(const std::string& login)>;
+    using ShowName = std::function<std::string(const netbios::RawName&)>;
+
+    Registrations(EventLoop& loop, int listen_fd, NameClaims& claims, ToName to_name,
+                  ShowName show);
+    ~Registrations() override;
+
+    // Accepts waiting connections.
+    void OnReady(std::uint32_t events) override;
+
+    // The name service decided about `name`: every client registering it
+    // is told.
+    void NameChanged(const netbios::RawName& name, Standing standing, std::uint32_t peer);
+
+    // The service is stopping: every registered client is told RELEASED.
+    void ReleaseAll();
+
+private:
+    class Client;
+    friend class Client;
+
+    void Register(Client& client, const std::string& login);
+    void Close(Client& client);
+    void Tell(Client& client, Standing standing, std::uint32_t peer);
+
+    EventLoop& loop_;
+    int listen_fd_;
+    NameClaims& claims_;
+    ToName to_name_;
+    ShowName show_;
+    std::map<int, std::unique_ptr<Client>> clients_;
+    std::map<uid_t, std::size_t> per_user_;
+    std::map<netbios::RawName, std::size_t> holders_;  // connections per name
+};
+
+}  // namespace vindrel::daemon

@@ -1,0 +1,238 @@
+// The message sessions on TCP port 139 and their limits.
+#include "app/vindreld/session_server.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "app/vindreld/dotted.h"
+#include "app/vindreld/event_log.h"
+#include "app/vindreld/stream_peer.h"
+
+namespace vindrel::daemon {
+namespace {
+
+std::int64_t NowMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
+}  // namespace
+
+class SessionServer::Connection final : public StreamPeer {
+public:
+    Connection(SessionServer& owner, int fd, std::uint32_t source)
+        : StreamPeer(owner.loop_, fd, kMaxPendingOutput, kReadPerTurn), owner_(owner),
+          source_(source), session_(owner.is_our_name_),
+          session_end_(Clock::now() + netbios::kSessionTime),
+          frame_end_(Clock::now() + netbios::kFrameTime)
+    {
+    }
+
+    // The frame time stops while the message is being kept, and restarts
+    // with every whole frame.
+    Clock::time_point Deadline() const
+    {
+        return session_.awaiting_store() ? session_end_ : std::min(session_end_, frame_end_);
+    }
+
+    void Expire(Clock::time_point now)
+    {
+        const bool whole = now >= session_end_;
+        Log().Write(LogKind::kRefusal, "session from " + Who() + " closed: " +
+                                           (whole ? "longer than 30 s" : "no whole frame within 5 s"));
+        owner_.Close(*this);
+    }
+
+    std::optional<netbios::ReceivedMessage> message;  // taken, not yet kept
+
+    void Stored(bool ok)
+    {
+        session_.Stored(ok);
+        Pump();
+    }
+
+    std::uint32_t source() const { return source_; }
+    std::string Who() const { return Dotted(source_); }
+
+private:
+    bool WantsInput() const override { return !session_.closing(); }
+
+    void OnBytes(std::span<const std::uint8_t> bytes) override
+    {
+        const auto frames = session_.frames();
+        session_.OnBytes(bytes);
+        if (session_.frames() != frames) frame_end_ = Clock::now() + netbios::kFrameTime;
+        Pump();
+    }
+
+    void OnGone(Gone why) override
+    {
+        if (why == Gone::kNotReading)
+            Log().Write(LogKind::kRefusal, "session from " + Who() + " closed: reads no replies");
+        owner_.Close(*this);
+    }
+
+    // A session that is closing ends once its last reply is written.
+    void OnFlushed() override
+    {
+        if (!session_.closing()) return;
+        if (session_.fault() != netbios::SessionFault::kNone)
+            Log().Write(LogKind::kRefusal, "session from " + Who() + " closed: " +
+                                               netbios::Describe(session_.fault()));
+        owner_.Close(*this);
+    }
+
+    // Hands a finished message to the owner and writes what the session answers.
+    void Pump()
+    {
+        if (fd() < 0) return;
+        if (!message) {
+            if (auto taken = session_.TakeMessage()) {
+                message = std::move(taken);
+                owner_.finished_.push_back(this);
+            }
+        }
+        Queue(session_.TakeOutput());
+    }
+
+    SessionServer& owner_;
+    std::uint32_t source_;
+    netbios::MessageSession session_;
+    Clock::time_point session_end_, frame_end_;
+};
+
+SessionServer::SessionServer(EventLoop& loop, int listen_fd,
+                             netbios::MessageSession::NameCheck is_our_name,
+                             const MessageKeeper& keeper)
+    : loop_(loop), listen_fd_(listen_fd), is_our_name_(std::move(is_our_name)), keeper_(keeper)
+{
+    loop_.Add(listen_fd_, EPOLLIN, this);
+}
+
+SessionServer::~SessionServer()
+{
+    loop_.Remove(listen_fd_);
+    for (auto& [fd, connection] : connections_) loop_.Remove(fd);
+}
+
+void SessionServer::OnReady(std::uint32_t)
+{
+    for (int i = 0; i < kAcceptsPerTurn; ++i) {
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        const int fd = accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &size,
+                               SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) return;
+        const std::uint32_t source = ntohl(peer.sin_addr.s_addr);
+        if (connections_.size() >= netbios::kMaxSessions ||
+            per_source_[source] >= netbios::kMaxSessionsPerSource)
+            ReapFinished();
+        const char* refusal = connections_.size() >= netbios::kMaxSessions ? "64 sessions at once"
+                              : per_source_[source] >= netbios::kMaxSessionsPerSource
+                                  ? "8 sessions from that address"
+                                  : nullptr;
+        if (refusal == nullptr) {
+            auto connection = std::make_unique<Connection>(*this, fd, source);
+            if (loop_.Add(fd, EPOLLIN, connection.get())) {
+                ++per_source_[source];
+                connections_.emplace(fd, std::move(connection));
+                continue;
+            }
+            refusal = "cannot watch the connection";
+        }
+        Log().Write(LogKind::kRefusal,
+                    "session from " + Dotted(source) + " refused: " + refusal);
+        // One small reply into an empty socket buffer: it cannot block.
+        const netbios::Bytes reply = netbios::MessageSession::InsufficientResources();
+        send(fd, reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        close(fd);
+        if (per_source_[source] == 0) per_source_.erase(source);
+    }
+}
+
+// A sender closes its session once its message is answered; under load the
+// loop may not have read that close yet. Such a session must not count
+// against a limit that would refuse the sender's next message.
+void SessionServer::ReapFinished()
+{
+    std::vector<Connection*> gone;
+    for (auto& [fd, connection] : connections_) {
+        char byte;
+        if (recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) gone.push_back(connection.get());
+    }
+    for (Connection* connection : gone) Close(*connection);
+}
+
+void SessionServer::KeepFinished()
+{
+    if (finished_.empty()) return;
+    const std::vector<Connection*> batch = std::exchange(finished_, {});
+    std::vector<spool::Record> records;
+    const std::int64_t now = NowMs();
+    for (Connection* c : batch) records.push_back(keeper_.ToRecord(*c->message, now));
+    const auto results = keeper_.Keep(records);
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        Connection* c = batch[i];
+        const spool::StoreResult& result = results[i];
+        const bool kept = result.error == spool::StoreError::kNone;
+        const std::string what = "message from " + records[i].from + " (" + c->Who() + ") to " +
+                                 records[i].to;
+        if (kept) {
+            Log().Write(LogKind::kMessage, what + " kept as " + result.name);
+        } else {
+            const char* why = result.error == spool::StoreError::kSpoolFull ? "the spool is full"
+                              : result.error == spool::StoreError::kSpoolMissing
+                                  ? "cannot open the spool"
+                              : result.error == spool::StoreError::kSpoolBusy
+                                  ? "another writer holds the spool's lock"
+                                  : "cannot write to the spool";
+            Log().Write(LogKind::kMessage, what + " refused: " + why +
+                                               (result.detail.empty() ? "" : ": " + result.detail));
+        }
+        c->message.reset();
+        c->Stored(kept);
+    }
+}
+
+void SessionServer::OnTimer(Clock::time_point now)
+{
+    std::vector<Connection*> late;
+    for (auto& [fd, connection] : connections_)
+        if (connection->Deadline() <= now) late.push_back(connection.get());
+    for (Connection* connection : late) connection->Expire(now);
+}
+
+std::optional<Clock::time_point> SessionServer::NextDeadline() const
+{
+    std::optional<Clock::time_point> next;
+    for (const auto& [fd, connection] : connections_)
+        if (!next || connection->Deadline() < *next) next = connection->Deadline();
+    return next;
+}
+
+void SessionServer::Close(Connection& connection)
+{
+    const int fd = connection.fd();
+    if (fd < 0) return;
+    loop_.Remove(fd);
+    finished_.erase(std::remove(finished_.begin(), finished_.end(), &connection), finished_.end());
+    if (--per_source_[connection.source()] == 0) per_source_.erase(connection.source());
+    connection.Shut();
+    auto it = connections_.find(fd);
+    if (it != connections_.end()) {
+        loop_.Retire(std::move(it->second));
+        connections_.erase(it);
+    }
+}
+
+}  // namespace vindrel::daemon

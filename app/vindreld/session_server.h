@@ -1,0 +1,58 @@
+// TCP port 139: accepts connections within the session limits, runs one
+// MessageSession per connection against its frame and session deadlines,
+// and keeps the messages that sessions finish, a whole loop turn's worth
+// in one batch, before any of them is answered.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "app/vindreld/event_loop.h"
+#include "app/vindreld/message_keeper.h"
+#include "platform/netbios/message_session.h"
+
+namespace vindrel::daemon {
+
+// Connections taken from the listen queue in one turn, so a flood of them
+// cannot hold up the sessions already open.
+inline constexpr int kAcceptsPerTurn = 64;
+// Bytes read from one connection in one turn.
+inline constexpr std::size_t kReadPerTurn = 16384;
+// Unsent output a session may hold; replies are a few dozen bytes each.
+inline constexpr std::size_t kMaxPendingOutput = 16384;
+
+class SessionServer final : public Watcher {
+public:
+    SessionServer(EventLoop& loop, int listen_fd, netbios::MessageSession::NameCheck is_our_name,
+                  const MessageKeeper& keeper);
+    ~SessionServer() override;
+
+    void OnReady(std::uint32_t events) override;  // new connections
+
+    // Keeps the messages finished since the last call and answers them.
+    void KeepFinished();
+    // Ends sessions whose deadline has passed.
+    void OnTimer(Clock::time_point now);
+    std::optional<Clock::time_point> NextDeadline() const;
+
+    std::size_t open_sessions() const { return connections_.size(); }
+
+private:
+    class Connection;
+    friend class Connection;
+
+    void Close(Connection& connection);
+    void ReapFinished();
+
+    EventLoop& loop_;
+    int listen_fd_;
+    netbios::MessageSession::NameCheck is_our_name_;
+    const MessageKeeper& keeper_;
+    std::map<int, std::unique_ptr<Connection>> connections_;
+    std::map<std::uint32_t, std::size_t> per_source_;
+    std::vector<Connection*> finished_;  // a message waits to be kept
+};
+
+}  // namespace vindrel::daemon

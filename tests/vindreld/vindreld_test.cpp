@@ -1,0 +1,212 @@
+// vindreld without a network: the strict configuration reader, and the
+// registration socket's protocol and limits over a real Unix socket with
+// the name service faked.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/vindreld/daemon_config.h"
+#include "app/vindreld/registrations.h"
+#include "platform/netbios/cp850.h"
+
+namespace vindrel::daemon {
+namespace {
+
+struct ConfigCase {
+    const char* what;
+    const char* text;
+    const char* error;  // nullptr: accepted
+};
+
+TEST(DaemonConfig, StrictLineByLine)
+{
+    const ConfigCase cases[] = {
+        {"every key", "# c\n[vindreld]\nnetbios name = DESK7\nnames = A B,C\n"
+                      "dos charset = CP437\nWINS Server = 10.0.0.1\ninterfaces = eth0\n", nullptr},
+        {"empty file", "", nullptr},
+        {"before the section", "names = A\n", "f:1: a setting before the [vindreld] section"},
+        {"other section", "[global]\n", "f:1: unknown section [global]; this file has only [vindreld]"},
+        {"unknown key", "[vindreld]\n\nnetbios aliases = A\n", "f:3: unknown key 'netbios aliases'"},
+        {"no equals", "[vindreld]\nnames\n", "f:2: expected 'key = value'"},
+        {"twice", "[vindreld]\nnames = A\nnames = B\n", "f:3: 'names' set twice"},
+        {"long name", "[vindreld]\nnetbios name = ABCDEFGHIJKLMNOP\n",
+         "f:2: netbios name 'ABCDEFGHIJKLMNOP' is longer than 15 characters"},
+        {"wildcard name", "[vindreld]\nnames = A *\n", "f:2: name '*' holds '*' or '.'"},
+        {"wins by host name", "[vindreld]\nwins server = wins.lan\n",
+         "f:2: wins server 'wins.lan' is not an IPv4 address"},
+        {"unknown charset", "[vindreld]\ndos charset = CP9999X\n",
+         "f:2: dos charset 'CP9999X' is not a character set this system knows"},
+        {"open section", "[vindreld\n", "f:1: a section header must end in ']'"},
+    };
+    for (const ConfigCase& c : cases) {
+        std::string error;
+        const auto config = ParseDaemonConfig(c.text, "f", error);
+        if (c.error == nullptr) {
+            EXPECT_TRUE(config) << c.what << ": " << error;
+        } else {
+            EXPECT_FALSE(config) << c.what;
+            EXPECT_EQ(error.substr(0, std::string(c.error).size()), c.error) << c.what;
+        }
+    }
+    std::string error;
+    const auto all = ParseDaemonConfig(cases[0].text, "f", error);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->names, (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(all->wins, 0x0A000001u);
+}
+
+TEST(DaemonConfig, AbsentKeysComeFromSamba)
+{
+    char dir[] = "/tmp/vindreld-test-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string ours = std::string(dir) + "/vindreld.conf", samba = std::string(dir) + "/smb.conf";
+    const auto write = [](const std::string& path, const char* text) {
+        FILE* f = std::fopen(path.c_str(), "w");
+        std::fputs(text, f);
+        std::fclose(f);
+    };
+    write(samba, "[global]\nnetbios name = FROMSAMBA\nwins server = 10.1.1.1\ndos charset = CP437\n");
+    write(ours, "[vindreld]\nwins server = 10.2.2.2\n");
+    std::string error;
+    auto config = LoadDaemonConfig(ours, true, samba, error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_EQ(config->netbios_name, "FROMSAMBA");
+    EXPECT_EQ(config->wins, 0x0A020202u);
+    EXPECT_EQ(config->dos_charset, "CP437");
+    // Given and missing is an error; the default path missing is not.
+    EXPECT_FALSE(LoadDaemonConfig(std::string(dir) + "/none", true, samba, error));
+    EXPECT_TRUE(LoadDaemonConfig(std::string(dir) + "/none", false, samba, error));
+    std::system(("rm -rf " + std::string(dir)).c_str());
+}
+
+// The name service faked: every claim succeeds at once, releases counted.
+class FakeClaims : public NameClaims {
+public:
+    Standing Claim(const netbios::RawName&) override { return Standing::kClaimed; }
+    void Release(const netbios::RawName&) override { ++releases; }
+    int releases = 0;
+};
+
+class RegistrationSocket : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        path_ = "/tmp/vindreld-test-" + std::to_string(getpid()) + ".sock";
+        listen_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un sa{};
+        sa.sun_family = AF_UNIX;
+        std::snprintf(sa.sun_path, sizeof sa.sun_path, "%s", path_.c_str());
+        unlink(path_.c_str());
+        ASSERT_EQ(bind(listen_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+        ASSERT_EQ(listen(listen_, 64), 0);
+        registrations_ = std::make_unique<Registrations>(
+            loop_, listen_, claims_,
+            [](const std::string& login) {
+                return netbios::MakeName(Utf8ToUtf16(login), netbios::kMessengerSuffix);
+            },
+            [](const netbios::RawName& name) { return netbios::NameText(name); });
+    }
+    void TearDown() override
+    {
+        for (int fd : clients_) close(fd);
+        registrations_.reset();
+        close(listen_);
+        unlink(path_.c_str());
+    }
+
+    int Connect(const std::string& send)
+    {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un sa{};
+        sa.sun_family = AF_UNIX;
+        std::snprintf(sa.sun_path, sizeof sa.sun_path, "%s", path_.c_str());
+        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+        EXPECT_EQ(write(fd, send.data(), send.size()), static_cast<ssize_t>(send.size()));
+        clients_.push_back(fd);
+        Turn();
+        return fd;
+    }
+
+    // Runs the loop until it has nothing more to do.
+    void Turn()
+    {
+        for (int i = 0; i < 5; ++i) loop_.RunOnce(Clock::now() + std::chrono::milliseconds(20));
+    }
+
+    // What the service answered on `fd` so far; "EOF" appended once it closed.
+    static std::string Answers(int fd)
+    {
+        std::string out;
+        char buffer[512];
+        for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) != 0;) {
+            if (n < 0) return out;
+            out.append(buffer, static_cast<std::size_t>(n));
+        }
+        return out + "EOF";
+    }
+
+    void Disconnect(int fd)
+    {
+        close(fd);
+        clients_.erase(std::find(clients_.begin(), clients_.end(), fd));
+        Turn();
+    }
+
+    std::string path_;
+    int listen_ = -1;
+    EventLoop loop_;
+    FakeClaims claims_;
+    std::unique_ptr<Registrations> registrations_;
+    std::vector<int> clients_;
+};
+
+TEST_F(RegistrationSocket, AnswersAndRefusals)
+{
+    // Root (this test) may register any name; what a line may hold is the
+    // same for everyone.
+    const struct {
+        std::string send, answer;
+    } cases[] = {
+        {"REGISTER alice\n", "CLAIMED ALICE\n"},
+        {"REGISTER alice\nREGISTER bob\n",
+         "CLAIMED ALICE\nREFUSED BOB this connection already registered a name\n"},
+        {"REGISTER a*b\n", "REFUSED A*B not a valid NetBIOS name\n"},
+        {"REGISTER waytoolongforanetbiosname\n", "REFUSED WAYTOOLONGFORAN not a valid NetBIOS name\n"},
+        {"HELLO\n", "EOF"},
+        {"REGISTER " + std::string(300, 'x'), "EOF"},
+        {"REGISTER " + std::string(300, 'x') + "\n", "EOF"},
+    };
+    for (const auto& c : cases) {
+        const int fd = Connect(c.send);
+        EXPECT_EQ(Answers(fd), c.answer) << c.send.substr(0, 40);
+        Disconnect(fd);
+    }
+}
+
+TEST_F(RegistrationSocket, NameReleasedWhenItsLastConnectionCloses)
+{
+    const int first = Connect("REGISTER carol\n"), second = Connect("REGISTER carol\n");
+    Disconnect(first);
+    EXPECT_EQ(claims_.releases, 0);
+    Disconnect(second);
+    EXPECT_EQ(claims_.releases, 1);
+    // Stopping tells those still registered.
+    const int third = Connect("REGISTER carol\n");
+    registrations_->ReleaseAll();
+    EXPECT_EQ(Answers(third), "CLAIMED CAROL\nRELEASED CAROL\n");
+}
+
+TEST_F(RegistrationSocket, OneUserHoldsABoundedNumberOfConnections)
+{
+    for (std::size_t i = 0; i < kMaxClientsPerUser; ++i)
+        EXPECT_EQ(Answers(Connect("REGISTER dave\n")), "CLAIMED DAVE\n");
+    EXPECT_EQ(Answers(Connect("REGISTER dave\n")), "REFUSED DAVE too many registrations\nEOF");
+}
+
+}  // namespace
+}  // namespace vindrel::daemon

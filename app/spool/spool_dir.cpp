@@ -17,6 +17,7 @@ namespace vindrel::spool {
 
 bool OpenSpool(const std::string& path, Spool& out)
 {
+    out.path = path;
     out.dir = Fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return out.dir.ok() && fstat(out.dir.get(), &out.st) == 0;
 }
@@ -28,7 +29,7 @@ bool IsSpoolFile(const Spool& spool, const struct stat& file, std::uint64_t limi
            static_cast<std::uint64_t>(file.st_size) <= limit;
 }
 
-std::optional<std::vector<RecordFile>> ListRecordFiles(const Spool& spool)
+std::optional<std::size_t> ScanRecords(const Spool& spool, std::vector<RecordFile>* files)
 {
     const int copy = dup(spool.dir.get());
     DIR* listing = copy < 0 ? nullptr : fdopendir(copy);
@@ -38,18 +39,19 @@ std::optional<std::vector<RecordFile>> ListRecordFiles(const Spool& spool)
     }
     // From the start, however often this spool was listed before.
     rewinddir(listing);
-    std::vector<RecordFile> records;
+    std::size_t named = 0;
     while (const dirent* entry = readdir(listing)) {
-        std::string name = entry->d_name;
+        if (!IsRecordName(entry->d_name)) continue;
+        ++named;
         struct stat st{};
-        if (!IsRecordName(name) ||
+        if (files == nullptr ||
             fstatat(spool.dir.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !IsSpoolFile(spool, st, kMaxRecordBytes))
             continue;
-        records.push_back({std::move(name), static_cast<std::uint64_t>(st.st_size)});
+        files->push_back({entry->d_name, static_cast<std::uint64_t>(st.st_size)});
     }
     closedir(listing);
-    return records;
+    return named;
 }
 
 bool ReadSpoolFile(const Spool& spool, const char* name, std::size_t limit, std::string& out)
@@ -105,12 +107,11 @@ bool IsRecordName(const std::string& name)
 std::optional<std::vector<std::string>> ListRecordNames(const std::string& spool)
 {
     Spool opened;
-    if (!OpenSpool(spool, opened)) return std::nullopt;
-    const auto records = ListRecordFiles(opened);
-    if (!records) return std::nullopt;
+    std::vector<RecordFile> records;
+    if (!OpenSpool(spool, opened) || !ScanRecords(opened, &records)) return std::nullopt;
     std::vector<std::string> names;
-    names.reserve(records->size());
-    for (const RecordFile& record : *records) names.push_back(record.name);
+    names.reserve(records.size());
+    for (RecordFile& record : records) names.push_back(std::move(record.name));
     // By time: a longer leading number is a later one.
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         return std::pair(a.find('-'), std::string_view(a)) <

@@ -36,6 +36,7 @@ private:
 
 // The spool, opened, with what its own files must match.
 struct Spool {
+    std::string path;
     Fd dir;
     struct stat st{};
 };
@@ -53,9 +54,10 @@ struct RecordFile {
     std::uint64_t bytes = 0;
 };
 
-// The spool's records as readers take them, in no order; none when the
-// spool cannot be listed.
-std::optional<std::vector<RecordFile>> ListRecordFiles(const Spool& spool);
+// Walks the spool's record names and returns how many there are; with
+// `files`, also looks at each and keeps those readers take, in no order.
+// None when the spool cannot be listed.
+std::optional<std::size_t> ScanRecords(const Spool& spool, std::vector<RecordFile>* files);
 
 // Reads a spool file `name` (not through a link) of at most `limit` bytes
 // into `out`; false when it is no spool file or is longer.

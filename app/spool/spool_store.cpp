@@ -1,26 +1,21 @@
-// Adding records to the spool on POSIX: written and flushed under temporary
-// names first, then, under the writers' lock, counted against the limits
-// and renamed into place or refused and counted.
+// Adding records to the spool on POSIX: each written and flushed under a
+// temporary name first; then, under the writers' lock, counted against the
+// limits and renamed into place, or refused and counted; then the directory
+// flushed before anyone is told a record was kept.
 #include <fcntl.h>
 #include <stdio.h>
-#include <sys/file.h>
 #include <sys/random.h>
 #include <time.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "app/spool/spool_dir.h"
 #include "app/spool/spool_files.h"
+#include "app/spool/spool_lock.h"
 
 namespace vindrel::spool {
 namespace {
-
-// The writers' lock. Not the directory itself, which every reader may open
-// and lock: a file only the spool's owner and group can open.
-constexpr char kLockFile[] = ".lock";
-constexpr mode_t kLockMode = 0640;
 
 std::string Hex(std::uint32_t value)
 {
@@ -40,13 +35,6 @@ std::uint32_t RandomWord()
     return value;
 }
 
-std::int64_t MonotonicMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
-}
-
 bool WriteAll(int fd, const std::string& bytes)
 {
     std::size_t done = 0;
@@ -59,109 +47,94 @@ bool WriteAll(int fd, const std::string& bytes)
     return true;
 }
 
-// A file written under a temporary name that no reader takes.
-struct Staged {
-    std::string temp;
-    Fd fd;
-    std::size_t bytes = 0;
-};
-
-// Writes `bytes` to a new temporary file; 0 or the error.
-int Stage(const Spool& spool, const std::string& bytes, Staged& out)
+void Fail(StoreResult& result, StoreError error, int err, const char* what = "")
 {
-    out.temp = ".tmp-" + std::to_string(getpid()) + "-" + Hex(RandomWord());
-    out.bytes = bytes.size();
-    out.fd = Fd(openat(spool.dir.get(), out.temp.c_str(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!out.fd.ok()) return errno;
-    // Readable by every local user, whatever umask the writer has.
-    if (fchmod(out.fd.get(), 0644) == 0 && WriteAll(out.fd.get(), bytes)) return 0;
-    const int err = errno ? errno : EIO;
-    unlinkat(spool.dir.get(), out.temp.c_str(), 0);
-    out.fd = Fd();
-    return err;
+    result.error = error;
+    result.detail = std::string(what) + std::strerror(err);
 }
+
+// A file written under a temporary name, which no reader takes; removed
+// when this goes unless it was renamed into place.
+class Staged {
+public:
+    Staged(const Spool& spool, const std::string& bytes) : spool_(spool), bytes_(bytes.size())
+    {
+        temp_ = ".tmp-" + std::to_string(getpid()) + "-" + Hex(RandomWord());
+        fd_ = Fd(openat(spool.dir.get(), temp_.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        // Readable by every local user, whatever umask the writer has.
+        if (fd_.ok() && fchmod(fd_.get(), 0644) == 0 && WriteAll(fd_.get(), bytes)) return;
+        error_ = errno ? errno : EIO;
+        Discard();
+    }
+    ~Staged() { Discard(); }
+    Staged(Staged&&) = default;
+
+    int error() const { return error_; }
+    int fd() const { return fd_.get(); }
+    std::size_t bytes() const { return bytes_; }
+
+    // Renames the file to `name`, which must not exist yet; 0 or the error.
+    int Place(const char* name, bool replace)
+    {
+        const int dir = spool_.dir.get();
+        if ((replace ? renameat(dir, temp_.c_str(), dir, name)
+                     : renameat2(dir, temp_.c_str(), dir, name, RENAME_NOREPLACE)) != 0)
+            return errno;
+        temp_.clear();
+        return 0;
+    }
+
+private:
+    void Discard()
+    {
+        if (!temp_.empty() && fd_.ok()) unlinkat(spool_.dir.get(), temp_.c_str(), 0);
+        temp_.clear();
+    }
+
+    const Spool& spool_;
+    std::string temp_;
+    Fd fd_;
+    std::size_t bytes_ = 0;
+    int error_ = 0;
+};
 
 // One flush for every staged file: fsync for one, syncfs for more, which
 // costs one disk flush instead of one each (about 15 ms instead of 40 for
 // ten records on a virtual disk). 0 or the error.
 int Flush(const Spool& spool, const std::vector<Staged>& staged)
 {
-    int open_files = 0, last = -1;
+    int written = 0, last = -1;
     for (const Staged& s : staged)
-        if (s.fd.ok()) ++open_files, last = s.fd.get();
-    if (open_files == 0) return 0;
-    if (open_files == 1) return fsync(last) == 0 ? 0 : errno;
+        if (s.error() == 0) ++written, last = s.fd();
+    if (written == 0) return 0;
+    if (written == 1) return fsync(last) == 0 ? 0 : errno;
     return syncfs(spool.dir.get()) == 0 ? 0 : errno;
 }
 
-// Opens the writers' lock file and takes it within `ms`; an invalid Fd and
-// errno when not.
-Fd LockWriters(const Spool& spool, int ms)
-{
-    const std::int64_t deadline = MonotonicMs() + ms;
-    long pause_us = 500;
-    for (int tries = 0; tries < 8; ++tries) {
-        Fd lock(openat(spool.dir.get(), kLockFile, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
-                       kLockMode));
-        struct stat held{};
-        if (!lock.ok() || fstat(lock.get(), &held) != 0) return Fd();
-        // A lock file others can open is one a stranger could hold for ever
-        // (left from when the spool was open to all): put it away and make
-        // one of the spool's own.
-        if (!IsSpoolFile(spool, held, 0) || (held.st_mode & 07) != 0) {
-            if (held.st_uid == geteuid()) fchmod(lock.get(), kLockMode);
-            else unlinkat(spool.dir.get(), kLockFile, 0);
-            continue;
-        }
-        // Group-readable whatever umask made it, so both writers can lock it.
-        if ((held.st_mode & 0777) != kLockMode && held.st_uid == geteuid())
-            fchmod(lock.get(), kLockMode);
-        while (flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK) return Fd();
-            const std::int64_t left = deadline - MonotonicMs();
-            if (left <= 0) {
-                errno = ETIMEDOUT;
-                return Fd();
-            }
-            // Randomised, growing pauses: hundreds of writers must not
-            // take turns in lockstep, nor keep the holder from its work.
-            const long us = std::min<long>(pause_us + RandomWord() % pause_us, left * 1000);
-            const timespec pause{us / 1'000'000, us % 1'000'000 * 1000};
-            nanosleep(&pause, nullptr);
-            pause_us = std::min(pause_us * 2, 16'000L);
-        }
-        // The cleanup may have removed the file meanwhile; a lock on a file
-        // no longer named is no lock.
-        struct stat named{};
-        if (fstatat(spool.dir.get(), kLockFile, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            named.st_dev == held.st_dev && named.st_ino == held.st_ino)
-            return lock;
-    }
-    errno = EAGAIN;
-    return Fd();
-}
-
 // Renames a staged record into place under a fresh record name.
-int Place(const Spool& spool, const Staged& staged, std::int64_t received_ms, std::string& name)
+int PlaceRecord(Staged& staged, std::int64_t received_ms, std::string& name)
 {
     int err = EEXIST;
     for (int attempt = 0; attempt < 4 && err == EEXIST; ++attempt) {
         name = std::to_string(received_ms) + "-" + std::to_string(getpid()) + "-" +
                Hex(RandomWord()) + ".msg";
-        err = renameat2(spool.dir.get(), staged.temp.c_str(), spool.dir.get(), name.c_str(),
-                        RENAME_NOREPLACE) == 0
-                  ? 0
-                  : errno;
+        err = staged.Place(name.c_str(), false);
     }
     if (err != 0) name.clear();
     return err;
 }
 
-void Fail(StoreResult& result, StoreError error, int err, const char* what = "")
+// Adds `refused` to the count, read and replaced under the lock so that no
+// refusal is lost; 0 or the error. `flush` gets the new count's file.
+int CountRefusals(const Spool& spool, std::uint64_t refused, std::optional<Staged>& flush)
 {
-    result.error = error;
-    result.detail = std::string(what) + std::strerror(err);
+    flush.emplace(spool, std::to_string(ReadRefusedCount(spool) + refused) + "\n");
+    if (const int err = flush->error() ? flush->error() : flush->Place(kRefusedFile, true)) {
+        flush.reset();
+        return err;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -175,73 +148,60 @@ std::vector<StoreResult> StoreRecords(const std::string& spool, std::span<const 
         for (StoreResult& result : results) Fail(result, StoreError::kSpoolMissing, err);
         return results;
     }
-    std::vector<Staged> staged(records.size());
-    for (std::size_t i = 0; i < records.size(); ++i)
-        if (const int err = Stage(opened, EncodeRecord(records[i]), staged[i]))
-            Fail(results[i], StoreError::kWriteFailed, err);
-    const int flushed = Flush(opened, staged);
+    std::vector<Staged> staged;
+    staged.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        staged.emplace_back(opened, EncodeRecord(records[i]));
+        if (const int err = staged[i].error()) Fail(results[i], StoreError::kWriteFailed, err);
+    }
+    // Failed records keep their result; the rest are still to be decided.
+    auto undecided = [&](std::size_t i) {
+        return staged[i].error() == 0 && results[i].error == StoreError::kNone &&
+               results[i].name.empty();
+    };
+    auto fail_undecided = [&](StoreError error, int err, const char* what = "") {
+        for (std::size_t i = 0; i < records.size(); ++i)
+            if (undecided(i)) Fail(results[i], error, err, what);
+    };
+    if (const int err = Flush(opened, staged)) fail_undecided(StoreError::kWriteFailed, err);
 
-    std::uint64_t refused = 0;
     bool changed = false;
-    Fd count;
-    if (Fd lock = LockWriters(opened, kLockWaitMs); !lock.ok()) {
-        const int err = errno;
-        for (std::size_t i = 0; i < records.size(); ++i)
-            if (staged[i].fd.ok())
-                Fail(results[i], StoreError::kSpoolBusy, err, "the other writers' lock: ");
-    } else if (const auto kept = ListRecordFiles(opened); !kept) {
-        const int err = errno;
-        for (std::size_t i = 0; i < records.size(); ++i)
-            if (staged[i].fd.ok()) Fail(results[i], StoreError::kWriteFailed, err);
-    } else {
-        std::size_t messages = kept->size();
-        std::uint64_t bytes = 0;
-        for (const RecordFile& file : *kept) bytes += file.bytes;
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            if (!staged[i].fd.ok()) continue;
-            if (flushed != 0) {
-                Fail(results[i], StoreError::kWriteFailed, flushed);
-            } else if (messages >= kMaxMessages || bytes + staged[i].bytes > kMaxSpoolBytes) {
-                results[i].error = StoreError::kSpoolFull;
-                ++refused;
-            } else if (const int err = Place(opened, staged[i], records[i].received_ms,
-                                             results[i].name)) {
-                Fail(results[i], StoreError::kWriteFailed, err);
-            } else {
-                ++messages;
-                bytes += staged[i].bytes;
-                changed = true;
-                staged[i].temp.clear();
+    std::optional<Staged> count;
+    {
+        WritersLock lock(opened, kLockWaitMs);
+        std::optional<Usage> usage;
+        if (!lock.ok()) {
+            fail_undecided(StoreError::kSpoolBusy, errno, "the other writers' lock: ");
+        } else if (usage = lock.Measure(); !usage) {
+            fail_undecided(StoreError::kWriteFailed, errno);
+        } else {
+            std::size_t added = 0, refused = 0;
+            for (std::size_t i = 0; i < records.size(); ++i) {
+                if (!undecided(i)) continue;
+                if (usage->messages >= kMaxMessages ||
+                    usage->bytes + staged[i].bytes() > kMaxSpoolBytes) {
+                    results[i].error = StoreError::kSpoolFull;
+                    ++refused;
+                } else if (const int err =
+                               PlaceRecord(staged[i], records[i].received_ms, results[i].name)) {
+                    Fail(results[i], StoreError::kWriteFailed, err);
+                } else {
+                    ++added;
+                    ++usage->messages;
+                    usage->bytes += staged[i].bytes();
+                }
             }
-        }
-        // The count, read and replaced under the lock, so no refusal is lost.
-        if (refused > 0) {
-            Staged counted;
-            const std::string text = std::to_string(ReadRefusedCount(opened) + refused) + "\n";
-            int err = Stage(opened, text, counted);
-            if (err == 0 && renameat(opened.dir.get(), counted.temp.c_str(), opened.dir.get(),
-                                     kRefusedFile) != 0) {
-                err = errno;
-                unlinkat(opened.dir.get(), counted.temp.c_str(), 0);
-            }
-            if (err == 0) {
-                count = std::move(counted.fd);
-                changed = true;
-            }
+            lock.Keep(*usage, added);
+            const int err = refused ? CountRefusals(opened, refused, count) : 0;
             for (StoreResult& result : results)
-                if (err != 0 && result.error == StoreError::kSpoolFull)
-                    result.detail = std::string("the refusal could not be counted: ") +
-                                    std::strerror(err);
+                if (err && result.error == StoreError::kSpoolFull)
+                    Fail(result, StoreError::kSpoolFull, err, "the refusal could not be counted: ");
+            changed = added > 0 || count;
         }
     }
-    for (const Staged& s : staged)
-        if (s.fd.ok() && !s.temp.empty()) unlinkat(opened.dir.get(), s.temp.c_str(), 0);
-
-    // After the lock is let go: the renames and the count on disk before
-    // anyone is told a record was kept.
-    const bool durable = (!count.ok() || fsync(count.get()) == 0) &&
-                         (!changed || fsync(opened.dir.get()) == 0);
-    if (!durable) {
+    // The renames and the count on disk before anyone is told a record was
+    // kept, after the lock is let go.
+    if ((count && fsync(count->fd()) != 0) || (changed && fsync(opened.dir.get()) != 0)) {
         const int err = errno;
         for (StoreResult& result : results)
             if (result.error == StoreError::kNone) {

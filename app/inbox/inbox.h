@@ -2,11 +2,14 @@
 // with this user's read and deleted state.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -31,8 +34,14 @@ class Inbox : public QObject {
     Q_OBJECT
 
 public:
-    // Loads the spool's records at once; arrivals are reported from Start().
-    Inbox(QString spool, QString state_file, QObject* parent = nullptr);
+    // The spool never holds more than this many records when its writers
+    // keep to its limits; anything past it is not read.
+    static constexpr std::size_t kMaxRecords = 1000;
+
+    // Loads the spool's newest `max_records` records at once; arrivals are
+    // reported from Start().
+    Inbox(QString spool, QString state_file, QObject* parent = nullptr,
+          std::size_t max_records = kMaxRecords);
 
     // Starts watching. Messages already unread are announced as arrivals,
     // the newest kStartupArrivals of them, so a message that came while the
@@ -45,16 +54,22 @@ public:
     int UnreadCount() const;
     // Refusals counted in the spool, as the drop recorded them.
     std::uint64_t RefusedCount() const { return refused_; }
+    // Records at the last look past the newest max_records, left unread.
+    std::size_t IgnoredCount() const { return ignored_; }
 
     void SetRead(const QString& id, bool read);
     // Hides the message from this user for good.
     void Delete(const QString& id);
 
-    // Looks at the spool again; the watcher and the safety poll call it.
+    // Looks at the spool again now. A listing that fails changes nothing.
     void Rescan();
 
     static constexpr int kStartupArrivals = 5;
+    // How often a spool that cannot be watched is looked at.
     static constexpr int kPollMs = 2000;
+    // A burst of changes is looked at no more often than this many times
+    // the last look's own cost, so a flood cannot keep the inbox busy.
+    static constexpr int kRescanSpacing = 4;
 
 signals:
     // A message this user has not read came into the spool.
@@ -65,16 +80,30 @@ signals:
     void refusedMore(quint64 count);
 
 private:
-    void Load(const QString& id, bool announce, QStringList& announced);
+    enum class Loaded { kShown, kSkipped, kRetry };
+    Loaded Load(const QString& id);
+    // Reads the spool's newest records not read yet; those unread by this
+    // user go to `announced`. False, with nothing changed, when the spool
+    // could not be listed.
+    bool LoadSpool(QStringList& announced, bool* changed = nullptr);
+    void ScheduleRescan();
+    void KeepWatching();
     void SaveState();
 
     QString spool_;
+    std::size_t max_records_;
     ReadState state_;
     std::vector<InboxMessage> messages_;
-    QSet<QString> seen_;  // every record name looked at, good or not
+    QSet<QString> seen_;  // names among the newest looked at, good or not
     std::uint64_t refused_ = 0;
+    std::size_t ignored_ = 0;
+    bool listing_failed_ = false;
+    bool started_ = false;
     QFileSystemWatcher watcher_;
     QTimer poll_;
+    QTimer soon_;  // the next look after a change
+    QElapsedTimer since_rescan_;
+    qint64 rescan_cost_ms_ = 0;
 };
 
 }  // namespace vindrel

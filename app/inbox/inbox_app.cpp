@@ -1,7 +1,8 @@
-// vindrel-inbox's windows and tray icon.
+// vindrel-inbox's windows, notifications and tray icon.
 #include "app/inbox/inbox_app.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QFile>
 #include <QGuiApplication>
@@ -10,17 +11,24 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTextDocument>
 #include <QTimer>
 #include <chrono>
+#include <memory>
 #include <utility>
 
+#include "app/inbox/desktop_notifications.h"
 #include "app/inbox/history_window.h"
+#include "app/inbox/lan_text.h"
 #include "app/inbox/message_popup.h"
+#include "app/inbox/name_registration.h"
 #include "app/inbox/reply_box.h"
+#include "platform/qt/qt_text.h"
 
 namespace vindrel {
 namespace {
@@ -28,31 +36,134 @@ namespace {
 // Pop-ups step down and left from the top right corner, so each shows.
 constexpr int kPopupStep = 28;
 
+// Kept in $XDG_CONFIG_HOME/vindrel/inbox.conf.
+constexpr char kDisplayKey[] = "show messages as";
+
+QSettings Settings()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("vindrel"),
+                     QStringLiteral("inbox"));
+}
+
+Display StoredDisplay()
+{
+    return Settings().value(kDisplayKey, QStringLiteral("notifications")).toString() ==
+                   QLatin1String("windows")
+               ? Display::kWindows
+               : Display::kNotifications;
+}
+
+bool OnWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+double NowNs()
+{
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+}
+
+// The window icon with the unread count on it, for trays that show no tooltip.
+QIcon CountedIcon(int unread)
+{
+    const QIcon base = QGuiApplication::windowIcon();
+    if (unread == 0) return base;
+    QPixmap pixmap = base.pixmap(32, 32);
+    if (pixmap.isNull()) pixmap = QPixmap(32, 32);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF badge(12, 12, 20, 20);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(200, 30, 30));
+    painter.drawEllipse(badge);
+    QFont font = painter.font();
+    font.setPixelSize(unread > 99 ? 9 : 13);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(badge, Qt::AlignCenter, unread > 99 ? QStringLiteral("99+")
+                                                         : QString::number(unread));
+    painter.end();
+    return QIcon(pixmap);
+}
+
 }  // namespace
 
-InboxApp::InboxApp(QString spool, QString state_file, Bindings bindings, QObject* parent)
+InboxApp::InboxApp(QString spool, QString state_file, Bindings bindings, QObject* parent,
+                   std::size_t max_records)
     : QObject(parent),
-      inbox_(std::move(spool), std::move(state_file)),
+      inbox_(std::move(spool), std::move(state_file), nullptr, max_records),
       bindings_(std::move(bindings)),
-      // A record of every pop-up shown, for the end-to-end test and the
-      // benchmark, which cannot read an X window's text.
+      display_(StoredDisplay()),
+      notifications_(new DesktopNotifications(this)),
+      // A record of every message shown, for the tests and the benchmark,
+      // which cannot read a window's or a notification's text.
       trace_file_(qEnvironmentVariable("VINDREL_INBOX_TRACE"))
 {
-    connect(&inbox_, &Inbox::arrived, this, &InboxApp::ShowPopup);
+    connect(&inbox_, &Inbox::arrived, this, &InboxApp::ShowArrival);
     connect(&inbox_, &Inbox::changed, this, &InboxApp::UpdateTray);
+    connect(&inbox_, &Inbox::changed, this, [this] {
+        // A message read in the history needs its notification no more.
+        for (auto it = notified_.begin(); it != notified_.end();) {
+            const InboxMessage* message = inbox_.Find(it.value());
+            if (message && !message->read) {
+                ++it;
+                continue;
+            }
+            notifications_->Close(it.key());
+            it = notified_.erase(it);
+        }
+    });
     connect(&inbox_, &Inbox::refusedMore, this, &InboxApp::ShowRefusals);
+    connect(notifications_, &DesktopNotifications::actionInvoked, this, &InboxApp::OnAction);
+    connect(notifications_, &DesktopNotifications::replied, this, &InboxApp::SendInlineReply);
+    connect(notifications_, &DesktopNotifications::closed, this, [this](quint32 id) {
+        // Closed is not read: the message stays unread in the history and
+        // the tray count, whatever the service did with it.
+        notified_.remove(id);
+        if (id == refusal_notification_) refusal_notification_ = 0;
+    });
+    connect(notifications_, &DesktopNotifications::serviceGone, this, [this] {
+        notified_.clear();
+        refusal_notification_ = 0;
+    });
 }
 
 InboxApp::~InboxApp()
 {
     for (const auto& popup : popups_) delete popup.data();
     delete history_.data();
+    delete refusal_box_.data();
+}
+
+void InboxApp::RegisterWith(const QString& socket_path)
+{
+    if (registration_ || !bindings_.login_name) return;
+    registration_ =
+        new NameRegistration(socket_path, QString::fromStdU16String(bindings_.login_name()), this);
+    connect(registration_, &NameRegistration::changed, this, &InboxApp::UpdateStatus);
 }
 
 void InboxApp::Start()
 {
     MakeTrayWhenAvailable();
+    if (registration_) registration_->Start();
     inbox_.Start();
+}
+
+void InboxApp::SetDisplay(Display display)
+{
+    display_ = display;
+    Settings().setValue(kDisplayKey, display == Display::kWindows ? QStringLiteral("windows")
+                                                                  : QStringLiteral("notifications"));
+    if (history_) history_->SetDisplay(display);
+    if (tray_) UpdateTray();
+}
+
+QString InboxApp::StatusText() const
+{
+    return registration_ ? registration_->StatusText() : QString();
 }
 
 QList<MessagePopup*> InboxApp::Popups() const
@@ -63,13 +174,54 @@ QList<MessagePopup*> InboxApp::Popups() const
     return open;
 }
 
+int InboxApp::OpenCount() const
+{
+    return static_cast<int>(Popups().size() + notified_.size()) + notifying_;
+}
+
+void InboxApp::ShowArrival(const QString& id)
+{
+    if (!inbox_.Find(id)) return;
+    if (OpenCount() >= kMaxPopups) {
+        // Anyone can send: a burst must not bury the desktop.
+        ShowHistory(false);
+        return;
+    }
+    if (display_ == Display::kNotifications && notifications_->Connected()) {
+        Notify(id);
+    } else {
+        ShowPopup(id);
+    }
+}
+
+void InboxApp::Notify(const QString& id)
+{
+    const InboxMessage* message = inbox_.Find(id);
+    DesktopNotifications::Notice notice{MessageTitle(message->from), IsolatedText(message->text),
+                                        0, true,
+                                        QStringLiteral("Reply to %1").arg(IsolatedName(message->from))};
+    ++notifying_;
+    notifications_->Show(notice, [this, id, notice](quint32 notification) {
+        --notifying_;
+        if (notification == 0) {
+            // No service, or none that answered: the window instead.
+            ShowPopup(id);
+            return;
+        }
+        notified_.insert(notification, id);
+        Trace({{QStringLiteral("kind"), QStringLiteral("notification")},
+               {QStringLiteral("id"), static_cast<double>(notification)},
+               {QStringLiteral("title"), notice.summary},
+               {QStringLiteral("text"), notice.body}});
+    });
+}
+
 void InboxApp::ShowPopup(const QString& id)
 {
     const InboxMessage* message = inbox_.Find(id);
     if (!message) return;
     popups_.removeAll(nullptr);
-    if (popups_.size() >= kMaxPopups) {
-        // Anyone can send: a burst must not bury the desktop in windows.
+    if (OpenCount() >= kMaxPopups) {
         ShowHistory(false);
         return;
     }
@@ -79,7 +231,9 @@ void InboxApp::ShowPopup(const QString& id)
             [this](const QString& seen) { inbox_.SetRead(seen, true); });
     connect(popup, &MessagePopup::replyRequested, this, &InboxApp::OpenReply);
     popup->adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    // Wayland places windows itself.
+    if (screen && !OnWayland()) {
         const QRect area = screen->availableGeometry();
         const int step = kPopupStep * static_cast<int>(popups_.size() % 8);
         popup->move(area.right() - popup->frameGeometry().width() - 16 - step,
@@ -87,26 +241,64 @@ void InboxApp::ShowPopup(const QString& id)
     }
     popups_.append(popup);
     popup->show();
-    Trace(*popup);
+    // The raw text keeps every character as shown; blocks end in U+2029.
+    QString text = popup->text()->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    Trace({{QStringLiteral("kind"), QStringLiteral("window")},
+           {QStringLiteral("title"), popup->windowTitle()},
+           {QStringLiteral("heading"), popup->heading()->text()},
+           {QStringLiteral("text"), text}});
 }
 
-void InboxApp::Trace(const MessagePopup& popup) const
+void InboxApp::Trace(const QJsonObject& line) const
 {
     if (trace_file_.isEmpty()) return;
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    // The raw text keeps every character as shown; blocks end in U+2029.
-    QString text = popup.text()->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    const QJsonObject line{
-        {QStringLiteral("shown_ns"),
-         static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count())},
-        {QStringLiteral("title"), popup.windowTitle()},
-        {QStringLiteral("heading"), popup.heading()->text()},
-        {QStringLiteral("text"), text},
-    };
+    QJsonObject stamped = line;
+    stamped.insert(QStringLiteral("shown_ns"), NowNs());
     QFile out(trace_file_);
     if (out.open(QIODevice::Append))
-        out.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + "\n");
+        out.write(QJsonDocument(stamped).toJson(QJsonDocument::Compact) + "\n");
+}
+
+void InboxApp::OnAction(quint32 notification, const QString& action)
+{
+    // Other programs' notifications are not ours to act on.
+    const QString id = notified_.value(notification);
+    if (id.isEmpty()) return;
+    if (action == QLatin1String("default")) {
+        ShowHistory();
+        history_->Select(id);
+    } else if (action == QLatin1String("reply")) {
+        OpenReply(id);
+    }
+}
+
+void InboxApp::SendInlineReply(quint32 notification, const QString& text)
+{
+    const InboxMessage* message = inbox_.Find(notified_.value(notification));
+    if (!message) return;
+    inbox_.SetRead(message->id, true);
+    // Sent exactly as the reply box's Send sends it. The box shows itself,
+    // the typed text in it, only when the send needed the user: a notice,
+    // or a recipient that did not get it.
+    struct Outcome {
+        int sends = 0;
+        bool failed = false;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    Bindings watched = bindings_;
+    watched.send = [outcome, send = bindings_.send](std::u16string_view name,
+                                                    std::u16string_view words) {
+        const NetStatus status = send(name, words);
+        ++outcome->sends;
+        outcome->failed = outcome->failed || status != net_status::kSuccess;
+        return status;
+    };
+    auto* box = new ReplyBox(message->from, std::move(watched));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->message()->setPlainText(text);
+    box->Send();
+    if (outcome->sends == 0 || outcome->failed) box->show();
 }
 
 void InboxApp::ShowHistory(bool activate)
@@ -114,11 +306,17 @@ void InboxApp::ShowHistory(bool activate)
     if (!history_) {
         history_ = new HistoryWindow(inbox_);
         history_->setAttribute(Qt::WA_DeleteOnClose);
+        history_->SetDisplay(display_);
+        history_->SetStatus(StatusText());
         connect(history_, &HistoryWindow::replyRequested, this, &InboxApp::OpenReply);
+        connect(history_, &HistoryWindow::displayChosen, this, &InboxApp::SetDisplay);
     }
     history_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    const bool shown = history_->isVisible();
     history_->show();
-    if (!activate) return;
+    if (!shown) Trace({{QStringLiteral("kind"), QStringLiteral("history")}});
+    // Wayland gives the focus to the window the user chose, not to a program.
+    if (!activate || OnWayland()) return;
     history_->raise();
     history_->activateWindow();
 }
@@ -131,20 +329,55 @@ ReplyBox* InboxApp::OpenReply(const QString& id)
     auto* box = new ReplyBox(message->from, bindings_);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->show();
-    box->activateWindow();
+    if (!OnWayland()) box->activateWindow();
     return box;
 }
 
 void InboxApp::ShowRefusals(quint64 count)
 {
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vindrel"),
-                                RefusalNotice(count), QMessageBox::Ok);
-    box->setTextFormat(Qt::PlainText);
-    box->setWindowFlag(Qt::WindowStaysOnTopHint);
-    box->setAttribute(Qt::WA_ShowWithoutActivating);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
+    // One notice, its count brought up to date, however many refusals come.
+    const bool open = refusal_box_ || refusal_notification_ != 0 || refusal_pending_;
+    refusals_shown_ = open ? refusals_shown_ + count : count;
+    if (!refusal_box_ && display_ == Display::kNotifications && notifications_->Connected()) {
+        NotifyRefusals();
+    } else {
+        ShowRefusalBox();
+    }
+}
+
+void InboxApp::ShowRefusalBox()
+{
+    if (!refusal_box_) {
+        refusal_box_ = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vindrel"), QString(),
+                                       QMessageBox::Ok);
+        refusal_box_->setTextFormat(Qt::PlainText);
+        if (!OnWayland()) refusal_box_->setWindowFlag(Qt::WindowStaysOnTopHint);
+        refusal_box_->setAttribute(Qt::WA_ShowWithoutActivating);
+        refusal_box_->setAttribute(Qt::WA_DeleteOnClose);
+        refusal_box_->setModal(false);
+    }
+    refusal_box_->setText(RefusalNotice(refusals_shown_));
+    refusal_box_->show();
+}
+
+void InboxApp::NotifyRefusals()
+{
+    if (refusal_pending_) return;  // sent again with the new count once answered
+    refusal_pending_ = true;
+    const quint64 count = refusals_shown_;
+    DesktopNotifications::Notice notice;
+    notice.summary = QStringLiteral("Vindrel");
+    notice.body = RefusalNotice(count);
+    notice.replaces = refusal_notification_;
+    notifications_->Show(notice, [this, count](quint32 id) {
+        refusal_pending_ = false;
+        refusal_notification_ = id;
+        if (id == 0) {
+            ShowRefusalBox();
+        } else if (refusals_shown_ != count) {
+            NotifyRefusals();
+        }
+    });
 }
 
 void InboxApp::MakeTrayWhenAvailable()
@@ -164,7 +397,22 @@ void InboxApp::MakeTrayWhenAvailable()
     auto* menu = new QMenu;
     connect(tray_, &QObject::destroyed, menu, &QObject::deleteLater);
     connect(menu->addAction(QStringLiteral("Show messages")), &QAction::triggered, this,
-            &InboxApp::ShowHistory);
+            [this] { ShowHistory(); });
+    QMenu* as = menu->addMenu(QStringLiteral("Show messages as"));
+    auto* choices = new QActionGroup(as);
+    for (const auto& [display, words] :
+         {std::pair(Display::kNotifications, QStringLiteral("Notifications")),
+          std::pair(Display::kWindows, QStringLiteral("Windows"))}) {
+        QAction* choice = as->addAction(words);
+        choice->setCheckable(true);
+        choice->setData(static_cast<int>(display));
+        choices->addAction(choice);
+        connect(choice, &QAction::triggered, this, [this, display] { SetDisplay(display); });
+    }
+    connect(menu, &QMenu::aboutToShow, this, [this, choices] {
+        for (QAction* choice : choices->actions())
+            choice->setChecked(choice->data().toInt() == static_cast<int>(display_));
+    });
     connect(menu->addAction(QStringLiteral("Quit")), &QAction::triggered, qApp,
             &QCoreApplication::quit);
     tray_->setContextMenu(menu);
@@ -181,10 +429,19 @@ void InboxApp::UpdateTray()
 {
     if (!tray_) return;
     const int unread = inbox_.UnreadCount();
-    tray_->setToolTip(unread == 0 ? QStringLiteral("Vindrel: no unread messages")
-                      : unread == 1
-                          ? QStringLiteral("Vindrel: 1 unread message")
-                          : QStringLiteral("Vindrel: %1 unread messages").arg(unread));
+    QString tip = unread == 0   ? QStringLiteral("Vindrel: no unread messages")
+                  : unread == 1 ? QStringLiteral("Vindrel: 1 unread message")
+                                : QStringLiteral("Vindrel: %1 unread messages").arg(unread);
+    if (const QString status = StatusText(); !status.isEmpty())
+        tip += QLatin1Char('\n') + status;
+    tray_->setToolTip(tip);
+    tray_->setIcon(CountedIcon(unread));
+}
+
+void InboxApp::UpdateStatus()
+{
+    if (history_) history_->SetStatus(StatusText());
+    UpdateTray();
 }
 
 }  // namespace vindrel

@@ -1,12 +1,17 @@
-// vindrel-inbox as a whole: the inbox, a pop-up for each arrival, the
-// history window, the tray icon where the desktop has a tray, and reply
-// boxes that send through the core.
+// vindrel-inbox as a whole: the inbox; each arrival as a desktop
+// notification or a pop-up window; the history window; the tray icon where
+// the desktop has a tray; reply boxes that send through the core; and the
+// login name registered with the messenger service where there is one.
 #pragma once
 
+#include <QHash>
+#include <QJsonObject>
 #include <QList>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <memory>
 
 #include "app/inbox/history_window.h"
 #include "app/inbox/inbox.h"
@@ -18,6 +23,8 @@ class QTimer;
 
 namespace vindrel {
 
+class DesktopNotifications;
+class NameRegistration;
 class ReplyBox;
 
 class InboxApp : public QObject {
@@ -25,34 +32,66 @@ class InboxApp : public QObject {
 
 public:
     // `bindings` carry every reply; `state_file` is this user's read state.
-    InboxApp(QString spool, QString state_file, Bindings bindings, QObject* parent = nullptr);
+    InboxApp(QString spool, QString state_file, Bindings bindings, QObject* parent = nullptr,
+             std::size_t max_records = Inbox::kMaxRecords);
     ~InboxApp() override;
 
-    // Starts watching; pop-ups for messages still unread.
+    // Registers the user's login name with the messenger service listening
+    // at `socket_path`, from Start() on.
+    void RegisterWith(const QString& socket_path);
+    // Starts watching; messages still unread are shown.
     void Start();
     // `activate` false shows it without taking the keyboard focus.
     void ShowHistory(bool activate = true);
     ReplyBox* OpenReply(const QString& id);
 
+    // How arrivals show: the user's choice, kept in the user's configuration.
+    // Notifications need the desktop's service; without it, windows.
+    Display display() const { return display_; }
+    void SetDisplay(Display display);
+
     Inbox& inbox() { return inbox_; }
     HistoryWindow* history() const { return history_; }
     QList<MessagePopup*> Popups() const;
+    // The one notice for messages refused while the spool was full.
+    QMessageBox* RefusalBox() const { return refusal_box_; }
     QSystemTrayIcon* tray() const { return tray_; }
+    // The line on the tray's tooltip and the history about this computer.
+    QString StatusText() const;
 
-    // Pop-ups open at once at most; a flood goes to the history instead.
+    // Pop-ups and notifications open at once at most; a flood goes to the
+    // history instead.
     static constexpr int kMaxPopups = 10;
 
 private:
+    void ShowArrival(const QString& id);
     void ShowPopup(const QString& id);
-    void Trace(const MessagePopup& popup) const;
+    void Notify(const QString& id);
+    int OpenCount() const;
+    void OnAction(quint32 notification, const QString& action);
+    void SendInlineReply(quint32 notification, const QString& text);
+    void Trace(const QJsonObject& line) const;
     void ShowRefusals(quint64 count);
+    void ShowRefusalBox();
+    void NotifyRefusals();
     void MakeTrayWhenAvailable();
     void UpdateTray();
+    void UpdateStatus();
 
     Inbox inbox_;
     Bindings bindings_;
+    Display display_;
+    DesktopNotifications* notifications_;
+    // Notifications shown: the service's id to the message's.
+    QHash<quint32, QString> notified_;
+    int notifying_ = 0;  // asked for, not answered yet
     QList<QPointer<MessagePopup>> popups_;
     QPointer<HistoryWindow> history_;
+    QPointer<QMessageBox> refusal_box_;
+    quint64 refusals_shown_ = 0;  // counted in the notice still open
+    quint32 refusal_notification_ = 0;
+    bool refusal_pending_ = false;  // a refusal notice asked for, not answered yet
+    NameRegistration* registration_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* tray_wait_ = nullptr;
     QString trace_file_;

@@ -1,14 +1,26 @@
 // vindrel-inbox --list: every stored message as text, for scripts.
 #pragma once
 
+#include <QString>
 #include <cstdio>
 #include <string>
 
 namespace vindrel {
 
-// Prints each record of `spool`, oldest first: a line with the time (ISO
-// 8601, local time with its offset), "from FROM to TO", then the text,
-// then one blank line between messages. Returns the exit status.
-int ListMessages(const std::string& spool, std::FILE* out, std::FILE* err);
+enum class ListFormat {
+    // A heading line "TIME from FROM to TO" (local time, ISO 8601 with its
+    // offset), then each line of the text indented by two spaces, then a
+    // blank line between messages: no text can make a line that reads as a
+    // heading. Characters that reorder text show as "<U+202E>".
+    kPlain,
+    // One JSON object per message per line: "received" (ISO 8601, UTC),
+    // "from", "to", "text", "read" (by this user).
+    kJson,
+};
+
+// Prints each record of `spool`, oldest first; `state_file` is this user's
+// read state. Returns the exit status.
+int ListMessages(const std::string& spool, const QString& state_file, ListFormat format,
+                 std::FILE* out, std::FILE* err);
 
 }  // namespace vindrel

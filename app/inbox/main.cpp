@@ -1,7 +1,7 @@
 // vindrel-inbox: shows the messages that arrive in the spool, one instance
 // per user, started at login.
-//   vindrel-inbox [--spool DIR] [--history]
-//   vindrel-inbox --list [--spool DIR]
+//   vindrel-inbox [--spool DIR] [--service-socket PATH] [--history]
+//   vindrel-inbox --list [--json] [--spool DIR]
 // Started again while running, it opens the running one's history window.
 #include <QApplication>
 #include <QDir>
@@ -16,29 +16,62 @@
 
 #include "app/common/production.h"
 #include "app/inbox/inbox_app.h"
+#include "app/inbox/instance_dir.h"
 #include "app/inbox/list_command.h"
 #include "app/spool/spool_dir.h"
 #include "vindrel_version.h"
 
+namespace {
+
+constexpr char kUsage[] =
+    "usage: vindrel-inbox [--spool DIR] [--service-socket PATH] [--history]\n"
+    "       vindrel-inbox --list [--json] [--spool DIR]\n";
+constexpr char kDefaultServiceSocket[] = "/run/vindrel/vindreld.sock";
+
+QString StateFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/vindrel/inbox-state");
+}
+
+}  // namespace
+
 int main(int argc, char* argv[])
 {
     std::string spool = vindrel::spool::kDefaultSpool;
-    bool list = false, history = false;
+    QString service_socket = QString::fromLatin1(kDefaultServiceSocket);
+    bool list = false, json = false, history = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--list") == 0) {
             list = true;
+        } else if (std::strcmp(argv[i], "--json") == 0) {
+            json = true;
         } else if (std::strcmp(argv[i], "--history") == 0) {
             history = true;
         } else if (std::strcmp(argv[i], "--spool") == 0 && i + 1 < argc) {
             spool = argv[++i];
+        } else if (std::strcmp(argv[i], "--service-socket") == 0 && i + 1 < argc) {
+            service_socket = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("vindrel-inbox %s\n", VINDREL_VERSION_TEXT);
+            return 0;
         } else {
-            std::fprintf(stderr, "usage: vindrel-inbox [--spool DIR] [--history]\n"
-                                 "       vindrel-inbox --list [--spool DIR]\n");
+            std::fputs(kUsage, stderr);
             return 2;
         }
     }
+    if (json && !list) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     // Scripts need no window system.
-    if (list) return vindrel::ListMessages(spool, stdout, stderr);
+    if (list)
+        return vindrel::ListMessages(spool, StateFile(),
+                                     json ? vindrel::ListFormat::kJson : vindrel::ListFormat::kPlain,
+                                     stdout, stderr);
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vindrel-inbox"));
@@ -51,11 +84,19 @@ int main(int argc, char* argv[])
     // Pop-ups come and go; the program runs until the session ends.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // One per user: the lock and the socket live in the user's runtime dir.
-    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtime.isEmpty()) runtime = QDir::tempPath();
-    QLockFile lock(runtime + QStringLiteral("/vindrel-inbox.lock"));
-    const QString socket = runtime + QStringLiteral("/vindrel-inbox.socket");
+    // One per user: the lock and the socket live in a directory of this
+    // user's alone.
+    QString why;
+    const std::optional<QString> dir = vindrel::InstanceDir(
+        qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath(),
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation), why);
+    if (!dir) {
+        std::fprintf(stderr, "vindrel-inbox: no private place for its lock: %s\n",
+                     qPrintable(why));
+        return 1;
+    }
+    QLockFile lock(*dir + QStringLiteral("/vindrel-inbox.lock"));
+    const QString socket = *dir + QStringLiteral("/vindrel-inbox.socket");
     if (!lock.tryLock(100)) {
         QLocalSocket running;
         running.connectToServer(socket);
@@ -66,9 +107,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "vindrel-inbox: already running; its history window is shown\n");
         return 0;
     }
-    const QString state = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                          QStringLiteral("/vindrel/inbox-state");
-    vindrel::InboxApp inbox(QString::fromStdString(spool), state, vindrel::ProductionBindings());
+    vindrel::InboxApp inbox(QString::fromStdString(spool), StateFile(),
+                            vindrel::ProductionBindings());
+    inbox.RegisterWith(service_socket);
 
     QLocalServer server;
     QLocalServer::removeServer(socket);

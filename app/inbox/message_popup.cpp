@@ -3,27 +3,48 @@
 
 #include <QCloseEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/inbox/lan_text.h"
+
 namespace vindrel {
+namespace {
+
+// On top of other windows where the window system lets a program say so;
+// Wayland leaves stacking to the compositor.
+Qt::WindowFlags PopupFlags()
+{
+    Qt::WindowFlags flags = Qt::Window | Qt::WindowDoesNotAcceptFocus | Qt::WindowTitleHint |
+                            Qt::WindowCloseButtonHint;
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        flags |= Qt::WindowStaysOnTopHint;
+    return flags;
+}
+
+}  // namespace
+
+QString MessageTitle(const QString& from)
+{
+    return QStringLiteral("Message from %1").arg(IsolatedName(from));
+}
 
 QString MessageHeading(const InboxMessage& message)
 {
     return QStringLiteral("Message from %1 to %2 on %3")
-        .arg(message.from, message.to, LocalTimeText(message.received_ms));
+        .arg(IsolatedName(message.from), IsolatedName(message.to),
+             LocalTimeText(message.received_ms));
 }
 
 MessagePopup::MessagePopup(const InboxMessage& message, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      id_(message.id)
+    : QWidget(parent, PopupFlags()), id_(message.id)
 {
     setObjectName(QStringLiteral("popup"));
-    setWindowTitle(QStringLiteral("Message from %1").arg(message.from));
+    setWindowTitle(MessageTitle(message.from));
     setAttribute(Qt::WA_ShowWithoutActivating);
 
     heading_ = new QLabel(MessageHeading(message), this);

@@ -1,6 +1,7 @@
-// The pop-up that shows one arrived message: on top of other windows, but
-// never taking the keyboard focus, so that typing elsewhere cannot dismiss
-// it unseen.
+// The pop-up that shows one arrived message: on top of other windows (where
+// the window system allows it), but never taking the keyboard focus, so that
+// typing elsewhere cannot dismiss it unseen. The text sits alone in its own
+// pane, so nothing it holds can reorder the words around it.
 #pragma once
 
 #include <QString>
@@ -13,6 +14,10 @@ class QPlainTextEdit;
 class QPushButton;
 
 namespace vindrel {
+
+// "Message from FROM": the pop-up's title and the notification's summary.
+// Names from the LAN are isolated in it (see lan_text.h).
+QString MessageTitle(const QString& from);
 
 // "Message from FROM to TO on DATE TIME".
 QString MessageHeading(const InboxMessage& message);

@@ -6,6 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <utility>
 
 #include "app/spool/spool_dir.h"
@@ -16,13 +21,34 @@ namespace {
 // Far more than 1,000 messages' worth of lines.
 constexpr qint64 kMaxStateBytes = 1 << 20;
 
+// The file's first kMaxStateBytes, read only from a regular file: anything
+// else at that path (a FIFO, a device) must not stall the start.
+QByteArray ReadStateFile(const QString& file)
+{
+    const int fd = open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    QByteArray bytes;
+    struct stat st{};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        bytes.resize(kMaxStateBytes);
+        qint64 got = 0;
+        while (got < kMaxStateBytes) {
+            const ssize_t n = read(fd, bytes.data() + got, static_cast<size_t>(kMaxStateBytes - got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += n;
+        }
+        bytes.resize(got);
+    }
+    close(fd);
+    return bytes;
+}
+
 }  // namespace
 
 ReadState::ReadState(QString file) : file_(std::move(file))
 {
-    QFile in(file_);
-    if (!in.open(QIODevice::ReadOnly)) return;
-    const QByteArray bytes = in.read(kMaxStateBytes);
+    const QByteArray bytes = ReadStateFile(file_);
     for (const QByteArray& line : bytes.split('\n')) {
         const qsizetype space = line.indexOf(' ');
         if (space <= 0) continue;

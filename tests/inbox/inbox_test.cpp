@@ -1,45 +1,71 @@
 // vindrel-inbox on the offscreen platform: records placed in a temporary
 // spool show in pop-ups and the history with their exact text, read state
-// outlives the program, and Reply sends through the core to a fake send.
+// outlives the program, Reply sends through the core to a fake send, and
+// hostile spools, state files and texts change nothing they should not.
 #include <QApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTextDocument>
 #include <QTimer>
 #include <QTreeWidget>
-#include <memory>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/inbox/history_window.h"
 #include "app/inbox/inbox_app.h"
+#include "app/inbox/instance_dir.h"
+#include "app/inbox/lan_text.h"
+#include "app/inbox/list_command.h"
 #include "app/inbox/message_popup.h"
+#include "app/inbox/read_state.h"
 #include "app/inbox/reply_box.h"
 #include "app/spool/spool_dir.h"
 #include "core/dispatch.h"
+#include "tests/inbox/inbox_harness.h"
 
+using vindrel::Display;
 using vindrel::InboxApp;
+using vindrel::testing::Raw;
+using vindrel::testing::VisibleWindow;
 
 namespace {
 
 // A text that a plain-text conversion would change: a line break, a
 // no-break space, accents.
 const QString kText = QStringLiteral("Gr\u00fc\u00dfe, caf\u00e9\n\u00a0second line  ");
+constexpr QChar kFsi(0x2068), kPdi(0x2069);
 
-QString Raw(const QPlainTextEdit& edit)
+QByteArray ListOutput(const QString& spool, const QString& state, vindrel::ListFormat format)
 {
-    QString text = edit.document()->toRawText();
-    return text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    vindrel::ListMessages(spool.toStdString(), state, format, out, err);
+    QByteArray bytes(static_cast<qsizetype>(std::ftell(out)), '\0');
+    std::rewind(out);
+    bytes.resize(static_cast<qsizetype>(std::fread(bytes.data(), 1, bytes.size(), out)));
+    std::fclose(out);
+    std::fclose(err);
+    return bytes;
 }
 
-struct Sent {
-    QString name, text;
-};
+// A record file written as a writer that ignores the spool's limits would.
+void PlaceRecord(const QString& spool, qint64 ms, const QString& from, const QString& text)
+{
+    const vindrel::spool::Record record{ms, from.toStdString(), "BOB", text.toStdString()};
+    QFile file(spool + QStringLiteral("/%1-1-%2.msg").arg(ms).arg(ms % 0xffffff, 8, 16, QLatin1Char('0')));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::fromStdString(vindrel::spool::EncodeRecord(record)));
+}
 
 }  // namespace
 
@@ -47,31 +73,12 @@ class InboxTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir dir_;
-    QString spool_, state_;
-    std::vector<Sent> sent_;
-    int next_ms_ = 0;
+    vindrel::testing::InboxHarness h_;
 
-    QString Drop(const QString& from, const QString& text, qint64 received_ms = 0)
+    std::unique_ptr<InboxApp> Start() { return h_.Start(Display::kWindows); }
+    QString Drop(const QString& from, const QString& text, qint64 ms = 0)
     {
-        const vindrel::spool::Record record{
-            received_ms ? received_ms : 1'796'000'000'000 + ++next_ms_ * 60'000, from.toStdString(),
-            "BOB", text.toStdString()};
-        const auto stored = vindrel::spool::StoreRecord(spool_.toStdString(), record);
-        return QString::fromStdString(stored.name);
-    }
-
-    std::unique_ptr<InboxApp> Start()
-    {
-        vindrel::Bindings fake{[this](std::u16string_view name, std::u16string_view text) {
-                                   sent_.push_back({QString::fromUtf16(name.data(), name.size()),
-                                                    QString::fromUtf16(text.data(), text.size())});
-                                   return vindrel::NetStatus{0};
-                               },
-                               [] { return std::u16string(u"carol"); }};
-        auto app = std::make_unique<InboxApp>(spool_, state_, fake);
-        app->Start();
-        return app;
+        return h_.Drop(from, text, ms);
     }
 
     static vindrel::MessagePopup* OnlyPopup(InboxApp& app)
@@ -81,36 +88,29 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        QVERIFY(dir_.isValid());
-        const QString run = dir_.path() + QStringLiteral("/run%1").arg(next_ms_++);
-        spool_ = run + "/spool";
-        state_ = run + "/state/inbox-state";
-        QVERIFY(QDir().mkpath(spool_));
-        sent_.clear();
-    }
+    void init() { QVERIFY(h_.Reset()); }
+    void cleanup() { vindrel::testing::CloseWindows(); }
 
     void arrivalShowsPopupAndHistoryWithExactText()
     {
         auto app = Start();
         QVERIFY(app->Popups().isEmpty());
         // Files that are not records, or not sound ones, never show.
-        QFile junk(spool_ + "/1-1-deadbeef.msg");
+        QFile junk(h_.spool + "/1-1-deadbeef.msg");
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write("vindrel-message 1\nreceived 5\nfrom X\nto Y\nlength 99\n\nshort");
         junk.close();
-        QFile::link(spool_ + "/1-1-deadbeef.msg", spool_ + "/2-2-deadbeef.msg");
+        QFile::link(h_.spool + "/1-1-deadbeef.msg", h_.spool + "/2-2-deadbeef.msg");
 
         const QString id = Drop(QStringLiteral("ALICE"), kText);
         QTRY_VERIFY_WITH_TIMEOUT(OnlyPopup(*app) != nullptr, 1000);
         vindrel::MessagePopup* popup = OnlyPopup(*app);
         const vindrel::InboxMessage* message = app->inbox().Find(id);
         QVERIFY(message);
-        QCOMPARE(popup->windowTitle(), QStringLiteral("Message from ALICE"));
+        QCOMPARE(popup->windowTitle(), QStringLiteral("Message from ") + kFsi + "ALICE" + kPdi);
         QCOMPARE(popup->heading()->text(),
-                 QStringLiteral("Message from ALICE to BOB on ") +
-                     vindrel::LocalTimeText(message->received_ms));
+                 QStringLiteral("Message from ") + kFsi + "ALICE" + kPdi + " to " + kFsi + "BOB" +
+                     kPdi + " on " + vindrel::LocalTimeText(message->received_ms));
         QCOMPARE(Raw(*popup->text()), kText);
         QVERIFY(popup->windowFlags() & Qt::WindowStaysOnTopHint);
         QVERIFY(popup->windowFlags() & Qt::WindowDoesNotAcceptFocus);
@@ -147,7 +147,36 @@ private slots:
         list->topLevelItem(1)->setSelected(true);
         QTest::mouseClick(app->history()->deleteButton(), Qt::LeftButton);
         QCOMPARE(list->topLevelItemCount(), 2);
-        QCOMPARE(vindrel::spool::ListRecordNames(spool_.toStdString()).value().size(), 3u);
+        QCOMPARE(vindrel::spool::ListRecordNames(h_.spool.toStdString()).value().size(), 3u);
+    }
+
+    void searchFiltersBySenderRecipientAndText_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("nothing typed") << "" << QStringList{"CAROL", "ALICE", "DAVE"};
+        QTest::newRow("a sender, any case") << "alice" << QStringList{"ALICE"};
+        QTest::newRow("a recipient") << "desk7" << QStringList{"CAROL"};
+        QTest::newRow("a word of the text") << "PRINTER" << QStringList{"DAVE"};
+        QTest::newRow("nowhere") << "zebra" << QStringList{};
+    }
+
+    void searchFiltersBySenderRecipientAndText()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, shown);
+        Drop("DAVE", "The printer is fixed", 1'000'000);
+        Drop("ALICE", "lunch?", 2'000'000);
+        const vindrel::spool::Record to_desk{3'000'000, "CAROL", "DESK7", "build is out"};
+        vindrel::spool::StoreRecord(h_.spool.toStdString(), to_desk);
+        auto app = Start();
+        app->ShowHistory();
+        QTest::keyClicks(app->history()->search(), typed);
+        QStringList visible;
+        QTreeWidget* list = app->history()->messages();
+        for (int row = 0; row < list->topLevelItemCount(); ++row)
+            if (!list->topLevelItem(row)->isHidden()) visible << list->topLevelItem(row)->text(1);
+        QCOMPARE(visible, shown);
     }
 
     void aFloodOpensAtMostTenPopupsAndTheHistory()
@@ -159,6 +188,19 @@ private slots:
         QVERIFY(app->history()->testAttribute(Qt::WA_ShowWithoutActivating));
         QCOMPARE(app->history()->messages()->topLevelItemCount(), 15);
         QCOMPARE(app->inbox().UnreadCount(), 15);
+    }
+
+    // Records past the spool's limit (a writer that ignores it) are not
+    // read, only counted: the newest are shown.
+    void moreRecordsThanTheSpoolHoldsAreCountedNotRead()
+    {
+        auto app = Start();
+        for (int i = 1; i <= 1200; ++i) PlaceRecord(h_.spool, 1'000'000 + i, "FLOOD", "x");
+        QTRY_COMPARE(app->inbox().IgnoredCount(), 200u);
+        QCOMPARE(app->inbox().Messages().size(), vindrel::Inbox::kMaxRecords);
+        QCOMPARE(app->inbox().Messages().back().received_ms, 1'000'201);
+        QTRY_VERIFY(app->history() != nullptr);
+        QVERIFY(app->history()->notice()->text().contains("200 more records"));
     }
 
     void readAndDeletedStateSurviveARestart()
@@ -183,17 +225,54 @@ private slots:
         QCOMPARE(again->inbox().UnreadCount(), 1);
     }
 
+    // Running out of file descriptors once must not make every message
+    // vanish, announce them again, or forget the read and deleted marks.
+    void aFailedSpoolListingChangesNothing()
+    {
+        const QString read = Drop("ALICE", "one");
+        const QString deleted = Drop("ALICE", "two");
+        Drop("ALICE", "three");
+        {
+            auto app = Start();
+            app->inbox().SetRead(read, true);
+            app->inbox().Delete(deleted);
+            QSignalSpy arrivals(&app->inbox(), &vindrel::Inbox::arrived);
+            std::vector<int> hogs;
+            for (int fd; (fd = dup(0)) >= 0;) hogs.push_back(fd);
+            app->inbox().Rescan();
+            app->inbox().SetRead(read, true);  // a save while the listing fails
+            for (const int fd : hogs) close(fd);
+            QCOMPARE(app->inbox().Messages().size(), 2u);
+            app->inbox().Rescan();
+            QCOMPARE(arrivals.size(), 0);
+        }
+        auto again = Start();
+        QCOMPARE(again->inbox().Messages().size(), 2u);
+        QVERIFY(again->inbox().Find(read)->read);
+        QVERIFY(!again->inbox().Find(deleted));
+    }
+
+    // The state file is opened without blocking, and only a regular file is read.
+    void aFifoInPlaceOfTheStateFileDoesNotHangTheStart()
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(h_.state).path()));
+        QCOMPARE(mkfifo(QFile::encodeName(h_.state).constData(), 0600), 0);
+        auto loading = std::async(std::launch::async, [this] { vindrel::ReadState state(h_.state); });
+        if (loading.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+            // Unblock the reader so the test can end, then fail.
+            close(open(QFile::encodeName(h_.state).constData(), O_WRONLY | O_NONBLOCK));
+            loading.wait();
+            QFAIL("reading a FIFO as the state file blocked");
+        }
+    }
+
     void replySendsToTheSenderThroughTheCore()
     {
-        qputenv("XDG_CONFIG_HOME", (dir_.path() + "/config").toUtf8());
         Drop("ALICE", "lunch?");
         auto app = Start();
         QTRY_VERIFY(OnlyPopup(*app) != nullptr);
         QTest::mouseClick(OnlyPopup(*app)->reply(), Qt::LeftButton);
-        vindrel::ReplyBox* box = nullptr;
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (auto* found = qobject_cast<vindrel::ReplyBox*>(window); found && found->isVisible())
-                box = found;
+        auto* box = VisibleWindow<vindrel::ReplyBox>();
         QVERIFY(box);
         QCOMPARE(box->to()->text(), QStringLiteral("ALICE"));
         QCOMPARE(box->message()->toPlainText(), QString());
@@ -210,29 +289,29 @@ private slots:
         });
         box->Send();
         QCOMPARE(notice, QString::fromStdU16String(vindrel::OverLengthNotice(128)));
-        QVERIFY(sent_.empty());
+        QVERIFY(h_.sent.empty());
         QVERIFY(alive && alive->isVisible());
 
         box->message()->setPlainText(QStringLiteral("yes, at one"));
         QTest::mouseClick(box->send(), Qt::LeftButton);
-        QCOMPARE(sent_.size(), 1u);
-        QCOMPARE(sent_[0].name, QStringLiteral("ALICE"));
-        QCOMPARE(sent_[0].text,
+        QCOMPARE(h_.sent.size(), 1u);
+        QCOMPARE(h_.sent[0].name, QStringLiteral("ALICE"));
+        QCOMPARE(h_.sent[0].text,
                  QString::fromStdU16String(vindrel::OutgoingText(u"yes, at one", u"carol")));
         QTRY_VERIFY(!alive || !alive->isVisible());
         // The main window's remembered To text is not the reply's.
-        QVERIFY(!QFile::exists(dir_.path() + "/config/Vindrel.ini"));
+        QVERIFY(!QFile::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Vindrel.ini"));
     }
 
     void refusalsAreToldOnceWithTheirCount()
     {
-        QFile count(spool_ + "/refused");
+        QFile count(h_.spool + "/refused");
         QVERIFY(count.open(QIODevice::WriteOnly));
         count.write("3\n");
         count.close();
         auto app = Start();
         QMessageBox* told = nullptr;
-        QTRY_VERIFY((told = VisibleBox()) != nullptr);
+        QTRY_VERIFY((told = VisibleWindow<QMessageBox>()) != nullptr);
         QCOMPARE(told->text(),
                  QStringLiteral("3 messages could not be kept because the inbox was full."));
         told->close();
@@ -240,18 +319,165 @@ private slots:
         QCOMPARE(app->history()->notice()->text(), told->text());
         // Told already: a restart says nothing more.
         app.reset();
-        QTRY_VERIFY(VisibleBox() == nullptr);
+        QTRY_VERIFY(VisibleWindow<QMessageBox>() == nullptr);
         app = Start();
         QTest::qWait(50);
-        QVERIFY(VisibleBox() == nullptr);
+        QVERIFY(VisibleWindow<QMessageBox>() == nullptr);
     }
 
-private:
-    static QMessageBox* VisibleBox()
+    // A full spool refusing message after message: one notice, its count
+    // brought up to date, never a window per refusal.
+    void refusalsOneAfterAnotherShareOneNotice()
     {
+        auto app = Start();
+        for (int refused = 1; refused <= 50; ++refused) {
+            QFile count(h_.spool + "/refused");
+            QVERIFY(count.open(QIODevice::WriteOnly));
+            count.write(QByteArray::number(refused) + "\n");
+            count.close();
+            app->inbox().Rescan();
+        }
+        int boxes = 0;
         for (QWidget* window : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible()) return box;
-        return nullptr;
+            boxes += qobject_cast<QMessageBox*>(window) && window->isVisible();
+        QCOMPARE(boxes, 1);
+        QCOMPARE(app->RefusalBox()->text(), vindrel::RefusalNotice(50));
+    }
+
+    // What arrives from the LAN can neither forge a line of --list nor
+    // reorder the text around it.
+    void listShowsEachMessageUnambiguously_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("received_ms");
+        QTest::addColumn<QString>("plain");  // the listing's lines for it
+        QTest::addColumn<QString>("utc");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("a forged heading") << "ALICE" << "hi\n\n2001-01-01T00:00:00Z from BOSS to BOB"
+            << 1'796'000'000'000LL << "  hi\n  \n  2001-01-01T00:00:00Z from BOSS to BOB\n"
+            << "2026-11-30T00:53:20.000Z" << "";
+        QTest::newRow("bidirectional controls")
+            << "\u202EECILA" << "pay \u2066\u202E0001\u2069 now\u2028\u2029\ufeff" << 1'796'000'000'000LL
+            << "  pay <U+2066><U+202E>0001<U+2069> now<U+2028><U+2029><U+FEFF>\n"
+            << "2026-11-30T00:53:20.000Z"
+            << QStringLiteral("Message from ") + kFsi + "<U+202E>ECILA" + kPdi;
+        QTest::newRow("after the year 9999") << "ALICE" << "late" << 253'402'300'800'000LL
+            << "  late\n" << "+10000-01-01T00:00:00.000Z" << "";
+    }
+
+    void listShowsEachMessageUnambiguously()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, text);
+        QFETCH(qint64, received_ms);
+        QFETCH(QString, plain);
+        QFETCH(QString, utc);
+        QFETCH(QString, shown);
+        Drop(from, text, received_ms);
+        Drop("CAROL", "second", 1'000);
+
+        const QString listed =
+            QString::fromUtf8(ListOutput(h_.spool, h_.state, vindrel::ListFormat::kPlain));
+        const QStringList lines = listed.split('\n');
+        QCOMPARE(lines.filter(QRegularExpression("^\\S")).size(), 2);  // one heading each
+        QVERIFY2(listed.contains(QRegularExpression(" from " + QRegularExpression::escape(
+                                                        vindrel::VisibleControls(from)) +
+                                                    " to BOB\n" + QRegularExpression::escape(plain))),
+                 qPrintable(listed));
+        QVERIFY(!listed.contains(QRegularExpression("[\u202a-\u202e\u2066-\u2069\u2028\u2029\ufeff]")));
+
+        const QList<QByteArray> json =
+            ListOutput(h_.spool, h_.state, vindrel::ListFormat::kJson).split('\n');
+        QCOMPARE(json.size(), 3);  // two lines and the end
+        const QJsonObject record = QJsonDocument::fromJson(json[1]).object();
+        QCOMPARE(record.value("from").toString(), from);
+        QCOMPARE(record.value("to").toString(), QStringLiteral("BOB"));
+        QCOMPARE(record.value("text").toString(), text);
+        QCOMPARE(record.value("received").toString(), utc);
+        QCOMPARE(record.value("read").toBool(), false);
+        QVERIFY(!json[1].contains("\xe2\x80\xa8"));  // U+2028 ends a line for some readers
+
+        if (shown.isEmpty()) return;
+        auto app = Start();
+        QTRY_COMPARE(app->Popups().size(), 2);
+        for (vindrel::MessagePopup* popup : app->Popups())
+            if (popup->MessageId().startsWith(QString::number(received_ms)))
+                QCOMPARE(popup->windowTitle(), shown);
+    }
+
+    // The login name registered with the messenger service: quiet while
+    // there is none, at once when its socket appears, the owner of a name
+    // taken elsewhere shown, a hostile line refused, a lost service found again.
+    void theLoginNameIsRegisteredWithTheService()
+    {
+        const QString path = h_.Path(QStringLiteral("service%1").arg(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(path));
+        auto app = h_.Start(Display::kWindows, false);
+        app->RegisterWith(path + "/vindreld.sock");
+        app->Start();
+        app->ShowHistory();
+        QTest::qWait(100);
+        QVERIFY(app->StatusText().isEmpty());
+        QVERIFY(app->history()->status()->isHidden());
+
+        QLocalServer service;
+        QVERIFY(service.listen(path + "/vindreld.sock"));
+        QTRY_VERIFY(service.hasPendingConnections());
+        QLocalSocket* peer = service.nextPendingConnection();
+        QTRY_VERIFY(peer->canReadLine());
+        QCOMPARE(peer->readLine(), QByteArray("REGISTER carol\n"));
+        peer->write("CLAIMING CAROL\nREFUSED CAROL owner 10.1.2.3\n");
+        const QString carol = kFsi + QStringLiteral("CAROL") + kPdi;
+        QTRY_COMPARE(app->StatusText(), carol + " is already taken by the computer at 10.1.2.3: "
+                                                "messages to " + carol + " go there, not here.");
+        QCOMPARE(app->history()->status()->text(), app->StatusText());
+
+        peer->write(QByteArray(300, 'x'));
+        QTRY_VERIFY(app->StatusText().isEmpty());
+        QTRY_VERIFY(service.hasPendingConnections());
+        peer = service.nextPendingConnection();
+        QTRY_VERIFY(peer->canReadLine());
+        peer->write("CLAIMED CAROL\n");
+        QTRY_COMPARE(app->StatusText(), "Messages to " + carol + " reach this computer.");
+    }
+
+    void theInstanceDirIsThisUsersAlone_data()
+    {
+        QTest::addColumn<QString>("runtime");  // how $XDG_RUNTIME_DIR is
+        QTest::addColumn<QString>("temp");     // how TMP/vindrel-inbox-UID is beforehand
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("a private runtime dir") << "0700" << "" << "runtime";
+        QTest::newRow("no runtime dir") << "" << "" << "temp";
+        QTest::newRow("a runtime dir others can enter") << "0755" << "" << "temp";
+        QTest::newRow("a fallback made by another, open") << "" << "0777" << "cache";
+        QTest::newRow("a fallback that is a link") << "" << "link" << "cache";
+    }
+
+    void theInstanceDirIsThisUsersAlone()
+    {
+        QFETCH(QString, runtime);
+        QFETCH(QString, temp);
+        QFETCH(QString, chosen);
+        const QString base = h_.Path(QStringLiteral("dirs%1").arg(QTest::currentDataTag()));
+        const QString places[] = {base + "/runtime", base + "/tmp", base + "/cache"};
+        for (const QString& place : places) QVERIFY(QDir().mkpath(place));
+        chmod(QFile::encodeName(places[0]).constData(), runtime.toUInt(nullptr, 8));
+        const QString fallback = places[1] + QStringLiteral("/vindrel-inbox-%1").arg(geteuid());
+        if (temp == "link") QVERIFY(QFile::link(places[2], fallback));
+        if (temp == "0777") {
+            QVERIFY(QDir().mkpath(fallback));
+            chmod(QFile::encodeName(fallback).constData(), 0777);
+        }
+        QString why;
+        const auto dir =
+            vindrel::InstanceDir(runtime.isEmpty() ? QString() : places[0], places[1], places[2], why);
+        QVERIFY(dir.has_value());
+        const QString expected = chosen == "runtime" ? places[0]
+                                 : chosen == "temp"  ? fallback
+                                                     : places[2] + "/vindrel-inbox";
+        QCOMPARE(*dir, expected);
+        QVERIFY(vindrel::IsPrivateDir(*dir));
     }
 };
 

@@ -1,0 +1,155 @@
+// Notices through org.freedesktop.Notifications.
+#include "app/inbox/desktop_notifications.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QVariantMap>
+#include <utility>
+
+namespace vindrel {
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
+
+// Runs `then` with the answer to `call`, or with an error once the deadline
+// has passed.
+void OnAnswer(QObject* owner, const QDBusPendingCall& call,
+              std::function<void(const QDBusMessage&)> then)
+{
+    auto* watcher = new QDBusPendingCallWatcher(call, owner);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, owner,
+                     [watcher, then = std::move(then)] {
+                         watcher->deleteLater();
+                         then(watcher->reply());
+                     });
+}
+
+}  // namespace
+
+QString EscapeMarkup(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'&': out += QStringLiteral("&amp;"); break;
+        case u'<': out += QStringLiteral("&lt;"); break;
+        case u'>': out += QStringLiteral("&gt;"); break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+DesktopNotifications::DesktopNotifications(QObject* parent)
+    : QObject(parent),
+      bus_(QDBusConnection::sessionBus()),
+      watcher_(new QDBusServiceWatcher(kService, bus_, QDBusServiceWatcher::WatchForOwnerChange,
+                                       this))
+{
+    if (!bus_.isConnected()) return;
+    // Only the service's owner is heard: another program on the bus cannot
+    // act on these notices.
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+                 SLOT(OnActionInvoked(uint, QString)));
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
+                 SLOT(OnClosed(uint, uint)));
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationReplied"), this,
+                 SLOT(OnReplied(uint, QString)));
+    connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] {
+        // Another service may read markup differently.
+        capabilities_.reset();
+        emit serviceGone();
+    });
+}
+
+void DesktopNotifications::WithCapabilities(std::function<void()> then)
+{
+    if (capabilities_) {
+        then();
+        return;
+    }
+    waiting_.push_back(std::move(then));
+    if (waiting_.size() > 1) return;
+    const QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetCapabilities"));
+    OnAnswer(this, bus_.asyncCall(call, kCallTimeoutMs), [this](const QDBusMessage& reply) {
+        // An error leaves them unknown: the next notice asks again.
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+            capabilities_ = reply.arguments().first().toStringList();
+        for (auto& next : std::exchange(waiting_, {})) next();
+    });
+}
+
+void DesktopNotifications::Show(const Notice& notice, std::function<void(quint32)> done)
+{
+    if (!bus_.isConnected()) {
+        done(0);
+        return;
+    }
+    WithCapabilities([this, notice, done = std::move(done)]() mutable {
+        if (!capabilities_) {
+            done(0);
+            return;
+        }
+        Notify(notice, std::move(done));
+    });
+}
+
+void DesktopNotifications::Notify(const Notice& notice, std::function<void(quint32)> done)
+{
+    const bool markup = capabilities_->contains(QStringLiteral("body-markup"));
+    QStringList actions{QStringLiteral("default"), QStringLiteral("Show")};
+    QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("vindrel-inbox")},
+                      {QStringLiteral("category"), QStringLiteral("im.received")}};
+    if (notice.reply) {
+        actions << QStringLiteral("reply") << QStringLiteral("Reply");
+        if (capabilities_->contains(QStringLiteral("inline-reply"))) {
+            actions << QStringLiteral("inline-reply") << QStringLiteral("Quick reply");
+            hints.insert(QStringLiteral("x-kde-reply-placeholder-text"), notice.reply_placeholder);
+        }
+    }
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
+    call << QStringLiteral("Vindrel") << notice.replaces << QStringLiteral("vindrel")
+         << notice.summary << (markup ? EscapeMarkup(notice.body) : notice.body) << actions
+         << hints << 0;
+    OnAnswer(this, bus_.asyncCall(call, kCallTimeoutMs),
+             [done = std::move(done)](const QDBusMessage& reply) {
+                 const QVariant id = reply.type() == QDBusMessage::ReplyMessage &&
+                                             !reply.arguments().isEmpty()
+                                         ? reply.arguments().first()
+                                         : QVariant();
+                 done(id.typeId() == QMetaType::UInt ? id.toUInt() : 0);
+             });
+}
+
+void DesktopNotifications::Close(quint32 id)
+{
+    if (!bus_.isConnected() || id == 0) return;
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+                                                       QStringLiteral("CloseNotification"));
+    call << id;
+    bus_.asyncCall(call, kCallTimeoutMs);
+}
+
+void DesktopNotifications::OnActionInvoked(uint id, const QString& action)
+{
+    emit actionInvoked(id, action);
+}
+
+void DesktopNotifications::OnClosed(uint id, uint reason)
+{
+    emit closed(id, reason);
+}
+
+void DesktopNotifications::OnReplied(uint id, const QString& text)
+{
+    emit replied(id, text);
+}
+
+}  // namespace vindrel

@@ -1,0 +1,72 @@
+// The desktop's notification service (org.freedesktop.Notifications on the
+// session bus): notices sent to it, and what the user does with them there.
+// Every call is asynchronous with a deadline, so a slow or stuck service
+// never holds up the inbox; a notice it does not take is reported as such.
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QDBusServiceWatcher;
+
+namespace vindrel {
+
+class DesktopNotifications : public QObject {
+    Q_OBJECT
+
+public:
+    struct Notice {
+        QString summary;  // plain text
+        QString body;     // plain text; escaped here where the service reads markup
+        quint32 replaces = 0;
+        // Offers Reply (a window), and a reply typed into the notice itself
+        // where the service has that.
+        bool reply = false;
+        QString reply_placeholder;
+    };
+
+    explicit DesktopNotifications(QObject* parent = nullptr);
+
+    // False where there is no session bus at all.
+    bool Connected() const { return bus_.isConnected(); }
+
+    // Hands `notice` to the service. `done` runs once: with the service's id
+    // for it, or 0 when there is no service or it did not answer in time.
+    void Show(const Notice& notice, std::function<void(quint32 id)> done);
+    // Takes a notice back; a service that has gone is no error.
+    void Close(quint32 id);
+
+    static constexpr int kCallTimeoutMs = 5000;
+
+signals:
+    void actionInvoked(quint32 id, const QString& action);
+    void closed(quint32 id, quint32 reason);
+    void replied(quint32 id, const QString& text);
+    // The service stopped or was replaced: none of its notices are shown.
+    void serviceGone();
+
+private slots:
+    // QDBusConnection::connect takes slots by signature only.
+    void OnActionInvoked(uint id, const QString& action);
+    void OnClosed(uint id, uint reason);
+    void OnReplied(uint id, const QString& text);
+
+private:
+    void WithCapabilities(std::function<void()> then);
+    void Notify(const Notice& notice, std::function<void(quint32 id)> done);
+
+    QDBusConnection bus_;
+    QDBusServiceWatcher* watcher_;
+    std::optional<QStringList> capabilities_;
+    std::vector<std::function<void()>> waiting_;  // for the capabilities
+};
+
+// `text` as the body of a service that reads markup: never a tag or an
+// entity of the sender's.
+QString EscapeMarkup(const QString& text);
+
+}  // namespace vindrel

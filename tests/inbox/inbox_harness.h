@@ -1,0 +1,93 @@
+// What the inbox's Qt tests share: a temporary spool and state per test,
+// records dropped into it, and an InboxApp whose send is a fake that keeps
+// every call.
+#pragma once
+
+#include <QApplication>
+#include <QDir>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextDocument>
+#include <memory>
+#include <vector>
+
+#include "app/inbox/inbox_app.h"
+#include "app/inbox/reply_box.h"
+#include "app/spool/spool_dir.h"
+#include "core/dispatch.h"
+
+namespace vindrel::testing {
+
+struct Sent {
+    QString name, text;
+};
+
+// The text as a plain-text pane shows it, every character kept.
+inline QString Raw(const QPlainTextEdit& edit)
+{
+    QString text = edit.document()->toRawText();
+    return text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+}
+
+template <typename W>
+W* VisibleWindow()
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<W*>(window); found && found->isVisible()) return found;
+    return nullptr;
+}
+
+// Every window a test left open (reply boxes delete themselves).
+inline void CloseWindows()
+{
+    for (QWidget* window : QApplication::topLevelWidgets()) window->close();
+}
+
+class InboxHarness {
+public:
+    // A fresh spool and state; call from the test's init().
+    bool Reset()
+    {
+        if (!dir_.isValid()) return false;
+        const QString run = dir_.path() + QStringLiteral("/run%1").arg(++runs_);
+        spool = run + "/spool";
+        state = run + "/state/inbox-state";
+        sent.clear();
+        qputenv("XDG_CONFIG_HOME", (run + "/config").toUtf8());
+        return QDir().mkpath(spool);
+    }
+
+    QString Drop(const QString& from, const QString& text, qint64 received_ms = 0)
+    {
+        const spool::Record record{received_ms ? received_ms : 1'796'000'000'000 + ++drops_ * 60'000,
+                                   from.toStdString(), "BOB", text.toStdString()};
+        return QString::fromStdString(spool::StoreRecord(spool.toStdString(), record).name);
+    }
+
+    std::unique_ptr<InboxApp> Start(Display display, bool start = true)
+    {
+        Bindings fake{[this](std::u16string_view name, std::u16string_view text) {
+                          sent.push_back({QString::fromUtf16(name.data(), name.size()),
+                                          QString::fromUtf16(text.data(), text.size())});
+                          return NetStatus{0};
+                      },
+                      [] { return std::u16string(u"carol"); }};
+        auto app = std::make_unique<InboxApp>(spool, state, fake);
+        app->SetDisplay(display);
+        if (start) app->Start();
+        return app;
+    }
+
+    QString Path(const QString& name) const { return dir_.path() + "/" + name; }
+
+    QString spool, state;
+    std::vector<Sent> sent;
+
+private:
+    QTemporaryDir dir_;
+    int runs_ = 0;
+    int drops_ = 0;
+};
+
+}  // namespace vindrel::testing

@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-"""The built .deb files read back: each package's file list exactly as
-tests/packages/<package>.files says (modes and owners included, so a test
-program, a stray build file or a wrong permission shows up as a difference),
-control fields that make sense, and no path of the build tree inside any
-file."""
+"""The built .debs read back: each package's files exactly as
+tests/packages/<package>.files lists them with modes and owners (a test
+program, a stray build file or a wrong permission is a difference), every
+folder root's and 0755, sane control fields, and no path of the build tree
+inside any file."""
 import argparse
 import os
 import re
@@ -21,13 +21,12 @@ NEEDS = {'vindrel': {'libc6', 'libqt6widgets6'}, 'vindrel-receiver': {'libc6', '
 
 
 def file_list(deb):
-    """'mode owner path[ -> target]' for every entry, sizes and dates left out."""
+    """'mode owner path[ -> target]' for every entry but the folders, and
+    the folders' modes and owners."""
     listing = subprocess.run(['dpkg-deb', '-c', deb], capture_output=True, text=True, check=True).stdout
-    entries = []
-    for line in listing.splitlines():
-        mode, owner, _size, _date, _time, path = line.split(None, 5)
-        entries.append(f'{mode} {owner} {path}')
-    return entries
+    entries = [line.split(None, 5) for line in listing.splitlines()]
+    return ([f'{mode} {owner} {path}' for mode, owner, _, _, _, path in entries if mode[0] != 'd'],
+            {f'{mode} {owner}' for mode, owner, *_ in entries if mode[0] == 'd'})
 
 
 def control(deb):
@@ -65,10 +64,10 @@ def main():
         check(f'{package}: the file name', os.path.basename(deb), f'{package}_{opts.version}_amd64.deb')
         with open(os.path.join(HERE, package + '.files')) as f:
             want = f.read().splitlines()
-        got = file_list(deb)
+        got, folders = file_list(deb)
         if not check(f'{package}: the file list', got, want):
-            print('     missing: ' + repr(sorted(set(want) - set(got))) + '\n     extra:   ' +
-                  repr(sorted(set(got) - set(want))))
+            print(f'     missing: {sorted(set(want) - set(got))}\n     extra:   {sorted(set(got) - set(want))}')
+        check(f'{package}: folders', folders, {'drwxr-xr-x root/root'})
         check(f'{package}: version, architecture, section, priority',
               [fields.get(k) for k in ('Version', 'Architecture', 'Section', 'Priority')],
               [opts.version, 'amd64', 'net', 'optional'])

@@ -65,7 +65,7 @@ def main():
         with open(os.path.join(HERE, package + '.files')) as f:
             want = f.read().splitlines()
         got, folders = file_list(deb)
-        if not check(f'{package}: the file list', got, want):
+        if not check(f'{package}: the file list', got == want, True):
             print(f'     missing: {sorted(set(want) - set(got))}\n     extra:   {sorted(set(got) - set(want))}')
         check(f'{package}: folders', folders, {'drwxr-xr-x root/root'})
         check(f'{package}: version, architecture, section, priority',

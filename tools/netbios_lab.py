@@ -417,9 +417,10 @@ class Lab:
     def vindreld_log(self, host):
         return os.path.join(self.dir(host), "log", "vindreld.out")
 
-    def start_vindreld(self, host, extra_config=(), wait=False):
+    def start_vindreld(self, host, launcher=()):
         """Starts vindreld on `host` as the account "vindrel", with its own
-        configuration, spool (<host>/spool) and runtime dir (<host>/run)."""
+        configuration, spool (<host>/spool) and runtime dir (<host>/run);
+        `launcher` is a command that runs it (its path and arguments follow)."""
         d = self.dir(host)
         spool = self.spool(host)
         os.makedirs(spool, exist_ok=True)
@@ -428,24 +429,17 @@ class Lab:
         config = os.path.join(d, "vindreld.conf")
         with open(config, "w") as f:
             f.write("\n".join(["[vindreld]", "netbios name = %s" % netbios_name(host)]
-                              + self.vindreld_config + list(extra_config)) + "\n")
+                              + self.vindreld_config) + "\n")
         os.makedirs(os.path.join(d, "log"), exist_ok=True)
         log = open(self.vindreld_log(host), "ab")
         proc = subprocess.Popen(
-            self.with_accounts(host, self.vindreld, "--foreground", "--config", config,
+            self.with_accounts(host, *launcher, self.vindreld, "--foreground", "--config", config,
                                "--spool", spool, "--user", "vindrel",
                                "--runtime-dir", os.path.join(d, "run")),
             stdout=log, stderr=log, stdin=subprocess.DEVNULL, start_new_session=True)
         log.close()
         self.pids["%s/vindreld" % host] = proc.pid
         self._save()
-        if wait:
-            deadline = time.time() + 10
-            while not os.path.exists(self.registration_socket(host)):
-                if time.time() > deadline or proc.poll() is not None:
-                    raise RuntimeError("vindreld on %s did not start; see %s"
-                                       % (host, self.vindreld_log(host)))
-                time.sleep(0.02)
         return proc
 
     def registration_socket(self, host):

@@ -2,10 +2,17 @@
 // the spool and removes Samba's file.
 //   vindrel-drop [--spool DIR] FROM TO FILE
 // Exit status 0 when stored; otherwise one line on standard error (Samba
-// logs it): 1 failed, 2 usage, 3 refused because the spool is full.
+// logs it): 1 failed, 2 usage, 3 refused because the spool is full, 4 not
+// allowed to run.
 // It runs as Samba's guest account for every message that arrives, with
-// FROM, TO and the text chosen by whoever sent it.
+// FROM, TO and the text chosen by whoever sent it. Installed with the
+// spool's group (setgid), it writes there through that group; since anyone
+// can start it then, it serves only root and Samba's guest account, writes
+// only to the spool it was built for, and reads and removes Samba's file
+// with the caller's own rights.
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -16,6 +23,7 @@
 #include <string>
 
 #include "app/spool/spool_dir.h"
+#include "platform/netbios/samba_config.h"
 
 namespace {
 
@@ -23,6 +31,10 @@ constexpr int kStored = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr int kFull = 3;
+constexpr int kNotAllowed = 4;
+
+// Where Samba reads its configuration unless told otherwise.
+constexpr char kSambaConfig[] = "/etc/samba/smb.conf";
 
 // Enough bytes for the longest text kept (four bytes a character at most);
 // the rest of a larger file is never read.
@@ -74,13 +86,38 @@ std::int64_t NowMs()
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
 }
 
+// Whether the real user may write to the spool through its group: root,
+// and the account Samba runs the message command as. `why` says otherwise.
+bool MaySendThroughGroup(std::string& why)
+{
+    const uid_t caller = getuid();
+    if (caller == 0) return true;
+    std::string guest =
+        vindrel::netbios::ReadSambaConfig(kSambaConfig).guest_account;
+    if (guest.empty()) guest = "nobody";  // Samba's own default
+    const passwd* account = getpwnam(guest.c_str());
+    if (account != nullptr && account->pw_uid == caller) return true;
+    why = "run by uid " + std::to_string(caller) + ", which is neither root nor Samba's guest " +
+          "account (" + guest + ", from " + kSambaConfig + ")";
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    // Started with the spool's group (setgid): the caller's own group for
+    // everything but the store itself.
+    const bool through_group = getauxval(AT_SECURE) != 0;
+    const gid_t spool_group = getegid();
+    if (through_group && setegid(getgid()) != 0)
+        return Fail(kFailed, std::string("cannot set the group back: ") + std::strerror(errno));
+
     std::string spool = vindrel::spool::kDefaultSpool;
     int first = 1;
     if (argc > 2 && std::strcmp(argv[1], "--spool") == 0) {
+        if (through_group)
+            return Fail(kUsage, "--spool is for a copy run without the spool's group");
         spool = argv[2];
         first = 3;
     }
@@ -89,6 +126,8 @@ int main(int argc, char** argv)
     if (argc - first == 4 && std::strcmp(argv[argc - 1], "&") == 0) --argc;
     if (argc - first != 3)
         return Fail(kUsage, "usage: vindrel-drop [--spool DIR] FROM TO FILE");
+    std::string why;
+    if (through_group && !MaySendThroughGroup(why)) return Fail(kNotAllowed, "refused: " + why);
     const char* file = argv[first + 2];
 
     vindrel::spool::Record record;
@@ -100,7 +139,11 @@ int main(int argc, char** argv)
         return Fail(kFailed, "cannot read the message file " + std::string(file) + ": " + error);
     record.text = vindrel::spool::CleanText(raw);
 
+    if (through_group && setegid(spool_group) != 0)
+        return Fail(kFailed, std::string("cannot take the spool's group: ") + std::strerror(errno));
     const auto stored = vindrel::spool::StoreRecord(spool, record);
+    if (through_group && setegid(getgid()) != 0)
+        return Fail(kFailed, std::string("cannot set the group back: ") + std::strerror(errno));
     switch (stored.error) {
     case vindrel::spool::StoreError::kNone:
         unlink(file);

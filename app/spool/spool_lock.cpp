@@ -55,7 +55,8 @@ public:
         // a user who has no inotify instances left pauses briefly instead.
         std::uint32_t jitter = 0;
         getrandom(&jitter, sizeof jitter, GRND_NONBLOCK);
-        const int wait = static_cast<int>(std::min<std::int64_t>(ms, fd_.ok() ? 50 : 1 + jitter % 3));
+        const int wait =
+            static_cast<int>(std::min<std::int64_t>(ms, fd_.ok() ? 50 : 1 + jitter % 3));
         if (!fd_.ok()) {
             const timespec pause{0, wait * 1'000'000L};
             nanosleep(&pause, nullptr);

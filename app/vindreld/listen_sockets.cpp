@@ -20,7 +20,9 @@ namespace {
 
 constexpr int kFirstActivatedFd = 3;  // SD_LISTEN_FDS_START
 constexpr int kMaxActivatedFds = 16;
-constexpr int kBacklog = 128;
+// The kernel's own cap: a burst of connections waits in the queue rather
+// than have its handshakes dropped and retried a second later.
+constexpr int kBacklog = SOMAXCONN;
 
 std::string Errno() { return std::strerror(errno); }
 

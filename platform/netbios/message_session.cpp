@@ -246,6 +246,9 @@ void MessageSession::Close(SessionFault fault)
     awaiting_store_ = false;
 }
 
-void MessageSession::Write(const Bytes& frame) { output_.insert(output_.end(), frame.begin(), frame.end()); }
+void MessageSession::Write(const Bytes& frame)
+{
+    output_.insert(output_.end(), frame.begin(), frame.end());
+}
 
 }  // namespace vindrel::netbios

@@ -273,12 +273,13 @@ void NameServer::AnswerNodeStatus(const NamePacket& packet, net::Ipv4 source, st
                                   const net::Interface& arrived_on, net::Clock::time_point now)
 {
     std::vector<NodeName> listed;
+    const auto flags = static_cast<std::uint16_t>(NbFlags() | kNbActive);
     bool asked_for_us = IsWildcard(packet.question);
     for (const Held& held : names_) {
         if (held.state != NameState::kClaimed) continue;
         asked_for_us = asked_for_us || SameName15(held.name, packet.question);
         if (listed.size() < kMaxStatusNames)
-            listed.push_back(NodeName{held.name, static_cast<std::uint16_t>(NbFlags() | kNbActive)});
+            listed.push_back(NodeName{held.name, flags});
     }
     if (!asked_for_us || listed.empty()) {
         ++stats_.ignored;
@@ -378,13 +379,14 @@ bool NameServer::MayAnswer(net::Ipv4 source, net::Clock::time_point now)
             bucket = buckets_.end() - 1;
         } else {
             // The table is full: forget the source heard from longest ago.
-            bucket = std::min_element(buckets_.begin(), buckets_.end(),
-                                      [](const Bucket& a, const Bucket& b) { return a.last < b.last; });
+            bucket = std::min_element(
+                buckets_.begin(), buckets_.end(),
+                [](const Bucket& a, const Bucket& b) { return a.last < b.last; });
             *bucket = fresh;
         }
     }
-    const bool source_ok =
-        Refill(bucket->tokens, bucket->last, now, kAnswersPerSourceBurst, kAnswersPerSourcePerSecond);
+    const bool source_ok = Refill(bucket->tokens, bucket->last, now, kAnswersPerSourceBurst,
+                                  kAnswersPerSourcePerSecond);
     const bool shared_ok = Refill(shared_bucket_.tokens, shared_bucket_.last, now, kAnswersBurst,
                                   kAnswersPerSecond);
     if (source_ok && shared_ok) {

@@ -126,6 +126,7 @@ public:
             if (key == "netbiosname") settings_.netbios_name = FirstChars(value, 15);
             else if (key == "winsserver") settings_.wins = FirstIpv4(value);
             else if (key == "doscharset") settings_.dos_charset = value;
+            else if (key == "guestaccount") settings_.guest_account = value;
         }
     }
 

@@ -1,5 +1,6 @@
 // The settings this client takes from a Samba configuration file: the
-// computer's NetBIOS name, the WINS server and the DOS code page.
+// computer's NetBIOS name, the WINS server and the DOS code page; and the
+// account Samba runs its message command as.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,7 @@ struct SambaSettings {
     std::string netbios_name;             // UTF-8, at most 15 characters; empty when unset
     std::optional<std::uint32_t> wins;    // IPv4, host byte order
     std::string dos_charset;              // as written; empty when unset
+    std::string guest_account;            // as written; empty when unset
 };
 
 // How far the reader follows `include` and `config file`, and how much it

@@ -106,7 +106,7 @@ struct SentDatagram {
     net::Ipv4 to = 0;
 };
 
-class FakeLan final : public net::Network {
+class FakeLan : public net::Network {
 public:
     // 10.0.0.5/24 unless a test says otherwise.
     std::vector<net::Interface> interfaces{{Ip(10, 0, 0, 5), 0xFFFFFF00, Ip(10, 0, 0, 255)}};

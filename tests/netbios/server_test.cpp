@@ -3,6 +3,7 @@
 // delivering through both in this process. Nothing here opens a socket.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <thread>
@@ -18,6 +19,8 @@ namespace {
 using fake::Ip;
 using fake::NameOf;
 using std::chrono::milliseconds;
+using K = NameEventKind;
+using Lines = std::vector<std::string>;
 
 const net::Interface kLan{Ip(10, 0, 0, 9), 0xFFFFFF00, Ip(10, 0, 0, 255)};
 const net::Ipv4 kWins = Ip(10, 0, 0, 2);
@@ -34,102 +37,69 @@ void ForEveryCut(const Bytes& whole, Judge judge)
     }
 }
 
-Bytes WithOpcode(Bytes packet, NameOpcode opcode, std::uint32_t ttl = 0)
+std::string Dotted(net::Ipv4 a)
 {
-    packet[2] = static_cast<std::uint8_t>((packet[2] & 0x87) | static_cast<int>(opcode) << 3);
-    if (ttl) {
-        const std::size_t at = packet.size() - 12;  // TTL of an NB answer's record
-        for (int i = 0; i < 4; ++i) packet[at + i] = static_cast<std::uint8_t>(ttl >> (24 - 8 * i));
-    }
-    return packet;
+    return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." +
+           std::to_string(a >> 8 & 255) + "." + std::to_string(a & 255);
 }
 
-// --- codecs ------------------------------------------------------------------------
-
-TEST(ServerCodecs, NamePacketsRoundTripAndTheClientReadsOurAnswers)
+// A packet in one line, for tables: opcode, flags, rcode, question, record.
+std::string Shape(const NamePacket& p)
 {
-    struct Case {
-        const char* what;
-        Bytes bytes;
-        bool response;
-        NameOpcode opcode;
-        bool broadcast, question, record;
+    std::string s = p.response ? "answer " : "";
+    s += std::to_string(static_cast<int>(p.opcode));
+    if (p.broadcast) s += " B";
+    if (p.rcode != NameRcode::kOk) s += " rcode " + std::to_string(static_cast<int>(p.rcode));
+    if (p.has_question) s += " ?" + NameText(p.question);
+    if (p.has_record) s += " " + NameText(p.record_name);
+    if (p.has_address) s += "@" + Dotted(p.address);
+    return s;
+}
+
+// --- codecs ----------------------------------------------------------------------
+
+TEST(ServerCodecs, NamePacketsRoundTripAndRefuseHostileBytes)
+{
+    const net::Ipv4 us = kLan.address;
+    const std::pair<Bytes, std::string> packets[] = {
+        {BuildNameRegistration(1, kRx1, kNbOntB, us, 300000, true), "5 B ?RX1 RX1@10.0.0.9"},
+        {BuildNameRefresh(1, kRx1, kNbOntM, us, 300000), "8 ?RX1 RX1@10.0.0.9"},
+        {BuildNameRelease(1, kRx1, kNbOntB, us, true), "6 B ?RX1 RX1@10.0.0.9"},
+        {BuildRegistrationResponse(1, kRx1, NameRcode::kActive, 0, us), "answer 5 rcode 6 RX1@10.0.0.9"},
+        {BuildNameQuery(1, kRx1, true), "0 B ?RX1"},
+        {BuildNameQueryResponse(1, kRx1, 0, us, 60), "answer 0 RX1@10.0.0.9"},
     };
-    const Case cases[] = {
-        {"registration", BuildNameRegistration(1, kRx1, kNbOntB, kLan.address, 300000, true),
-         false, NameOpcode::kRegistration, true, true, true},
-        {"refresh", BuildNameRefresh(1, kRx1, kNbOntM, kLan.address, 300000), false,
-         NameOpcode::kRefresh, false, true, true},
-        {"release", BuildNameRelease(1, kRx1, kNbOntB, kLan.address, true), false,
-         NameOpcode::kRelease, true, true, true},
-        {"defence", BuildRegistrationResponse(1, kRx1, NameRcode::kActive, 0, kLan.address), true,
-         NameOpcode::kRegistration, false, false, true},
-        {"query", BuildNameQuery(1, kRx1, true), false, NameOpcode::kQuery, true, true, false},
-        {"answer", BuildNameQueryResponse(1, kRx1, 0, kLan.address, 60), true, NameOpcode::kQuery,
-         false, false, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const auto p = ParseNamePacket(c.bytes);
+    for (const auto& [bytes, shape] : packets) {
+        SCOPED_TRACE(shape);
+        const auto p = ParseNamePacket(bytes);
         ASSERT_TRUE(p.has_value());
-        EXPECT_EQ(p->id, 1);
-        EXPECT_EQ(p->response, c.response);
-        EXPECT_EQ(p->opcode, c.opcode);
-        EXPECT_EQ(p->broadcast, c.broadcast);
-        EXPECT_EQ(p->has_question, c.question);
-        EXPECT_EQ(p->has_record, c.record);
-        if (c.question) {
-            EXPECT_EQ(p->question, kRx1);
-        }
-        if (c.record) {
-            EXPECT_EQ(p->record_name, kRx1);
-            EXPECT_TRUE(p->has_address);
-            EXPECT_EQ(p->address, kLan.address);
-        }
-        ForEveryCut(c.bytes, [](const Bytes& cut) { EXPECT_FALSE(ParseNamePacket(cut)); });
-        Bytes longer = c.bytes;
+        EXPECT_EQ(Shape(*p), shape);
+        ForEveryCut(bytes, [](const Bytes& cut) { EXPECT_FALSE(ParseNamePacket(cut)); });
+        Bytes longer = bytes;
         longer.push_back(0);
         EXPECT_FALSE(ParseNamePacket(longer)) << "a byte past the packet";
     }
-    // The record of a request points at the question (RFC 1002 4.2.2).
-    const Bytes reg = cases[0].bytes;
-    EXPECT_EQ(reg[50], 0xC0);
-    EXPECT_EQ(reg[51], 0x0C);
-
-    EXPECT_EQ(JudgeNameQueryReply(cases[5].bytes, 1, kRx1).address, kLan.address);
-    const NodeName listed[] = {{kRx1, 0x0400}, {kAlice, 0x0400}};
-    const auto names = ParseNodeStatusReply(BuildNodeStatusResponse(4, WildcardName(), listed), 4);
-    ASSERT_TRUE(names.has_value());
-    EXPECT_EQ(FirstMessengerName(*names), kRx1);
-}
-
-TEST(ServerCodecs, HostileNamePacketsAreRefused)
-{
-    const Bytes reg = BuildNameRegistration(1, kRx1, 0, kLan.address, 300000, true);
-    struct Case {
-        const char* what;
-        std::size_t at;
-        std::uint8_t value;
-    };
-    const Case cases[] = {
-        {"two questions", 5, 2},        {"an authority record", 9, 1},
-        {"two records", 7, 1},          {"truncated flag", 2, 0x2A},
-        {"class not IN", 49, 2},        {"question type A", 47, 1},
+    // A request's record points at its question (RFC 1002 4.2.2); a pointer
+    // where there is no question is refused, as is every field out of shape.
+    const Bytes& reg = packets[0].first;
+    EXPECT_EQ(reg[50] << 8 | reg[51], 0xC00C);
+    Bytes dangling = packets[3].first;
+    dangling.erase(dangling.begin() + 12, dangling.begin() + 46);
+    dangling.insert(dangling.begin() + 12, {0xC0, 0x0C});
+    EXPECT_FALSE(ParseNamePacket(dangling));
+    const std::tuple<const char*, std::size_t, std::uint8_t> hostile[] = {
+        {"two questions", 5, 2},  {"an authority record", 9, 1}, {"two records", 7, 1},
+        {"truncated", 2, 0x2A},   {"class not IN", 49, 2},        {"question type A", 47, 1},
         {"pointer elsewhere", 51, 0x0D}, {"rdlength beyond", 61, 7},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, at, value] : hostile) {
         Bytes bad = reg;
-        bad[c.at] = c.value;
-        EXPECT_FALSE(ParseNamePacket(bad)) << c.what;
+        bad[at] = value;
+        EXPECT_FALSE(ParseNamePacket(bad)) << what;
     }
-    // A pointer with no question to point at.
-    Bytes answer = BuildRegistrationResponse(1, kRx1, NameRcode::kActive, 0, kLan.address);
-    answer.erase(answer.begin() + 12, answer.begin() + 46);
-    answer.insert(answer.begin() + 12, {0xC0, 0x0C});
-    EXPECT_FALSE(ParseNamePacket(answer));
 }
 
-TEST(ServerCodecs, SessionAndSmbRequestsRoundTripAndRefuseCuts)
+TEST(ServerCodecs, SessionAndSmbRequestsRefuseCutsAndExtraBytes)
 {
     const Bytes request = BuildSessionRequest(kRx1, NameOf(u"CLI", 0));
     const Bytes body(request.begin() + 4, request.end());
@@ -137,214 +107,163 @@ TEST(ServerCodecs, SessionAndSmbRequestsRoundTripAndRefuseCuts)
     ASSERT_TRUE(ParseSessionRequest(body, called, calling));
     EXPECT_EQ(called, kRx1);
     ForEveryCut(body, [&](const Bytes& cut) { EXPECT_FALSE(ParseSessionRequest(cut, called, calling)); });
-    EXPECT_EQ(BuildNegativeSessionResponse(SessionRefusal::kCalledNameNotPresent),
-              (Bytes{0x83, 0, 0, 1, 0x82}));
 
     const std::uint8_t text[] = {'h', 'i'};
-    // The parsed parts are views into these.
-    const Bytes requests[] = {BuildSendStart(1, "CLI", "RX1"), BuildSendText(2, 9, text),
-                              BuildSendMessage(3, "A", "B", text)};
-    SmbRequest r;
-    SendStart start;
-    SendMessage single;
-    std::uint16_t group = 0;
-    ByteView block;
-    ASSERT_EQ(ParseSmbRequest(requests[0], r), SmbParse::kOk);
-    ASSERT_TRUE(ParseSendStart(r, start));
-    EXPECT_EQ(std::string(start.originator.begin(), start.originator.end()), "CLI");
-    ASSERT_EQ(ParseSmbRequest(requests[1], r), SmbParse::kOk);
-    ASSERT_TRUE(ParseSendText(r, group, block));
-    EXPECT_EQ(group, 9);
-    EXPECT_EQ(Bytes(block.begin(), block.end()), Bytes(text, text + 2));
-    ASSERT_EQ(ParseSmbRequest(requests[2], r), SmbParse::kOk);
-    ASSERT_TRUE(ParseSendMessage(r, single));
-    EXPECT_FALSE(ParseSendText(r, group, block)) << "a single block is not a text block";
-
-    for (const Bytes& whole : requests) {
-        ForEveryCut(whole, [](const Bytes& cut) {
-            SmbRequest any;
-            EXPECT_NE(ParseSmbRequest(cut, any), SmbParse::kOk);
-        });
+    for (const Bytes& whole : {BuildSendStart(1, "CLI", "RX1"), BuildSendText(2, 9, text),
+                               BuildSendEnd(3, 9), BuildSendMessage(4, "A", "B", text)}) {
+        SmbRequest r;
+        ASSERT_EQ(ParseSmbRequest(whole, r), SmbParse::kOk);
+        ForEveryCut(whole, [&r](const Bytes& cut) { EXPECT_NE(ParseSmbRequest(cut, r), SmbParse::kOk); });
         Bytes longer = whole;
         longer.push_back(0);
-        SmbRequest any;
-        EXPECT_EQ(ParseSmbRequest(longer, any), SmbParse::kBadCounts) << "a byte past the count";
+        EXPECT_EQ(ParseSmbRequest(longer, r), SmbParse::kBadCounts) << "a byte past the count";
+        // An error answers the very request, as the client judges replies.
+        const SmbReply judged = JudgeSmbReply(BuildSmbError(r.header, SmbErrorClass::kServer, kErrSrvNoRoom),
+                                              whole[4], r.header.mid);
+        EXPECT_EQ(judged.verdict, SmbVerdict::kRefused);
+        EXPECT_EQ(judged.status, 0x00530002u);
     }
-
-    const Bytes error = BuildSmbError(r.header, SmbErrorClass::kServer, kErrSrvNoRoom);
-    const SmbReply judged = JudgeSmbReply(error, kSendMessage, 3);
-    EXPECT_EQ(judged.verdict, SmbVerdict::kRefused);
-    EXPECT_EQ(judged.status, 0x00530002u);
 }
 
 // --- the name server -------------------------------------------------------------------
 
-// A name server on a scripted clock, with everything it sent and told.
+// A name server on a scripted clock, with what it sent ("ms to: shape") and told.
 struct NameLab {
-    struct Sent {
-        int ms;
-        OutgoingDatagram datagram;
-        NamePacket packet;  // views into datagram.bytes
-    };
-
     NameServer server;
     int now_ms = 0;
-    std::vector<Sent> sent;
+    Lines sent;
+    std::vector<std::pair<net::Ipv4, NamePacket>> packets;  // views into `bytes`
+    std::vector<Bytes> bytes;
     std::vector<NameEvent> events;
+    std::vector<K> kinds;  // of the events
 
     explicit NameLab(net::Ipv4 wins = 0) : server(NameServerConfig{{kLan}, wins, 7}) {}
 
     static net::Clock::time_point At(int ms) { return net::Clock::time_point{} + milliseconds(ms); }
+    net::Clock::time_point Now() const { return At(now_ms); }
 
     void Collect()
     {
         for (OutgoingDatagram& d : server.TakeOutgoing()) {
-            const auto packet = ParseNamePacket(d.bytes);
-            ASSERT_TRUE(packet.has_value()) << "sent a packet our own reader refuses";
-            sent.push_back({now_ms, std::move(d), *packet});
+            EXPECT_EQ(d.from, kLan.address);
+            bytes.push_back(std::move(d.bytes));
+            const auto p = ParseNamePacket(bytes.back());
+            ASSERT_TRUE(p.has_value()) << "sent a packet our own reader refuses";
+            packets.emplace_back(d.address, *p);
+            sent.push_back(std::to_string(now_ms) + " " + Dotted(d.address) + ": " + Shape(*p));
         }
-        for (const NameEvent& e : server.TakeEvents()) events.push_back(e);
+        for (const NameEvent& e : server.TakeEvents()) {
+            events.push_back(e);
+            kinds.push_back(e.kind);
+        }
     }
     void Claim(const RawName& name)
     {
-        EXPECT_EQ(server.Claim(name, At(now_ms)), ClaimResult::kStarted);
+        EXPECT_EQ(server.Claim(name, Now()), ClaimResult::kStarted);
         Collect();
     }
     // Follows the server's timers up to `ms`.
     void RunTo(int ms)
     {
         while (const auto next = server.NextTimer()) {
-            const int at = static_cast<int>(
-                std::chrono::duration_cast<milliseconds>(*next - At(0)).count());
+            const int at = static_cast<int>(std::chrono::duration_cast<milliseconds>(*next - At(0)).count());
             if (at > ms) break;
             now_ms = std::max(now_ms, at);
-            server.OnTimer(At(now_ms));
+            server.OnTimer(Now());
             Collect();
         }
         now_ms = ms;
     }
-    void Receive(const Bytes& bytes, net::Ipv4 from = kPeer)
+    void Receive(const Bytes& datagram, net::Ipv4 from = kPeer)
     {
-        server.OnDatagram(bytes, from, 137, kLan.address, At(now_ms));
+        server.OnDatagram(datagram, from, 137, kLan.address, Now());
         Collect();
     }
-    std::vector<NameEventKind> Kinds() const
-    {
-        std::vector<NameEventKind> kinds;
-        for (const NameEvent& e : events) kinds.push_back(e.kind);
-        return kinds;
-    }
-    const Sent& Last() const { return sent.back(); }
+    std::uint16_t LastId() const { return packets.back().second.id; }
+    const Bytes& Last() const { return bytes.back(); }
 };
-
-using K = NameEventKind;
 
 TEST(NameServer, AClaimBroadcastsThreeTimesThenHoldsTheNameAndIdles)
 {
     NameLab lab;
     lab.Claim(kRx1);
-    EXPECT_EQ(lab.server.Claim(kRx1, NameLab::At(0)), ClaimResult::kAlreadyHeld);
+    EXPECT_EQ(lab.server.Claim(kRx1, lab.Now()), ClaimResult::kAlreadyHeld);
     lab.RunTo(10000);
-    ASSERT_EQ(lab.sent.size(), 3u);
-    for (int i = 0; i < 3; ++i) {
-        const NameLab::Sent& s = lab.sent[i];
-        EXPECT_EQ(s.ms, 250 * i);
-        EXPECT_EQ(s.datagram.address, kLan.broadcast);
-        EXPECT_EQ(s.datagram.from, kLan.address);
-        EXPECT_EQ(s.packet.opcode, NameOpcode::kRegistration);
-        EXPECT_TRUE(s.packet.broadcast);
-        EXPECT_EQ(s.packet.address, kLan.address);
-        EXPECT_EQ(s.packet.id, lab.sent[0].packet.id);
-    }
-    EXPECT_EQ(lab.Kinds(), (std::vector<K>{K::kClaiming, K::kClaimed}));
+    const std::string claim = " 10.0.0.255: 5 B ?RX1 RX1@10.0.0.9";
+    EXPECT_EQ(lab.sent, (Lines{"0" + claim, "250" + claim, "500" + claim}));
+    EXPECT_EQ(lab.packets[0].second.id, lab.LastId()) << "one transaction";
+    EXPECT_EQ(lab.kinds, (std::vector<K>{K::kClaiming, K::kClaimed}));
     EXPECT_EQ(lab.server.StateOf(kRx1), NameState::kClaimed);
     EXPECT_FALSE(lab.server.NextTimer().has_value()) << "an idle server wants no wake-ups";
 }
 
 TEST(NameServer, OnlyTheOwnersAnswerToOurClaimRefusesIt)
 {
-    struct Case {
-        const char* what;
-        int id_offset;  // from the claim's id
-        RawName name;
-        NameRcode rcode;
-        net::Ipv4 source;
-        bool refused;
+    // What answers, the id's offset from the claim's, the name, rcode and source.
+    const std::tuple<const char*, int, RawName, NameRcode, net::Ipv4> cases[] = {
+        {"the owner objects", 0, kRx1, NameRcode::kActive, kPeer},
+        {"another transaction", 1, kRx1, NameRcode::kActive, kPeer},
+        {"another name", 0, kAlice, NameRcode::kActive, kPeer},
+        {"a positive answer", 0, kRx1, NameRcode::kOk, kPeer},
+        {"off our subnet", 0, kRx1, NameRcode::kActive, Ip(10, 0, 1, 7)},
+        {"the subnet's broadcast address", 0, kRx1, NameRcode::kActive, kLan.broadcast},
+        {"our own address", 0, kRx1, NameRcode::kActive, kLan.address},
     };
-    const Case cases[] = {
-        {"the owner objects", 0, kRx1, NameRcode::kActive, kPeer, true},
-        {"another transaction", 1, kRx1, NameRcode::kActive, kPeer, false},
-        {"another name", 0, kAlice, NameRcode::kActive, kPeer, false},
-        {"a positive answer", 0, kRx1, NameRcode::kOk, kPeer, false},
-        {"off our subnet", 0, kRx1, NameRcode::kActive, Ip(10, 0, 1, 7), false},
-        {"the subnet's broadcast address", 0, kRx1, NameRcode::kActive, kLan.broadcast, false},
-        {"our own address", 0, kRx1, NameRcode::kActive, kLan.address, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, id_offset, name, rcode, source] : cases) {
+        SCOPED_TRACE(what);
         NameLab lab;
         lab.Claim(kRx1);
         lab.RunTo(300);
-        const std::uint16_t id = static_cast<std::uint16_t>(lab.sent[0].packet.id + c.id_offset);
-        lab.Receive(BuildRegistrationResponse(id, c.name, c.rcode, 0, c.source), c.source);
+        const auto id = static_cast<std::uint16_t>(lab.LastId() + id_offset);
+        lab.Receive(BuildRegistrationResponse(id, name, rcode, 0, source), source);
         lab.RunTo(2000);
-        if (c.refused) {
-            EXPECT_EQ(lab.Kinds(), (std::vector<K>{K::kClaiming, K::kRefused}));
-            EXPECT_EQ(lab.events.back().refusal, NameRefusal::kOwnedOnLan);
-            EXPECT_EQ(lab.events.back().peer, kPeer);
-            EXPECT_FALSE(lab.server.StateOf(kRx1).has_value());
-            EXPECT_EQ(lab.sent.size(), 2u) << "no more tries, and nothing to release";
-        } else {
+        if (what != std::get<0>(cases[0])) {
             EXPECT_EQ(lab.server.StateOf(kRx1), NameState::kClaimed);
+            continue;
         }
+        EXPECT_EQ(lab.kinds, (std::vector<K>{K::kClaiming, K::kRefused}));
+        EXPECT_EQ(lab.events.back().refusal, NameRefusal::kOwnedOnLan);
+        EXPECT_EQ(lab.events.back().peer, kPeer);
+        EXPECT_EQ(lab.sent.size(), 2u) << "no more tries, and nothing to release";
     }
 }
 
 TEST(NameServer, HeldNamesAreDefendedAnsweredListedAndReleased)
 {
     NameLab lab;
-    lab.Claim(kRx1);
-    lab.Claim(kAlice);
     const RawName bob = NameOf(u"BOB");
-    lab.Claim(bob);
-    lab.Receive(BuildRegistrationResponse(lab.Last().packet.id, bob, NameRcode::kActive, 0, kPeer));
+    for (const RawName& name : {kRx1, kAlice, bob}) lab.Claim(name);
+    lab.Receive(BuildRegistrationResponse(lab.LastId(), bob, NameRcode::kActive, 0, kPeer));
     lab.RunTo(1000);
     lab.sent.clear();
 
     lab.Receive(BuildNameRegistration(0x77, kAlice, 0, kPeer, 300000, true));
-    ASSERT_EQ(lab.sent.size(), 1u);
-    EXPECT_EQ(lab.Last().datagram.address, kPeer);
-    EXPECT_EQ(lab.Last().packet.id, 0x77);
-    EXPECT_EQ(lab.Last().packet.rcode, NameRcode::kActive);
-    EXPECT_EQ(lab.events.back().kind, K::kDefended);
-    EXPECT_EQ(lab.events.back().peer, kPeer);
-
     lab.Receive(BuildNameQuery(0x78, kAlice, true));
-    EXPECT_EQ(JudgeNameQueryReply(lab.Last().datagram.bytes, 0x78, kAlice).address, kLan.address);
+    EXPECT_EQ(JudgeNameQueryReply(lab.Last(), 0x78, kAlice).address, kLan.address);
     lab.Receive(BuildNameQuery(0x79, WildcardName(), true));
-    EXPECT_EQ(JudgeNameQueryReply(lab.Last().datagram.bytes, 0x79, WildcardName()).address,
-              kLan.address);
+    EXPECT_EQ(JudgeNameQueryReply(lab.Last(), 0x79, WildcardName()).address, kLan.address);
     lab.Receive(BuildNodeStatusRequest(0x7A));
-    const auto names = ParseNodeStatusReply(lab.Last().datagram.bytes, 0x7A);
+    const auto names = ParseNodeStatusReply(lab.Last(), 0x7A);
     ASSERT_TRUE(names.has_value());
     ASSERT_EQ(names->size(), 2u) << "the refused name is not listed";
     EXPECT_EQ(FirstMessengerName(*names), kRx1) << "the first claimed comes first";
-
-    const std::size_t answered = lab.sent.size();
+    // Not answered: a name not ours, our own packet, a released name.
     lab.Receive(BuildNameQuery(0x7B, bob, true));
     lab.Receive(BuildNameRegistration(0x7C, kAlice, 0, kLan.address, 300000, true), kLan.address);
-    EXPECT_EQ(lab.sent.size(), answered) << "a name not ours, or our own packet, is not answered";
-
-    EXPECT_TRUE(lab.server.Release(kAlice, NameLab::At(lab.now_ms)));
+    EXPECT_TRUE(lab.server.Release(kAlice, lab.Now()));
     lab.Collect();
-    EXPECT_EQ(lab.Last().packet.opcode, NameOpcode::kRelease);
-    EXPECT_EQ(lab.Last().datagram.address, kLan.broadcast);
-    EXPECT_EQ(lab.events.back().kind, K::kReleased);
     lab.Receive(BuildNameQuery(0x7D, kAlice, true));
-    EXPECT_EQ(lab.Last().packet.opcode, NameOpcode::kRelease) << "a released name is not answered";
-    lab.server.ReleaseAll(NameLab::At(lab.now_ms));
+    lab.server.ReleaseAll(lab.Now());
     lab.Collect();
-    EXPECT_EQ(lab.Last().packet.question, kRx1);
+    EXPECT_EQ(lab.sent, (Lines{"1000 10.0.0.7: answer 5 rcode 6 ALICE@10.0.0.7",
+                               "1000 10.0.0.7: answer 0 ALICE@10.0.0.9",
+                               "1000 10.0.0.7: answer 0 *@10.0.0.9",
+                               "1000 10.0.0.7: answer 0 *",
+                               "1000 10.0.0.255: 6 B ?ALICE ALICE@10.0.0.9",
+                               "1000 10.0.0.255: 6 B ?RX1 RX1@10.0.0.9"}));
+    EXPECT_EQ(lab.kinds, (std::vector<K>{K::kClaiming, K::kClaiming, K::kClaiming, K::kRefused, K::kClaimed,
+                                           K::kClaimed, K::kDefended, K::kReleased, K::kReleased}));
+    EXPECT_EQ(lab.events[6].peer, kPeer);
     EXPECT_FALSE(lab.server.NextTimer().has_value());
 }
 
@@ -352,56 +271,46 @@ TEST(NameServer, WinsRegistersRefreshesRefusesAndReleases)
 {
     struct Case {
         const char* what;
-        NameRcode rcode;        // of the server's answer to the first try
-        bool answer;            // false: the server stays silent
-        bool wack_first;
+        NameRcode rcode;  // of the server's answer
+        bool answer;      // false: the server stays silent
+        bool wack_first;  // the server first asks us to wait
         std::vector<K> want;
+        Lines to_wins;    // opcodes sent to the server, released at the end
     };
     const Case cases[] = {
-        {"accepted", NameRcode::kOk, true, false, {K::kClaiming, K::kWinsRegistered, K::kClaimed}},
-        {"accepted after a wait", NameRcode::kOk, true, true,
-         {K::kClaiming, K::kWinsRegistered, K::kClaimed}},
-        {"refused", NameRcode::kActive, true, false, {K::kClaiming, K::kRefused}},
-        {"silent", NameRcode::kOk, false, false, {K::kClaiming, K::kWinsSilent, K::kClaimed}},
+        {"accepted", NameRcode::kOk, true, false, {K::kClaiming, K::kWinsRegistered, K::kClaimed},
+         {"5", "8", "6"}},
+        {"accepted after a wait", NameRcode::kOk, true, true, {K::kClaiming, K::kWinsRegistered, K::kClaimed},
+         {"5", "8", "6"}},
+        {"refused", NameRcode::kActive, true, false, {K::kClaiming, K::kRefused}, {"5"}},
+        // Three tries, then again after a minute, after two, ...
+        {"silent", NameRcode::kOk, false, false, {K::kClaiming, K::kWinsSilent, K::kClaimed},
+         {"5", "5", "5", "5", "5", "5", "5", "5", "5", "6"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         NameLab lab(kWins);
         lab.Claim(kRx1);
-        const auto unicast = [&lab] {
-            std::vector<NameLab::Sent> to_wins;
-            for (const NameLab::Sent& s : lab.sent)
-                if (s.datagram.address == kWins) to_wins.push_back(s);
-            return to_wins;
-        };
-        ASSERT_EQ(unicast().size(), 1u);
-        const std::uint16_t id = unicast()[0].packet.id;
-        EXPECT_FALSE(unicast()[0].packet.broadcast);
-        EXPECT_EQ(unicast()[0].packet.nb_flags, kNbOntM);
+        const NamePacket first = lab.packets[0].second;
         if (c.wack_first) {
-            lab.Receive(WithOpcode(BuildRegistrationResponse(id, kRx1, NameRcode::kOk, 0, kLan.address),
-                                   NameOpcode::kWack, 5),
-                        kWins);
-            lab.RunTo(4900);
-            EXPECT_EQ(unicast().size(), 1u) << "no retry while the server asked us to wait";
+            Bytes wack = BuildRegistrationResponse(first.id, kRx1, NameRcode::kOk, 0, kLan.address, 5);
+            wack[2] = static_cast<std::uint8_t>((wack[2] & 0x87) | static_cast<int>(NameOpcode::kWack) << 3);
+            lab.Receive(wack, kWins);
+            lab.RunTo(4900);  // no retry meanwhile: the server asked us to wait
         }
         const int registered_ms = lab.now_ms;
         if (c.answer)
-            lab.Receive(BuildRegistrationResponse(id, kRx1, c.rcode, kNbOntM, kLan.address, 600), kWins);
+            lab.Receive(BuildRegistrationResponse(first.id, kRx1, c.rcode, kNbOntM, kLan.address, 600), kWins);
         lab.RunTo(lab.now_ms + 5000);
-        EXPECT_EQ(lab.Kinds(), c.want);
-        if (c.rcode != NameRcode::kOk) continue;
-        if (!c.answer) {
-            EXPECT_EQ(unicast().size(), 3u);
-            continue;
-        }
-        // Refreshed at half the granted TTL, then released with the server.
+        EXPECT_EQ(lab.kinds, c.want);
+        // Refreshed at half the granted TTL; released with the server at the end.
         lab.RunTo(registered_ms + 300 * 1000 + 500);
-        ASSERT_EQ(unicast().size(), 2u);
-        EXPECT_EQ(unicast()[1].packet.opcode, NameOpcode::kRefresh);
-        lab.server.ReleaseAll(NameLab::At(lab.now_ms));
+        lab.server.ReleaseAll(lab.Now());
         lab.Collect();
-        EXPECT_EQ(unicast().back().packet.opcode, NameOpcode::kRelease);
+        Lines to_wins;
+        for (const auto& [to, p] : lab.packets)
+            if (to == kWins) to_wins.push_back(std::to_string(static_cast<int>(p.opcode)));
+        EXPECT_EQ(to_wins, c.to_wins);
     }
 }
 
@@ -411,29 +320,37 @@ TEST(NameServer, AnswersAreRateLimitedPerSourceAndInAll)
     lab.Claim(kRx1);
     lab.RunTo(1000);
     lab.sent.clear();
-    for (int i = 0; i < 1000; ++i) lab.Receive(BuildNameQuery(static_cast<std::uint16_t>(i), kRx1, true));
-    EXPECT_EQ(lab.sent.size(), static_cast<std::size_t>(kAnswersPerSourceBurst));
+    const auto flood = [&lab](int count, net::Ipv4 first_source, net::Ipv4 sources) {
+        for (int i = 0; i < count; ++i)
+            lab.Receive(BuildNameQuery(static_cast<std::uint16_t>(i), kRx1, true),
+                        first_source + static_cast<net::Ipv4>(i) % sources);
+        return lab.sent.size();
+    };
+    EXPECT_EQ(flood(1000, kPeer, 1), std::size_t{kAnswersPerSourceBurst});
     lab.now_ms += 1000;  // a second later, the bucket has refilled a little
-    for (int i = 0; i < 1000; ++i) lab.Receive(BuildNameQuery(static_cast<std::uint16_t>(i), kRx1, true));
-    EXPECT_EQ(lab.sent.size(), static_cast<std::size_t>(kAnswersPerSourceBurst + kAnswersPerSourcePerSecond));
-
+    EXPECT_EQ(flood(1000, kPeer, 1), std::size_t{kAnswersPerSourceBurst + kAnswersPerSourcePerSecond});
     lab.now_ms += 60 * 1000;
     lab.sent.clear();
-    for (net::Ipv4 i = 0; i < 1000; ++i)  // forged sources, one query each
-        lab.Receive(BuildNameQuery(1, kRx1, true), Ip(10, 1, 0, 0) + i);
-    EXPECT_EQ(lab.sent.size(), static_cast<std::size_t>(kAnswersBurst));
-    std::size_t reports = 0;
-    for (const NameEvent& e : lab.events) reports += e.kind == K::kAnswersLimited;
-    EXPECT_EQ(reports, 2u) << "one report per interval, however many refusals";
-    EXPECT_EQ(lab.server.stats().limited, 2000u - kAnswersPerSourceBurst - kAnswersPerSourcePerSecond +
-                                              1000u - lab.sent.size());
+    EXPECT_EQ(flood(1000, Ip(10, 1, 0, 0), 1000), std::size_t{kAnswersBurst}) << "forged sources";
+    EXPECT_EQ(std::count(lab.kinds.begin(), lab.kinds.end(), K::kAnswersLimited), 2)
+        << "one report per interval, however many refusals";
+    EXPECT_EQ(lab.server.stats().limited, 3000u - kAnswersPerSourceBurst - kAnswersPerSourcePerSecond -
+                                              kAnswersBurst);
 }
 
 // --- the message session -------------------------------------------------------------------
 
-Bytes Framed(const Bytes& smb) { return FrameSessionMessage(smb); }
-
+Bytes Framed(ByteView smb) { return FrameSessionMessage(smb); }
 Bytes SessionRequestTo(const RawName& called) { return BuildSessionRequest(called, NameOf(u"CLI", 0)); }
+
+Bytes Joined(std::initializer_list<Bytes> parts, int last_times = 1)
+{
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    const Bytes& last = *(parts.end() - 1);
+    for (int i = 1; i < last_times; ++i) all.insert(all.end(), last.begin(), last.end());
+    return all;
+}
 
 // A session of a receiver holding RX1, fed one byte at a time.
 struct Conversation {
@@ -449,10 +366,9 @@ struct Conversation {
     {
         const Bytes out = session.TakeOutput();
         for (std::size_t at = 0; at + 4 <= out.size();) {
-            const std::size_t size = 4 + (out[at + 2] << 8 | out[at + 3]);
-            replies.emplace_back(out.begin() + static_cast<std::ptrdiff_t>(at),
-                                 out.begin() + static_cast<std::ptrdiff_t>(at + size));
-            at += size;
+            const std::size_t end = at + 4 + (out[at + 2] << 8 | out[at + 3]);
+            replies.emplace_back(&out[at], &out[end - 1] + 1);
+            at = end;
         }
     }
     // The status of the last SMB reply (0: success), or the negative
@@ -462,8 +378,7 @@ struct Conversation {
         if (replies.empty()) return -1;
         const Bytes& r = replies.back();
         if (r[0] == kNegativeResponse) return 0x8300 | r[4];
-        if (r.size() < 4 + 9) return -2;
-        return r[9] | r[10] << 8 | r[11] << 16 | std::int64_t{r[12]} << 24;
+        return r.size() < 13 ? -2 : r[9] | r[10] << 8 | r[11] << 16 | std::int64_t{r[12]} << 24;
     }
 };
 
@@ -477,28 +392,26 @@ TEST(MessageSession, MultiAndSingleBlockMessagesArriveWholeAndAreAnsweredOnceKep
         Conversation c;
         c.Send(SessionRequestTo(kRx1));
         ASSERT_EQ(c.replies.back(), BuildPositiveSessionResponse());
-        std::uint16_t mid = 1;
-        std::size_t before = c.replies.size();
-        if (single) {
-            c.Send(Framed(BuildSendMessage(mid, "ME", "RX1", bytes)));
-        } else {
+        std::uint16_t mid = 1, group = 0;
+        if (!single) {
             c.Send(Framed(BuildSendStart(mid, "ME", "RX1")));
             const SmbReply started = JudgeSmbReply(ByteView(c.replies.back()).subspan(4), kSendStartMb, mid);
             ASSERT_EQ(started.verdict, SmbVerdict::kAccepted);
+            group = started.group;
             for (std::size_t at = 0; at < text.size(); at += kMaxTextBlock) {
-                c.Send(Framed(BuildSendText(++mid, started.group,
-                                            bytes.subspan(at, std::min(kMaxTextBlock, text.size() - at)))));
+                const auto block = bytes.subspan(at, std::min(kMaxTextBlock, text.size() - at));
+                c.Send(Framed(BuildSendText(++mid, group, block)));
                 EXPECT_EQ(c.LastStatus(), 0);
             }
-            before = c.replies.size();
-            c.Send(Framed(BuildSendEnd(++mid, started.group)));
+            ++mid;
         }
+        const std::size_t before = c.replies.size();
+        c.Send(Framed(single ? BuildSendMessage(mid, "ME", "RX1", bytes) : BuildSendEnd(mid, group)));
         EXPECT_TRUE(c.session.awaiting_store());
         const auto message = c.session.TakeMessage();
         ASSERT_TRUE(message.has_value());
         EXPECT_EQ(message->text, text);
-        EXPECT_EQ(message->originator, "ME");
-        EXPECT_EQ(message->destination, "RX1");
+        EXPECT_EQ(message->originator + ">" + message->destination, "ME>RX1");
         EXPECT_EQ(message->called, kRx1);
         EXPECT_FALSE(c.session.TakeMessage().has_value()) << "handed over once";
         c.Bank();
@@ -506,7 +419,8 @@ TEST(MessageSession, MultiAndSingleBlockMessagesArriveWholeAndAreAnsweredOnceKep
         c.session.Stored(true);
         c.Bank();
         ASSERT_EQ(c.replies.size(), before + 1);
-        EXPECT_EQ(JudgeSmbReply(ByteView(c.replies.back()).subspan(4), single ? kSendMessage : kSendEndMb, mid).verdict,
+        EXPECT_EQ(JudgeSmbReply(ByteView(c.replies.back()).subspan(4), single ? kSendMessage : kSendEndMb, mid)
+                      .verdict,
                   SmbVerdict::kAccepted);
         EXPECT_FALSE(c.session.closing());
     }
@@ -516,38 +430,12 @@ TEST(MessageSession, EverythingElseIsRefusedAndEndsTheSession)
 {
     const std::uint8_t block[128] = {};
     const Bytes start = Framed(BuildSendStart(1, "ME", "RX1"));
-    Bytes reply_flag = start;
-    reply_flag[4 + 9] = 0x80;
-    Bytes long_count = start;
-    long_count[4 + 33] = 200;
-    Bytes no_nul = start;
-    no_nul.back() = 'X';
-    Bytes other_command = start;
-    other_command[4 + 4] = 0x72;
-    const Bytes too_many_texts = [&] {
-        Bytes all = start;
-        for (int i = 0; i < 13; ++i) {
-            const Bytes t = Framed(BuildSendText(2, 1, block));
-            all.insert(all.end(), t.begin(), t.end());
-        }
-        return all;
-    }();
-    const Bytes idle_requests = [&] {
-        Bytes all = start;
-        for (int i = 0; i < kMaxSmbRequests; ++i) {
-            const Bytes t = Framed(BuildSendText(2, 1, {}));
-            all.insert(all.end(), t.begin(), t.end());
-        }
-        return all;
-    }();
-    const Bytes keepalives = [] {
-        Bytes all;
-        for (int i = 0; i <= kMaxKeepAlives; ++i) all.insert(all.end(), {kKeepAlive, 0, 0, 0});
-        return all;
-    }();
-    const std::string long_name(kMaxMessageName + 1, 'N');
-    const std::uint32_t kErr = 0x00010002, kCmd = 0x00400002, kRoom = 0x00530002;
-
+    const auto patched = [&start](std::size_t at, std::uint8_t value) {
+        Bytes b = start;
+        b[at] = value;
+        return b;
+    };
+    const std::int64_t kErr = 0x00010002, kCmd = 0x00400002, kRoom = 0x00530002;
     struct Case {
         const char* what;
         bool open_first;  // a positive session first
@@ -555,30 +443,33 @@ TEST(MessageSession, EverythingElseIsRefusedAndEndsTheSession)
         SessionFault fault;
         std::int64_t status;
     };
+    using F = SessionFault;
     const Case cases[] = {
-        {"text before start", true, Framed(BuildSendText(1, 1, block)), SessionFault::kOutOfOrder, kErr},
-        {"end without start", true, Framed(BuildSendEnd(1, 1)), SessionFault::kOutOfOrder, kErr},
-        {"a second start", true, [&] { Bytes b = start; b.insert(b.end(), start.begin(), start.end()); return b; }(),
-         SessionFault::kOutOfOrder, kErr},
-        {"a wrong group", true, [&] { Bytes b = start; const Bytes t = Framed(BuildSendEnd(2, 9)); b.insert(b.end(), t.begin(), t.end()); return b; }(),
-         SessionFault::kOutOfOrder, kErr},
-        {"another command", true, other_command, SessionFault::kUnsupportedCommand, kCmd},
-        {"a reply, not a request", true, reply_flag, SessionFault::kNotSmb, kErr},
-        {"byte count beyond the frame", true, long_count, SessionFault::kBadCommand, kErr},
-        {"a string without its end", true, no_nul, SessionFault::kBadCommand, kErr},
-        {"an originator too long", true, Framed(BuildSendStart(1, long_name, "RX1")), SessionFault::kNameTooLong, kErr},
-        {"text over the limit", true, too_many_texts, SessionFault::kMessageTooLong, kRoom},
-        {"a single block over the limit", true, Framed(BuildSendMessage(1, "ME", "RX1", Bytes(kMaxMessageText + 1, 'x'))),
-         SessionFault::kMessageTooLong, kRoom},
-        {"requests without end", true, idle_requests, SessionFault::kTooManyRequests, kErr},
-        {"not SMB at all", true, Framed(Bytes(40, 'x')), SessionFault::kNotSmb, -1},
-        {"a frame over the limit", true, {0, 0, 0x10, 0x01}, SessionFault::kFrameTooLarge, -1},
-        {"unknown frame flags", true, {0, 0x02, 0, 0}, SessionFault::kBadFrame, -1},
-        {"a second session request", true, SessionRequestTo(kRx1), SessionFault::kBadFrame, -1},
-        {"keep-alives for ever", true, keepalives, SessionFault::kTooManyKeepAlives, -1},
-        {"a name not ours", false, SessionRequestTo(kAlice), SessionFault::kCalledNameNotPresent, 0x8382},
-        {"a malformed request", false, Bytes{0x81, 0, 0, 2, 1, 2}, SessionFault::kBadSessionRequest, 0x838F},
-        {"a message before the session", false, start, SessionFault::kBadFrame, -1},
+        {"text before start", true, Framed(BuildSendText(1, 1, block)), F::kOutOfOrder, kErr},
+        {"end without start", true, Framed(BuildSendEnd(1, 1)), F::kOutOfOrder, kErr},
+        {"a second start", true, Joined({start, start}), F::kOutOfOrder, kErr},
+        {"a wrong group", true, Joined({start, Framed(BuildSendEnd(2, 9))}), F::kOutOfOrder, kErr},
+        {"another command", true, patched(4 + 4, 0x72), F::kUnsupportedCommand, kCmd},
+        {"a reply, not a request", true, patched(4 + 9, 0x80), F::kNotSmb, kErr},
+        {"byte count beyond the frame", true, patched(4 + 33, 200), F::kBadCommand, kErr},
+        {"a string without its end", true, patched(start.size() - 1, 'X'), F::kBadCommand, kErr},
+        {"an originator too long", true, Framed(BuildSendStart(1, std::string(kMaxMessageName + 1, 'N'), "RX1")),
+         F::kNameTooLong, kErr},
+        {"text over the limit", true, Joined({start, Framed(BuildSendText(2, 1, block))}, 13),
+         F::kMessageTooLong, kRoom},
+        {"a single block over the limit", true,
+         Framed(BuildSendMessage(1, "ME", "RX1", Bytes(kMaxMessageText + 1, 'x'))), F::kMessageTooLong, kRoom},
+        {"requests without end", true, Joined({start, Framed(BuildSendText(2, 1, {}))}, kMaxSmbRequests),
+         F::kTooManyRequests, kErr},
+        {"not SMB at all", true, Framed(Bytes(40, 'x')), F::kNotSmb, -1},
+        {"a frame over the limit", true, {0, 0, 0x10, 0x01}, F::kFrameTooLarge, -1},
+        {"unknown frame flags", true, {0, 0x02, 0, 0}, F::kBadFrame, -1},
+        {"a second session request", true, SessionRequestTo(kRx1), F::kBadFrame, -1},
+        {"keep-alives for ever", true, Joined({{kKeepAlive, 0, 0, 0}}, kMaxKeepAlives + 1),
+         F::kTooManyKeepAlives, -1},
+        {"a name not ours", false, SessionRequestTo(kAlice), F::kCalledNameNotPresent, 0x8382},
+        {"a malformed request", false, Bytes{0x81, 0, 0, 2, 1, 2}, F::kBadSessionRequest, 0x838F},
+        {"a message before the session", false, start, F::kBadFrame, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -594,18 +485,14 @@ TEST(MessageSession, EverythingElseIsRefusedAndEndsTheSession)
         conv.Send(SessionRequestTo(kRx1));
         EXPECT_EQ(conv.replies.size(), replies) << "nothing more is read once closing";
     }
-}
-
-TEST(MessageSession, AMessageNotKeptIsAnsweredWithAnError)
-{
+    // A message that could not be kept is answered with an error.
     Conversation c;
-    c.Send(SessionRequestTo(kRx1));
-    c.Send(Framed(BuildSendMessage(1, "ME", "RX1", Bytes{'h', 'i'})));
+    c.Send(Joined({SessionRequestTo(kRx1), Framed(BuildSendMessage(1, "ME", "RX1", Bytes{'h', 'i'}))}));
     ASSERT_TRUE(c.session.TakeMessage().has_value());
     c.session.Stored(false);
     c.Bank();
-    EXPECT_EQ(c.LastStatus(), 0x00530002);
-    EXPECT_EQ(c.session.fault(), SessionFault::kNotStored);
+    EXPECT_EQ(c.LastStatus(), kRoom);
+    EXPECT_EQ(c.session.fault(), F::kNotStored);
 }
 
 // --- our own client through both --------------------------------------------------------
@@ -613,84 +500,65 @@ TEST(MessageSession, AMessageNotKeptIsAnsweredWithAnError)
 // The client's network seam wired to a NameServer and MessageSessions in this
 // process: datagrams go to the server and its answers come back; each
 // connection is a session whose messages are kept at once.
-class ServedLan final : public net::Network {
+class ServedLan final : public fake::FakeLan {
 public:
-    static inline const net::Ipv4 kClient = Ip(10, 0, 0, 5);
-
     NameServer server{NameServerConfig{{kLan}, 0, 3}};
     std::vector<ReceivedMessage> kept;
-
-    std::vector<net::Interface> Interfaces() override { return {{kClient, kLan.netmask, kLan.broadcast}}; }
-    std::vector<net::Ipv4> WinsServers() override { return {}; }
-    std::u16string ComputerName() override { return u"tester"; }
-    std::shared_ptr<const net::CodePage> OemCodePage(std::string_view) override
-    {
-        return std::shared_ptr<const net::CodePage>(&Cp850(), [](const net::CodePage*) {});
-    }
 
     std::unique_ptr<net::UdpSocket> OpenUdp() override { return std::make_unique<Udp>(*this); }
     std::unique_ptr<net::TcpStream> Connect(net::Ipv4 address, std::uint16_t port, net::Deadline) override
     {
-        if (address != kLan.address || port != kSessionPort) return nullptr;
-        return std::make_unique<Stream>(*this);
+        return address == kLan.address && port == kSessionPort ? std::make_unique<Stream>(*this) : nullptr;
     }
 
 private:
-    class Udp final : public net::UdpSocket {
-    public:
-        explicit Udp(ServedLan& lan) : lan_(lan) {}
+    struct Udp final : net::UdpSocket {
+        explicit Udp(ServedLan& lan) : lan(lan) {}
         bool SendTo(std::span<const std::uint8_t> data, net::Ipv4 to, std::uint16_t) override
         {
-            if (to != kLan.broadcast && to != kLan.address) return true;
-            lan_.server.OnDatagram(data, kClient, 40000, kLan.address, net::Clock::now());
-            for (OutgoingDatagram& d : lan_.server.TakeOutgoing())
-                if (d.address == kClient) queue_.push_back(std::move(d.bytes));
+            if (to == kLan.broadcast || to == kLan.address)
+                lan.server.OnDatagram(data, lan.interfaces[0].address, 40000, kLan.address, net::Clock::now());
+            for (OutgoingDatagram& d : lan.server.TakeOutgoing()) queue.push_back(std::move(d.bytes));
             return true;
         }
         std::optional<net::Datagram> Receive(std::span<std::uint8_t> buffer, net::Deadline deadline) override
         {
-            if (queue_.empty() || net::Clock::now() >= deadline) {
+            if (queue.empty()) {
                 std::this_thread::sleep_until(deadline);
                 return std::nullopt;
             }
-            const Bytes d = std::move(queue_.front());
-            queue_.pop_front();
-            const std::size_t n = std::min(d.size(), buffer.size());
-            std::memcpy(buffer.data(), d.data(), n);
+            const std::size_t n = std::min(queue.front().size(), buffer.size());
+            std::memcpy(buffer.data(), queue.front().data(), n);
+            queue.pop_front();
             return net::Datagram{kLan.address, kNameServicePort, n};
         }
-
-    private:
-        ServedLan& lan_;
-        std::deque<Bytes> queue_;
+        ServedLan& lan;
+        std::deque<Bytes> queue;
     };
 
-    class Stream final : public net::TcpStream {
-    public:
-        explicit Stream(ServedLan& lan) : lan_(lan) {}
+    struct Stream final : net::TcpStream {
+        explicit Stream(ServedLan& lan) : lan(lan) {}
         bool WriteAll(std::span<const std::uint8_t> data, net::Deadline) override
         {
-            session_.OnBytes(data);
-            if (auto message = session_.TakeMessage()) {
-                lan_.kept.push_back(std::move(*message));
-                session_.Stored(true);
+            session.OnBytes(data);
+            if (auto message = session.TakeMessage()) {
+                lan.kept.push_back(std::move(*message));
+                session.Stored(true);
             }
-            const Bytes out = session_.TakeOutput();
-            pending_.insert(pending_.end(), out.begin(), out.end());
+            const Bytes out = session.TakeOutput();
+            pending.insert(pending.end(), out.begin(), out.end());
             return true;
         }
         std::size_t ReadSome(std::span<std::uint8_t> buffer, net::Deadline) override
         {
-            const std::size_t n = std::min(buffer.size(), pending_.size());
-            std::memcpy(buffer.data(), pending_.data(), n);
-            pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+            const std::size_t n = std::min(buffer.size(), pending.size());
+            std::memcpy(buffer.data(), pending.data(), n);
+            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
             return n;
         }
-
-    private:
-        ServedLan& lan_;
-        MessageSession session_{[this](const RawName& n) { return lan_.server.StateOf(n) == NameState::kClaimed; }};
-        Bytes pending_;
+        ServedLan& lan;
+        MessageSession session{[this](const RawName& n) { return lan.server.StateOf(n) == NameState::kClaimed; }};
+        Bytes pending;
     };
 };
 
@@ -704,17 +572,14 @@ TEST(ServedLan, OurClientDeliversByNameAndToEveryone)
 
     ClientLimits limits;
     limits.broadcast_tries = 1;
-    limits.broadcast_interval = milliseconds(20);
-    limits.node_status_wait = milliseconds(20);
+    limits.broadcast_interval = limits.node_status_wait = milliseconds(20);
     MessengerClient client(lan, "", limits);
-    const std::u16string text = u"caf\u00e9\r\n" + std::u16string(300, u'x');
-    EXPECT_EQ(client.Send(u"alice", text), net_status::kSuccess);
+    EXPECT_EQ(client.Send(u"alice", u"caf\u00e9\r\n" + std::u16string(300, u'x')), net_status::kSuccess);
     EXPECT_EQ(client.Send(u"*", u"all"), net_status::kSuccess);
     EXPECT_EQ(client.Send(u"bob", u"none"), net_status::kNameNotFound);
     ASSERT_EQ(lan.kept.size(), 2u);
     EXPECT_EQ(lan.kept[0].text, "caf\x82\r\n" + std::string(300, 'x'));
-    EXPECT_EQ(lan.kept[0].destination, "ALICE");
-    EXPECT_EQ(lan.kept[0].originator, "TESTER");
+    EXPECT_EQ(lan.kept[0].originator + ">" + lan.kept[0].destination, "TESTER>ALICE");
     EXPECT_EQ(lan.kept[1].destination, "RX1") << "everyone reaches the computer name";
 }
 

@@ -2,6 +2,7 @@
 // full spool and many drops at once; and the record parser against records
 // cut short or tampered with.
 #include <fcntl.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -49,20 +51,27 @@ std::string Repeat(const std::string& piece, int times)
     return out;
 }
 
-// Starts vindrel-drop with `args`, its standard error to `err_file`.
-pid_t StartDrop(const std::vector<std::string>& args, const fs::path& err_file)
+// Starts `command` (found on PATH), its standard error to `err_file`.
+pid_t Start(const std::vector<std::string>& command, const fs::path& err_file)
 {
-    std::vector<char*> argv{const_cast<char*>(VINDREL_DROP)};
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    std::vector<char*> argv;
+    for (const auto& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     pid_t pid = -1;
-    posix_spawn(&pid, VINDREL_DROP, &actions, nullptr, argv.data(), environ);
+    posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
+}
+
+// Starts vindrel-drop with `args`.
+pid_t StartDrop(std::vector<std::string> args, const fs::path& err_file)
+{
+    args.insert(args.begin(), VINDREL_DROP);
+    return Start(args, err_file);
 }
 
 int WaitFor(pid_t pid)
@@ -90,11 +99,12 @@ protected:
     }
     void TearDown() override { fs::remove_all(root_); }
 
-    Outcome Run(std::vector<std::string> args)
+    // Runs vindrel-drop with `args`, or `command` as given.
+    Outcome Run(std::vector<std::string> args, bool command = false)
     {
         const fs::path err = root_ / ("err" + std::to_string(runs_++));
         Outcome out;
-        out.status = WaitFor(StartDrop(args, err));
+        out.status = WaitFor(command ? Start(args, err) : StartDrop(args, err));
         out.err = ReadFile(err);
         return out;
     }
@@ -171,12 +181,13 @@ TEST_F(DropTest, HostileNamesAndFilesAreStoredSafelyOrRefused)
     const Case cases[] = {
         {"slashes and dot-dot in names", "../../etc/passwd", "a/b/..", "hi",
          "../../etc/passwd", "a/b/..", "hi"},
-        {"escape sequences in names", "\x1b]0;owned\x07X", "\x1b[2J", "t",
-         kR + "]0;owned" + kR + "X", kR + "[2J", "t"},
+        {"escape sequences and DEL in names", "\x1b]0;owned\x07X\x7f", "\x1b[2J", "t",
+         kR + "]0;owned" + kR + "X" + kR, kR + "[2J", "t"},
         {"line breaks and C1 controls in names", "a\nb\rc", "x\xC2\x9B" "1m", "t",
          "a" + kR + "b" + kR + "c", "x" + kR + "1m", "t"},
-        {"NUL, escape and tab in the text", "A", "B", std::string("a\0b\x1b[31mc\td", 11),
-         "A", "B", "a" + kR + "b" + kR + "[31mc" + kR + "d"},
+        {"NUL, escape, tab and DEL in the text", "A", "B",
+         std::string("a\0b\x1b[31mc\td\x7f" "e", 13), "A", "B",
+         "a" + kR + "b" + kR + "[31mc" + kR + "d" + kR + "e"},
         {"CR LF and lone CR in the text", "A", "B", "one\r\ntwo\rthree\n", "A", "B",
          "one\ntwo\nthree\n"},
         {"malformed UTF-8", "\xFF" "A", "B", "x\xC3(\xED\xA0\x80y", kR + "A", "B",
@@ -208,7 +219,7 @@ TEST_F(DropTest, HostileNamesAndFilesAreStoredSafelyOrRefused)
             if (entry.path().filename().string().rfind("err", 0) != 0)
                 beside.insert(entry.path().filename());
         EXPECT_EQ(beside, std::set<std::string>{"spool"});
-        EXPECT_EQ(std::distance(fs::directory_iterator(spool_), {}), 2) << "the record and the lock";
+        EXPECT_EQ(std::distance(fs::directory_iterator(spool_), {}), 2) << "a record and the lock";
     }
 }
 
@@ -358,6 +369,84 @@ TEST_F(DropOnDiskTest, DropsRacingForTheLastPlacesKeepSoManyAndCountTheRest)
     EXPECT_EQ(full, 190);
     EXPECT_EQ(vindrel::spool::RefusedCount(spool_), 190u);
     EXPECT_EQ(Records().size(), vindrel::spool::kMaxMessages);
+}
+
+// Installed with the spool's group (setgid), anyone can start the drop: it
+// must serve only root and Samba's guest account, store only in the spool
+// it was built for, and read and remove Samba's file with the caller's own
+// rights. Each run is in a mount namespace of its own where the built-in
+// spool's parent is a directory of the test.
+TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndTheGuestAccount)
+{
+    if (geteuid() != 0) {
+        if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true")
+            FAIL() << "needs root, which CI has";
+        GTEST_SKIP() << "needs root";
+    }
+    constexpr gid_t kGroup = 4244;  // no group of this machine's
+    constexpr uid_t kStranger = 4243, kNobody = 65534;
+    const fs::path builtin = vindrel::spool::kDefaultSpool;
+    const fs::path bound = root_ / "bound", spool = bound / builtin.filename();
+    const fs::path drop = root_ / "vindrel-drop", inbox = root_ / "samba";
+    fs::create_directories(spool);
+    fs::create_directory(inbox);
+    fs::copy_file(VINDREL_DROP, drop);
+    ASSERT_EQ(chown(spool.c_str(), 0, kGroup) | chmod(spool.c_str(), 0775) |
+                  chown(drop.c_str(), 0, kGroup) | chmod(drop.c_str(), 02755) |
+                  chmod(root_.c_str(), 0755) | chmod(inbox.c_str(), 01777),
+              0);
+    // Samba's guest account is nobody unless this machine's Samba says otherwise.
+    const bool guest_is_nobody =
+        ReadFile("/etc/samba/smb.conf").find("guest account") == std::string::npos;
+
+    auto records = [&] {
+        return vindrel::spool::ListRecordNames(spool).value_or(std::vector<std::string>{});
+    };
+    struct Row {
+        const char* what;
+        uid_t uid;
+        std::vector<std::string> options;
+        bool own_record;  // Samba's file named as a record already kept
+        int want_status;
+    };
+    const Row rows[] = {
+        {"root", 0, {}, false, 0},
+        {"a local user", kStranger, {}, false, 4},
+        {"root naming a spool of its own", 0, {"--spool", root_.string()}, false, 2},
+        {"the guest account", kNobody, {}, false, 0},
+        {"the guest account naming a kept record as its file", kNobody, {}, true, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.uid == kNobody && !guest_is_nobody) continue;
+        const std::size_t before = records().size();
+        fs::path file = inbox / "msg";
+        if (row.own_record) {
+            ASSERT_GT(before, 0u);
+            file = spool / records().front();
+        } else {
+            WriteFile(file, "from the boss");
+            ASSERT_EQ(chown(file.c_str(), row.uid, row.uid), 0);
+        }
+        std::vector<std::string> command{
+            "unshare", "--mount", "--propagation", "private", "--", "sh", "-c",
+            R"(mount --bind "$1" "$2" && shift 2 && exec "$@")", "sh", bound.string(),
+            builtin.parent_path().string()};
+        if (row.uid != 0)
+            command.insert(command.end(), {"setpriv", "--reuid=" + std::to_string(row.uid),
+                                           "--regid=" + std::to_string(row.uid), "--clear-groups"});
+        command.push_back(drop.string());
+        command.insert(command.end(), row.options.begin(), row.options.end());
+        command.insert(command.end(), {"BOSS", "ME", file.string()});
+        const Outcome out = Run(command, true);
+        EXPECT_EQ(out.status, row.want_status) << out.err;
+        EXPECT_EQ(records().size(), before + (row.want_status == 0)) << out.err;
+        EXPECT_EQ(fs::exists(file), row.want_status != 0 || row.own_record);
+        for (const auto& name : records()) {
+            struct stat st{};
+            EXPECT_EQ(stat((spool / name).c_str(), &st) == 0 ? st.st_gid : 0, kGroup) << name;
+        }
+    }
 }
 
 TEST(Record, CutAtEveryLengthOrTamperedWithIsRefused)

@@ -256,30 +256,24 @@ class Privileges(unittest.TestCase):
         self.assertIn("vindrel-drop", out.stderr)
 
 
+# A parent that binds the three sockets as systemd's socket activation does,
+# then becomes vindreld with LISTEN_PID and LISTEN_FDS set.
+ACTIVATOR = (
+    "import os, socket, sys\n"
+    "t = socket.socket(); t.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+    "t.bind(('0.0.0.0', 139)); t.listen(128)\n"
+    "u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind(('0.0.0.0', 137))\n"
+    "x = socket.socket(socket.AF_UNIX); p = sys.argv[1]\n"
+    "os.path.exists(p) and os.unlink(p); x.bind(p); os.chmod(p, 0o666); x.listen(16)\n"
+    "for fd, s in enumerate((t, u, x), 3):\n"
+    "    os.dup2(s.fileno(), fd); os.set_inheritable(fd, True)\n"
+    "os.environ.update(LISTEN_PID=str(os.getpid()), LISTEN_FDS='3')\n"
+    "os.execv(sys.argv[2], sys.argv[2:])\n")
+
+
 def start_activated():
-    """vindreld as socket activation starts it: the three sockets bound by
-    a parent that then becomes vindreld, LISTEN_PID and LISTEN_FDS set."""
-    activator = (
-        "import os, socket, sys\n"
-        "t = socket.socket(); t.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
-        "t.bind(('0.0.0.0', 139)); t.listen(128)\n"
-        "u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind(('0.0.0.0', 137))\n"
-        "x = socket.socket(socket.AF_UNIX); p = sys.argv[1]\n"
-        "os.path.exists(p) and os.unlink(p); x.bind(p); os.chmod(p, 0o666); x.listen(16)\n"
-        "for fd, s in enumerate((t, u, x), 3):\n"
-        "    os.dup2(s.fileno(), fd); os.set_inheritable(fd, True)\n"
-        "os.environ.update(LISTEN_PID=str(os.getpid()), LISTEN_FDS='3')\n"
-        "os.execv(sys.argv[2], sys.argv[2:])\n")
-    d = LAB.dir("vrx")
-    log_file = open(LAB.vindreld_log("vrx"), "ab")
-    proc = subprocess.Popen(
-        LAB.with_accounts("vrx", sys.executable, "-c", activator, LAB.registration_socket("vrx"),
-                          ARGS.vindreld, "--foreground", "--config", d + "/vindreld.conf",
-                          "--spool", LAB.spool("vrx"), "--user", "vindrel"),
-        stdout=log_file, stderr=log_file, stdin=subprocess.DEVNULL, start_new_session=True)
-    log_file.close()
-    LAB.pids["vrx/vindreld"] = proc.pid
-    LAB._save()
+    proc = LAB.start_vindreld("vrx", launcher=(sys.executable, "-c", ACTIVATOR,
+                                               LAB.registration_socket("vrx")))
     deadline = time.time() + 10
     while "started by systemd" not in log() and time.time() < deadline and proc.poll() is None:
         time.sleep(0.05)

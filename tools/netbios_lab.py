@@ -25,6 +25,7 @@ import argparse
 import ipaddress
 import json
 import os
+import pwd
 import shutil
 import signal
 import socket
@@ -273,9 +274,12 @@ class Lab:
         os.chmod(os.path.join(d, "tmp"), 0o1777)
         os.chmod(os.path.join(d, "inbox"), 0o1777)
         if self.drop:
-            # As the install step makes it: the guest account adds records.
+            # As a receiver has it, writable by the receiver alone: the drop
+            # (not setgid here) runs as Samba's guest account and writes
+            # through that account's group; everyone else only reads.
             os.makedirs(self.spool(host), exist_ok=True)
-            os.chmod(self.spool(host), 0o1777)
+            os.chown(self.spool(host), 0, pwd.getpwnam("nobody").pw_gid)
+            os.chmod(self.spool(host), 0o775)
         lines = [
             "[global]",
             "netbios name = %s" % netbios_name(host),
@@ -317,7 +321,8 @@ class Lab:
         else:
             lines.append("server min protocol = NT1")
         if role == "msg" and self.drop:
-            lines.append("message command = %s --spool %s %%f %%L %%s"
+            # Quoted, so that an empty sender stays a word of its own.
+            lines.append('message command = %s --spool %s "%%f" "%%L" "%%s"'
                          % (self.drop, self.spool(host)))
         elif role == "msg":
             # One file per message with its sender beside it; the sender is

@@ -84,7 +84,14 @@ WritersLock::WritersLock(const Spool& spool, int ms) : spool_(spool)
         Fd lock(openat(dir, kLockFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kLockMode));
         struct stat held{};
         if (!lock.ok() && errno == EACCES) {
-            unlinkat(dir, kLockFile, 0);  // a stranger's: see below
+            // A stranger's (see below), or one another writer has only just
+            // made and not yet opened to the group.
+            struct stat found{};
+            if (fstatat(dir, kLockFile, &found, AT_SYMLINK_NOFOLLOW) == 0 &&
+                !IsSpoolFile(spool, found, 4096))
+                unlinkat(dir, kLockFile, 0);
+            const timespec pause{0, 1'000'000};
+            nanosleep(&pause, nullptr);
             continue;
         }
         if (!lock.ok() || fstat(lock.get(), &held) != 0) return;
@@ -99,8 +106,8 @@ WritersLock::WritersLock(const Spool& spool, int ms) : spool_(spool)
         }
         std::optional<ReleaseWatch> watch;
         while (flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
-            const std::int64_t left = deadline - MonotonicMs();
             if (errno != EWOULDBLOCK) return;
+            const std::int64_t left = deadline - MonotonicMs();
             if (left <= 0) {
                 errno = ETIMEDOUT;
                 return;

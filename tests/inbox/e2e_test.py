@@ -104,6 +104,10 @@ class Receiving(unittest.TestCase):
         st = os.stat(os.path.join(LAB.spool("rx1"), records[0]))
         self.assertEqual(st.st_uid, pwd.getpwnam("nobody").pw_uid)
         self.assertEqual(os.listdir(os.path.join(LAB.dir("rx1"), "tmp")), [])
+        # The user reads the spool but cannot add a message "from" anyone.
+        faked = subprocess.run(as_user("sh", "-c", "echo x > %s/1-1-0000000f.msg"
+                                       % LAB.spool("rx1")), stderr=subprocess.DEVNULL)
+        self.assertNotEqual(faked.returncode, 0)
 
         listed = subprocess.run(as_user(ARGS.inbox, "--list", "--spool", LAB.spool("rx1")),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)

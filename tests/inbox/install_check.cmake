@@ -1,6 +1,7 @@
 # A staged `cmake --install` puts the receiving side in place: both
 # programs, the autostart entry, the example Samba configuration naming the
-# installed vindrel-drop, and a tmpfiles.d entry that makes a sticky spool.
+# installed vindrel-drop, and a tmpfiles.d entry that makes the spool the
+# receiver's account owns.
 #   cmake -DBUILD=<build dir> -DSTAGE=<empty dir> -DPREFIX=<install prefix> -P install_check.cmake
 file(REMOVE_RECURSE ${STAGE})
 execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${STAGE} ${CMAKE_COMMAND} --install ${BUILD}
@@ -17,7 +18,7 @@ foreach(file ${root}/libexec/vindrel/vindrel-drop ${root}/bin/vindrel-inbox
   endif()
 endforeach()
 file(READ ${root}/share/doc/vindrel/examples/smb.conf conf)
-if(NOT conf MATCHES "\n   message command = ${PREFIX}/libexec/vindrel/vindrel-drop %f %L %s\n")
+if(NOT conf MATCHES "\n   message command = ${PREFIX}/libexec/vindrel/vindrel-drop \"%f\" \"%L\" \"%s\"\n")
   message(FATAL_ERROR "the example configuration does not name the installed vindrel-drop")
 endif()
 if(NOT conf MATCHES "\n   server min protocol = NT1\n" OR NOT conf MATCHES "\n   netbios aliases = ")
@@ -29,12 +30,15 @@ if(NOT entry MATCHES "\nExec=vindrel-inbox\n")
 endif()
 find_program(TMPFILES systemd-tmpfiles)
 if(TMPFILES)
+  # The account as the package makes it; systemd-tmpfiles --root reads it there.
+  file(WRITE ${STAGE}/etc/passwd "root:x:0:0::/root:/bin/sh\nvindrel:x:4240:4240::/:/bin/false\n")
+  file(WRITE ${STAGE}/etc/group "root:x:0:\nvindrel:x:4240:\n")
   execute_process(COMMAND ${TMPFILES} --root=${STAGE} --create ${root}/lib/tmpfiles.d/vindrel.conf
                   RESULT_VARIABLE rc)
-  execute_process(COMMAND stat -c %a ${STAGE}/var/spool/vindrel OUTPUT_VARIABLE mode
+  execute_process(COMMAND stat -c "%a %u %g" ${STAGE}/var/spool/vindrel OUTPUT_VARIABLE made
                   OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(NOT rc EQUAL 0 OR NOT mode STREQUAL "1777")
-    message(FATAL_ERROR "the tmpfiles.d entry made no sticky spool (${rc}, mode ${mode})")
+  if(NOT rc EQUAL 0 OR NOT made STREQUAL "775 4240 4240")
+    message(FATAL_ERROR "the tmpfiles.d entry made no spool of the account vindrel (${rc}, ${made})")
   endif()
 endif()
 file(REMOVE_RECURSE ${STAGE})

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -165,6 +166,15 @@ protected:
     fs::path root_, spool_;
     int runs_ = 0;
 };
+
+// Under the sanitizers a drop takes several times as long, and LeakSanitizer
+// cannot inspect a setgid process (it may not be traced): there the race is
+// smaller, and the setgid runs are left to the plain build.
+#ifdef VINDREL_SANITIZED
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 const std::string kR = "\xEF\xBF\xBD";  // U+FFFD, what a control character becomes
 
@@ -348,26 +358,28 @@ TEST_F(DropTest, FiftyDropsAtOnceAreAllKeptWhole)
 }
 
 // On a disk, where each writer's flush takes milliseconds: there writers
-// crowd the lock long enough for a bound on the wait to matter.
+// crowd the lock long enough for a bound on the wait to matter. (Not /tmp,
+// which may be in memory, and mounted nosuid.)
 class DropOnDiskTest : public DropTest {
 protected:
-    std::string Base() const override { return "/tmp"; }
+    std::string Base() const override { return "/var/tmp"; }
 };
 
 TEST_F(DropOnDiskTest, DropsRacingForTheLastPlacesKeepSoManyAndCountTheRest)
 {
+    const int racers = kSanitized ? 20 : 200, places = racers / 20;
     // Written straight in, never flushed: quick to remove again.
-    for (std::size_t i = 0; i < vindrel::spool::kMaxMessages - 10; ++i)
+    for (std::size_t i = 0; i < vindrel::spool::kMaxMessages - places; ++i)
         WriteFile(spool_ / ("1-1-" + std::to_string(10'000'000 + i) + ".msg"),
                   vindrel::spool::EncodeRecord({1, "OLD", "ME", "kept"}));
     int stored = 0, full = 0;
-    for (const int status : DropAtOnce(200, [](int) { return "racer"; })) {
+    for (const int status : DropAtOnce(racers, [](int) { return "racer"; })) {
         stored += status == 0;
         full += status == 3;
     }
-    EXPECT_EQ(stored, 10);
-    EXPECT_EQ(full, 190);
-    EXPECT_EQ(vindrel::spool::RefusedCount(spool_), 190u);
+    EXPECT_EQ(stored, places);
+    EXPECT_EQ(full, racers - places);
+    EXPECT_EQ(vindrel::spool::RefusedCount(spool_), static_cast<std::uint64_t>(racers - places));
     EXPECT_EQ(Records().size(), vindrel::spool::kMaxMessages);
 }
 
@@ -378,6 +390,7 @@ TEST_F(DropOnDiskTest, DropsRacingForTheLastPlacesKeepSoManyAndCountTheRest)
 // spool's parent is a directory of the test.
 TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndTheGuestAccount)
 {
+    if (kSanitized) GTEST_SKIP() << "LeakSanitizer cannot inspect a setgid process";
     if (geteuid() != 0) {
         if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true")
             FAIL() << "needs root, which CI has";
@@ -395,9 +408,12 @@ TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndTheGuestAccount)
                   chown(drop.c_str(), 0, kGroup) | chmod(drop.c_str(), 02755) |
                   chmod(root_.c_str(), 0755) | chmod(inbox.c_str(), 01777),
               0);
-    // Samba's guest account is nobody unless this machine's Samba says otherwise.
-    const bool guest_is_nobody =
-        ReadFile("/etc/samba/smb.conf").find("guest account") == std::string::npos;
+    // Samba's guest account is nobody unless this machine's Samba says
+    // otherwise (its parameter names ignore case and spaces).
+    std::string conf = ReadFile("/etc/samba/smb.conf");
+    std::erase(conf, ' ');
+    for (char& c : conf) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool guest_is_nobody = conf.find("guestaccount") == std::string::npos;
 
     auto records = [&] {
         return vindrel::spool::ListRecordNames(spool).value_or(std::vector<std::string>{});

@@ -7,6 +7,7 @@ namespace vindrel {
 namespace {
 
 constexpr std::u16string_view kCrLf = u"\r\n";
+// The maintainer's own login, the Dorvik the prompts name: their messages go out unsigned.
 constexpr std::u16string_view kExemptLogin = u"dorviks";
 
 // Only the comparison with the exempt login needs lower case, and that name
@@ -53,54 +54,26 @@ std::u16string OutgoingText(std::u16string_view message, std::u16string_view log
     return text;
 }
 
-std::u16string Decimal(long long value)
+RecipientOutcome SendToRecipient(std::u16string_view name, std::u16string_view message,
+                                 const Bindings& bindings)
 {
-    // Work on the negative side so the most negative value needs no special case.
-    const bool negative = value < 0;
-    if (!negative) value = -value;
-    std::u16string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char16_t>(u'0' - value % 10));
-        value /= 10;
-    } while (value != 0);
-    if (negative) digits.insert(digits.begin(), u'-');
-    return digits;
-}
-
-std::u16string FailurePrompt(NetStatus status, std::u16string_view name)
-{
-    std::u16string text;
-    if (status == net_status::kNameNotFound) {
-        text = u"Error: Message didn't reached to '";
-        text += name;
-        text += u"'.";
-        text += kCrLf;
-        text += u"The To field should contains valid login name or computer name or * or user might "
-                u"not have logged on";
-    } else {
-        text = u"Oops! Something wrong! To field should contain user or computer name or contact "
-               u"Dorvik! Error code is ";
-        text += Decimal(status);
+    RecipientOutcome outcome;
+    outcome.name = name;
+    const std::u16string outgoing = OutgoingText(message, bindings.login_name());
+    if (outgoing.size() > kMaxOutgoingChars) {
+        // The send's one-byte length cannot describe this text, and cutting
+        // it would deliver something other than what was typed.
+        outcome.result = RecipientOutcome::Result::kTooLong;
+        outcome.outgoing_chars = outgoing.size();
+        return outcome;
     }
-    text += kCrLf;
-    text += u"Continue?";
-    return text;
-}
-
-std::u16string OverlongPrompt(std::u16string_view name, std::size_t outgoing_chars)
-{
-    std::u16string text = u"Error: Message to '";
-    text += name;
-    text += u"' is ";
-    text += Decimal(static_cast<long long>(outgoing_chars));
-    text += u" chars with the sender line, which exceeds permitted length of 127 char.";
-    text += kCrLf;
-    text += u"Continue?";
-    return text;
+    outcome.status = bindings.send(name, outgoing);
+    if (outcome.status != net_status::kSuccess) outcome.result = RecipientOutcome::Result::kFailed;
+    return outcome;
 }
 
 bool SendMessages(const RecipientList& recipients, std::u16string message, UiServices& ui,
-                  const Bindings& bindings)
+                  const Bindings& bindings, const OutcomeReport& report)
 {
     BusyCursor busy(ui);
     if (!recipients) return true;
@@ -109,19 +82,13 @@ bool SendMessages(const RecipientList& recipients, std::u16string message, UiSer
         const std::u16string name = TrimName(entry);
         if (name.empty()) continue;
 
-        const std::u16string outgoing = OutgoingText(message, bindings.login_name());
-        std::u16string prompt;
-        if (outgoing.size() > kMaxOutgoingChars) {
-            // The send's one-byte length cannot describe this text, and
-            // cutting it would deliver something other than what was typed.
-            prompt = OverlongPrompt(name, outgoing.size());
-        } else {
-            const NetStatus status = bindings.send(name, outgoing);
-            if (!ui.PumpEvents()) return false;  // frmMain is gone: nobody to ask
-            if (status == net_status::kSuccess) continue;
-            prompt = FailurePrompt(status, name);
-        }
-        if (!ui.AskYesNo(prompt)) return false;
+        const RecipientOutcome outcome = SendToRecipient(name, message, bindings);
+        // Only a send blocked the window, so only a send needs the pump.
+        const bool window_open =
+            outcome.result == RecipientOutcome::Result::kTooLong || ui.PumpEvents();
+        if (report) report(outcome);
+        if (!window_open) return false;  // nobody left to ask
+        if (!outcome.Delivered() && !ui.AskToContinue(outcome)) return false;
     }
     return true;
 }

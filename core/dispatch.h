@@ -1,29 +1,20 @@
 // SendMessages: one network send per non-blank recipient, each copy signed
-// with a sender line, a Yes/No prompt after every failure.
+// with a sender line, each recipient's outcome reported, and a Yes/No
+// prompt after every one the message did not reach.
 #pragma once
 
 #include <cstddef>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "core/bindings.h"
+#include "core/recipient_list.h"
+#include "core/recipient_outcome.h"
 #include "platform/netmsg.h"
-#include "platform/ui_services.h"
+#include "core/ui_services.h"
 
 namespace vindrel {
-
-// Entries exactly as cut from the To text: untrimmed, possibly empty.
-// Absent (nullopt) for an empty To text.
-using RecipientList = std::optional<std::vector<std::u16string>>;
-
-// The network send and the login-name lookup the dispatch calls, as values
-// so tests can script them. Production wires SendNetMessage and GetLoginName.
-struct Bindings {
-    std::function<NetStatus(std::u16string_view name, std::u16string_view text)> send;
-    std::function<std::u16string()> login_name;
-};
 
 // Longest outgoing text the send can carry: 255 bytes of UTF-16.
 inline constexpr std::size_t kMaxOutgoingChars = kMaxSendChars;
@@ -34,18 +25,21 @@ std::u16string TrimName(std::u16string_view entry);
 // The message with the sender line after it, unless the login is exempt.
 std::u16string OutgoingText(std::u16string_view message, std::u16string_view login);
 
-// The prompt text for a failed send, ending in CR LF "Continue?".
-std::u16string FailurePrompt(NetStatus status, std::u16string_view name);
+// Serves one recipient `name` (already trimmed, not blank): looks up the
+// login name once, signs the message, and sends it unless the signed text
+// is too long for one send. Asks nothing and shows nothing.
+RecipientOutcome SendToRecipient(std::u16string_view name, std::u16string_view message,
+                                 const Bindings& bindings);
 
-// The prompt text for an outgoing text too long to send to `name`.
-std::u16string OverlongPrompt(std::u16string_view name, std::size_t outgoing_chars);
+// Hears of every recipient the dispatch serves, in list order, as soon as
+// it is served and before any prompt about it.
+using OutcomeReport = std::function<void(const RecipientOutcome&)>;
 
-// Decimal digits of `value`, with a leading '-' when negative.
-std::u16string Decimal(long long value);
-
-// Runs the whole dispatch. Returns false when it was cut short (the answer
-// No, or frmMain closed), true when every entry was served.
+// Runs the whole dispatch: the busy cursor throughout, the event pump after
+// each send, `ui.AskToContinue` after each recipient not delivered. Returns
+// false when it was cut short (the answer No, or the window closed), true
+// when every entry was served.
 bool SendMessages(const RecipientList& recipients, std::u16string message, UiServices& ui,
-                  const Bindings& bindings);
+                  const Bindings& bindings, const OutcomeReport& report = nullptr);
 
 }  // namespace vindrel

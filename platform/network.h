@@ -140,9 +140,4 @@ public:
 // The system's network through the linked backend's sockets.
 std::unique_ptr<Network> MakeSystemNetwork();
 
-// A network with no interfaces and no WINS servers whose sockets cannot be
-// opened, and CP850 as code page: for tests that must not be able to send.
-// Portable; defined with the protocol code (platform/netbios).
-std::unique_ptr<Network> MakeOfflineNetwork();
-
 }  // namespace vindrel::net

@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <utility>
 
+#include "core/decimal.h"
+#include "core/dispatch.h"
+#include "core/line_breaks.h"
+#include "core/prompt_texts.h"
 #include "core/send_action.h"
 #include "platform/utf8.h"
 #include "vindrel_version.h"
@@ -14,7 +18,6 @@ namespace vindrel::cli {
 namespace {
 
 constexpr std::u16string_view kProgram = u"vindrel-send";
-constexpr std::u16string_view kContinueLine = u"\r\nContinue?";
 
 constexpr std::u16string_view kHelp =
     u"Usage: vindrel-send [OPTIONS] TO [MESSAGE]\n"
@@ -93,19 +96,6 @@ void DropTrailingLineBreak(std::u16string& text)
     else if (text.ends_with(u'\n')) text.pop_back();
 }
 
-// The window's text box gives CR LF line breaks; a bare LF becomes one too.
-// A CR on its own is left as it is, as that text box leaves it.
-std::u16string WithCrLf(std::u16string_view text)
-{
-    std::u16string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'\n' && (i == 0 || text[i - 1] != u'\r')) out += u'\r';
-        out += text[i];
-    }
-    return out;
-}
-
 // The core's texts have CR LF inside; the console takes "\n".
 std::u16string AsLines(std::u16string_view text)
 {
@@ -118,41 +108,36 @@ std::u16string AsLines(std::u16string_view text)
     return out;
 }
 
-// The names the dispatch will serve, in its order: one per non-blank entry.
-std::vector<std::u16string> ServedNames(const RecipientList& recipients)
+// The -v line's word for an outcome.
+std::u16string VerboseResult(const RecipientOutcome& outcome)
 {
-    std::vector<std::u16string> names;
-    if (!recipients) return names;
-    for (const auto& entry : *recipients) {
-        std::u16string name = TrimName(entry);
-        if (!name.empty()) names.push_back(std::move(name));
+    switch (outcome.result) {
+    case RecipientOutcome::Result::kDelivered:
+        return u"delivered";
+    case RecipientOutcome::Result::kFailed:
+        return Decimal(outcome.status);
+    case RecipientOutcome::Result::kTooLong:
+        break;
     }
-    return names;
+    return u"refused";
 }
 
-// The window's seams for one run on a console: each prompt is printed
-// without its question and answered Yes, or No with --stop-on-error.
-// There is no cursor to turn and no event queue to pump.
+// The window's seams for one run on a console: each recipient the message
+// did not reach is told on standard error, without the window's question,
+// and answered Yes, or No with --stop-on-error. There is no text box to
+// read, no cursor to turn and no event queue to pump.
 class ConsoleUi : public UiServices {
 public:
-    ConsoleUi(Console& console, std::u16string to, std::u16string message, bool stop_on_error,
-              std::function<void()> on_prompt)
-        : console_(console),
-          to_(std::move(to)),
-          message_(std::move(message)),
-          stop_on_error_(stop_on_error),
-          on_prompt_(std::move(on_prompt))
+    ConsoleUi(Console& console, bool stop_on_error) : console_(console), stop_on_error_(stop_on_error)
     {
     }
 
-    std::u16string ToText() override { return to_; }
-    std::u16string MessageText() override { return message_; }
+    std::u16string ToText() override { return {}; }
+    std::u16string MessageText() override { return {}; }
     void ShowOk(std::u16string_view text) override { console_.Err(AsLines(text)); }
-    bool AskYesNo(std::u16string_view text) override
+    bool AskToContinue(const RecipientOutcome& undelivered) override
     {
-        on_prompt_();
-        if (text.ends_with(kContinueLine)) text.remove_suffix(kContinueLine.size());
-        console_.Err(AsLines(text));
+        console_.Err(AsLines(UndeliveredText(undelivered)));
         return !stop_on_error_;
     }
     void SetBusyCursor(bool) override {}
@@ -160,47 +145,18 @@ public:
 
 private:
     Console& console_;
-    std::u16string to_;
-    std::u16string message_;
     bool stop_on_error_;
-    std::function<void()> on_prompt_;
 };
 
 int Send(const Options& options, std::u16string message, Console& console, const Bindings& bindings)
 {
-    const std::u16string& to = options.operands[0];
-    const RecipientList recipients = CutRecipients(to);
-    const std::vector<std::u16string> names = ServedNames(recipients);
-
-    // The dispatch looks up the login name once per served name, before its
-    // send or its refusal; counting those calls tells which name a prompt
-    // is about, also when no send was made for it.
-    std::size_t serving = 0;
-    bool sent = false;
     bool failed = false;
-    Bindings watched;
-    watched.login_name = [&] {
-        ++serving;
-        sent = false;
-        return bindings.login_name();
+    const auto report = [&](const RecipientOutcome& outcome) {
+        failed = failed || !outcome.Delivered();
+        if (options.verbose) console.Out(outcome.name + u' ' + VerboseResult(outcome) + u'\n');
     };
-    watched.send = [&](std::u16string_view name, std::u16string_view text) {
-        const NetStatus status = bindings.send(name, text);
-        sent = true;
-        if (options.verbose) {
-            console.Out(std::u16string(name) + u' ' +
-                        (status == net_status::kSuccess ? std::u16string(u"delivered")
-                                                        : Decimal(status)) +
-                        u'\n');
-        }
-        return status;
-    };
-    ConsoleUi ui(console, to, message, options.stop_on_error, [&] {
-        failed = true;
-        if (options.verbose && !sent && serving >= 1 && serving <= names.size())
-            console.Out(names[serving - 1] + u" refused\n");
-    });
-    SendMessages(recipients, std::move(message), ui, watched);
+    ConsoleUi ui(console, options.stop_on_error);
+    SendMessages(CutRecipients(options.operands[0]), std::move(message), ui, bindings, report);
     return failed ? kExitFailed : kExitAccepted;
 }
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/dispatch.h"
+#include "core/bindings.h"
 
 namespace vindrel::cli {
 

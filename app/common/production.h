@@ -2,7 +2,7 @@
 // login-name lookup.
 #pragma once
 
-#include "core/dispatch.h"
+#include "core/bindings.h"
 
 namespace vindrel {
 

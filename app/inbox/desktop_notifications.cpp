@@ -75,8 +75,8 @@ void DesktopNotifications::WithCapabilities(std::function<void()> then)
     }
     waiting_.push_back(std::move(then));
     if (waiting_.size() > 1) return;
-    const QDBusMessage call =
-        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetCapabilities"));
+    const QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+                                                             QStringLiteral("GetCapabilities"));
     OnAnswer(this, bus_.asyncCall(call, kCallTimeoutMs), [this](const QDBusMessage& reply) {
         // An error leaves them unknown: the next notice asks again.
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())

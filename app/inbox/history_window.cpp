@@ -11,34 +11,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
+#include "app/inbox/history_model.h"
 #include "app/inbox/inbox.h"
-#include "app/inbox/lan_text.h"
 
 namespace vindrel {
-namespace {
-
-enum Column { kTime, kFrom, kTo, kFirstLine };
-
-// Unread messages stand out in bold.
-void MarkUnread(QTreeWidgetItem& item, bool unread)
-{
-    QFont font = item.font(kTime);
-    if (font.bold() == unread) return;
-    font.setBold(unread);
-    for (int column = kTime; column <= kFirstLine; ++column) item.setFont(column, font);
-}
-
-QString Folded(const InboxMessage& message)
-{
-    return (message.from + QLatin1Char('\n') + message.to + QLatin1Char('\n') + message.text)
-        .toCaseFolded();
-}
-
-}  // namespace
-
 QString RefusalNotice(quint64 count)
 {
     return QStringLiteral("%1 messages could not be kept because the inbox was full.").arg(count);
@@ -64,19 +43,21 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     search_->setPlaceholderText(QStringLiteral("Search senders, recipients and text"));
     search_->setClearButtonEnabled(true);
 
-    messages_ = new QTreeWidget(this);
+    model_ = new HistoryModel(inbox_, this);
+    messages_ = new QTreeView(this);
     messages_->setObjectName(QStringLiteral("messages"));
-    messages_->setHeaderLabels({QStringLiteral("Received"), QStringLiteral("From"),
-                                QStringLiteral("To"), QStringLiteral("Message")});
+    messages_->setModel(model_);
     messages_->setRootIsDecorated(false);
     messages_->setUniformRowHeights(true);
     messages_->setSelectionMode(QAbstractItemView::SingleSelection);
+    messages_->setSelectionBehavior(QAbstractItemView::SelectRows);
     messages_->header()->setStretchLastSection(true);
     // Wide enough for a time in this locale; measured once, not per row,
     // so a long history opens fast.
     const QFontMetrics metrics(messages_->font());
     messages_->setColumnWidth(
-        kTime, metrics.horizontalAdvance(LocalTimeText(QDateTime::currentMSecsSinceEpoch())) + 24);
+        HistoryModel::kTime,
+        metrics.horizontalAdvance(LocalTimeText(QDateTime::currentMSecsSinceEpoch())) + 24);
 
     text_ = new QPlainTextEdit(this);
     text_->setObjectName(QStringLiteral("text"));
@@ -112,8 +93,9 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     layout->addLayout(buttons);
     resize(680, 460);
 
-    connect(messages_, &QTreeWidget::itemSelectionChanged, this, &HistoryWindow::ShowSelected);
-    connect(search_, &QLineEdit::textChanged, this, &HistoryWindow::Filter);
+    connect(messages_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &HistoryWindow::ShowSelected);
+    connect(search_, &QLineEdit::textChanged, this, &HistoryWindow::Search);
     connect(delete_, &QPushButton::clicked, this, [this] {
         const QString id = SelectedId();
         if (!id.isEmpty()) inbox_.Delete(id);
@@ -123,7 +105,7 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
         if (id.isEmpty()) return;
         // Leaves the text shown but clears the selection, so that the mark
         // is not undone at once by the selection that reads it.
-        const QSignalBlocker quiet(messages_);
+        const QSignalBlocker quiet(messages_->selectionModel());
         messages_->clearSelection();
         inbox_.SetRead(id, false);
     });
@@ -141,20 +123,26 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
 
 QString HistoryWindow::SelectedId() const
 {
-    const auto selected = messages_->selectedItems();
-    return selected.isEmpty() ? QString() : selected.first()->data(kTime, Qt::UserRole).toString();
+    const QModelIndexList selected = messages_->selectionModel()->selectedRows();
+    return selected.isEmpty() ? QString() : model_->IdAt(selected.first().row());
+}
+
+bool HistoryWindow::Reselect(const QString& id)
+{
+    const int row = id.isEmpty() ? -1 : model_->RowOf(id);
+    if (row < 0) return false;
+    const QSignalBlocker quiet(messages_->selectionModel());
+    messages_->setCurrentIndex(model_->index(row, 0));
+    return true;
 }
 
 void HistoryWindow::Select(const QString& id)
 {
-    for (int row = 0; row < messages_->topLevelItemCount(); ++row) {
-        QTreeWidgetItem* item = messages_->topLevelItem(row);
-        if (item->data(kTime, Qt::UserRole).toString() != id) continue;
-        if (item->isHidden()) search_->clear();
-        messages_->setCurrentItem(item);
-        messages_->scrollToItem(item);
-        return;
-    }
+    if (model_->RowOf(id) < 0) search_->clear();
+    const int row = model_->RowOf(id);
+    if (row < 0) return;
+    messages_->setCurrentIndex(model_->index(row, 0));
+    messages_->scrollTo(model_->index(row, 0));
 }
 
 void HistoryWindow::SetStatus(const QString& text)
@@ -181,74 +169,39 @@ void HistoryWindow::Refresh()
     notice_->setText(notes.join(QLatin1Char('\n')));
     notice_->setVisible(!notes.isEmpty());
 
-    const auto& list = inbox_.Messages();
-    bool same = messages_->topLevelItemCount() == static_cast<int>(list.size());
-    for (int row = 0; same && row < messages_->topLevelItemCount(); ++row)
-        same = messages_->topLevelItem(row)->data(kTime, Qt::UserRole).toString() == list[row].id;
-    if (same) {
-        // Only read states changed: restyle in place, keeping selection and
-        // scroll position (and not deleting items inside a selection signal).
-        for (int row = 0; row < messages_->topLevelItemCount(); ++row)
-            MarkUnread(*messages_->topLevelItem(row), !list[row].read);
-        return;
-    }
-
+    // Only read marks changed: the rows stay, and so do the selection and
+    // the scroll position.
     const QString selected = SelectedId();
-    const QSignalBlocker quiet(messages_);
-    messages_->clear();
-    folded_.clear();
-    folded_.reserve(list.size());
-    QList<QTreeWidgetItem*> items;
-    items.reserve(static_cast<qsizetype>(list.size()));
-    QTreeWidgetItem* reselect = nullptr;
-    for (const InboxMessage& message : list) {
-        auto* item = new QTreeWidgetItem({LocalTimeText(message.received_ms),
-                                          VisibleControls(message.from),
-                                          VisibleControls(message.to), FirstLine(message.text)});
-        item->setData(kTime, Qt::UserRole, message.id);
-        MarkUnread(*item, !message.read);
-        if (message.id == selected) reselect = item;
-        items.append(item);
-        folded_.push_back(Folded(message));
-    }
-    messages_->addTopLevelItems(items);
-    Filter();
-    if (reselect) {
-        reselect->setSelected(true);
-    } else {
-        text_->clear();
-    }
-    const bool any = reselect != nullptr;
+    if (model_->Reload() && !Reselect(selected)) text_->clear();
+    ShowButtons();
+}
+
+void HistoryWindow::Search()
+{
+    const QString selected = SelectedId();
+    model_->SetSearch(search_->text());
+    Reselect(selected);
+    ShowButtons();
+}
+
+void HistoryWindow::ShowButtons()
+{
+    const bool any = inbox_.Find(SelectedId()) != nullptr;
     delete_->setEnabled(any);
     unread_->setEnabled(any);
     reply_->setEnabled(any);
 }
 
-void HistoryWindow::Filter()
-{
-    // Folded once per row, so a keystroke is one substring search per row.
-    const QString wanted = search_->text().toCaseFolded();
-    const int rows = messages_->topLevelItemCount();
-    for (int row = 0; row < rows && row < static_cast<int>(folded_.size()); ++row) {
-        QTreeWidgetItem* item = messages_->topLevelItem(row);
-        const bool hide = !wanted.isEmpty() && !folded_[row].contains(wanted);
-        if (item->isHidden() != hide) item->setHidden(hide);
-    }
-}
-
 void HistoryWindow::ShowSelected()
 {
-    const QString id = SelectedId();
-    const InboxMessage* message = inbox_.Find(id);
-    delete_->setEnabled(message != nullptr);
-    unread_->setEnabled(message != nullptr);
-    reply_->setEnabled(message != nullptr);
+    ShowButtons();
+    const InboxMessage* message = inbox_.Find(SelectedId());
     if (!message) {
         text_->clear();
         return;
     }
     text_->setPlainText(message->text);
-    inbox_.SetRead(id, true);
+    inbox_.SetRead(message->id, true);
 }
 
 }  // namespace vindrel

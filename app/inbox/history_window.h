@@ -5,17 +5,17 @@
 
 #include <QString>
 #include <QWidget>
-#include <vector>
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class QTreeWidget;
+class QTreeView;
 
 namespace vindrel {
 
+class HistoryModel;
 class Inbox;
 
 // The notice for refusals: "N messages could not be kept because the inbox was full."
@@ -30,7 +30,8 @@ class HistoryWindow : public QWidget {
 public:
     explicit HistoryWindow(Inbox& inbox, QWidget* parent = nullptr);
 
-    QTreeWidget* messages() const { return messages_; }
+    QTreeView* messages() const { return messages_; }
+    HistoryModel* rows() const { return model_; }
     QPlainTextEdit* text() const { return text_; }
     QLabel* notice() const { return notice_; }
     QLabel* status() const { return status_; }
@@ -52,22 +53,24 @@ signals:
 
 private:
     void Refresh();
-    void Filter();
+    void Search();
     void ShowSelected();
+    void ShowButtons();
     QString SelectedId() const;
+    // Selects the row of `id`, if shown, without the selection's signals.
+    bool Reselect(const QString& id);
 
     Inbox& inbox_;
     QLabel* notice_;
     QLabel* status_;
     QLineEdit* search_;
-    QTreeWidget* messages_;
+    HistoryModel* model_;
+    QTreeView* messages_;
     QPlainTextEdit* text_;
     QPushButton* delete_;
     QPushButton* unread_;
     QPushButton* reply_;
     QComboBox* display_;
-    // Per row: sender, recipient and text, case-folded once for the search.
-    std::vector<QString> folded_;
 };
 
 }  // namespace vindrel

@@ -108,7 +108,8 @@ bool Inbox::LoadSpool(QStringList& announced, bool* changed)
         spool::ListRecordNames(spool_.toStdString());
     if (!names) {
         // Not knowing is not "empty": every message and mark stays as it is.
-        if (!listing_failed_) qWarning("vindrel-inbox: cannot list the spool %s", qPrintable(spool_));
+        if (!listing_failed_)
+            qWarning("vindrel-inbox: cannot list the spool %s", qPrintable(spool_));
         listing_failed_ = true;
         return false;
     }

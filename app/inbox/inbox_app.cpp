@@ -18,8 +18,8 @@
 #include <QSystemTrayIcon>
 #include <QTextDocument>
 #include <QTimer>
+#include <QWindow>
 #include <chrono>
-#include <memory>
 #include <utility>
 
 #include "app/inbox/desktop_notifications.h"
@@ -28,6 +28,7 @@
 #include "app/inbox/message_popup.h"
 #include "app/inbox/name_registration.h"
 #include "app/inbox/reply_box.h"
+#include "app/inbox/reply_send.h"
 #include "platform/qt/qt_text.h"
 
 namespace vindrel {
@@ -36,7 +37,7 @@ namespace {
 // Pop-ups step down and left from the top right corner, so each shows.
 constexpr int kPopupStep = 28;
 
-// Kept in $XDG_CONFIG_HOME/vindrel/inbox.conf.
+// Kept in $XDG_CONFIG_HOME/vindrel/inbox.ini.
 constexpr char kDisplayKey[] = "show messages as";
 
 QSettings Settings()
@@ -155,8 +156,9 @@ void InboxApp::Start()
 void InboxApp::SetDisplay(Display display)
 {
     display_ = display;
-    Settings().setValue(kDisplayKey, display == Display::kWindows ? QStringLiteral("windows")
-                                                                  : QStringLiteral("notifications"));
+    Settings().setValue(kDisplayKey, display == Display::kWindows
+                                         ? QStringLiteral("windows")
+                                         : QStringLiteral("notifications"));
     if (history_) history_->SetDisplay(display);
     if (tray_) UpdateTray();
 }
@@ -197,9 +199,9 @@ void InboxApp::ShowArrival(const QString& id)
 void InboxApp::Notify(const QString& id)
 {
     const InboxMessage* message = inbox_.Find(id);
-    DesktopNotifications::Notice notice{MessageTitle(message->from), IsolatedText(message->text),
-                                        0, true,
-                                        QStringLiteral("Reply to %1").arg(IsolatedName(message->from))};
+    DesktopNotifications::Notice notice{
+        MessageTitle(message->from), IsolatedText(message->text), 0, true,
+        QStringLiteral("Reply to %1").arg(IsolatedName(message->from))};
     ++notifying_;
     notifications_->Show(notice, [this, id, notice](quint32 notification) {
         --notifying_;
@@ -244,10 +246,10 @@ void InboxApp::ShowPopup(const QString& id)
     // The raw text keeps every character as shown; blocks end in U+2029.
     QString text = popup->text()->document()->toRawText();
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    Trace({{QStringLiteral("kind"), QStringLiteral("window")},
-           {QStringLiteral("title"), popup->windowTitle()},
-           {QStringLiteral("heading"), popup->heading()->text()},
-           {QStringLiteral("text"), text}});
+    TraceWhenExposed(*popup, {{QStringLiteral("kind"), QStringLiteral("window")},
+                              {QStringLiteral("title"), popup->windowTitle()},
+                              {QStringLiteral("heading"), popup->heading()->text()},
+                              {QStringLiteral("text"), text}});
 }
 
 void InboxApp::Trace(const QJsonObject& line) const
@@ -258,6 +260,39 @@ void InboxApp::Trace(const QJsonObject& line) const
     QFile out(trace_file_);
     if (out.open(QIODevice::Append))
         out.write(QJsonDocument(stamped).toJson(QJsonDocument::Compact) + "\n");
+}
+
+void InboxApp::TraceWhenExposed(QWidget& window, const QJsonObject& line)
+{
+    if (trace_file_.isEmpty() || !window.windowHandle()) return;
+    // Shown is not yet on the screen: the window system says when it is.
+    class Exposed : public QObject {
+    public:
+        Exposed(const InboxApp& app, QJsonObject line, QWindow* window)
+            : QObject(window), app_(app), line_(std::move(line))
+        {
+            window->installEventFilter(this);
+        }
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
+                // Once: a window is exposed again whenever it is redrawn.
+                watched->removeEventFilter(this);
+                app_.Trace(line_);
+                deleteLater();
+            }
+            return false;
+        }
+
+    private:
+        const InboxApp& app_;
+        QJsonObject line_;
+    };
+    if (window.windowHandle()->isExposed()) {
+        Trace(line);
+    } else {
+        new Exposed(*this, line, window.windowHandle());
+    }
 }
 
 void InboxApp::OnAction(quint32 notification, const QString& action)
@@ -278,27 +313,30 @@ void InboxApp::SendInlineReply(quint32 notification, const QString& text)
     const InboxMessage* message = inbox_.Find(notified_.value(notification));
     if (!message) return;
     inbox_.SetRead(message->id, true);
-    // Sent exactly as the reply box's Send sends it. The box shows itself,
-    // the typed text in it, only when the send needed the user: a notice,
-    // or a recipient that did not get it.
-    struct Outcome {
-        int sends = 0;
-        bool failed = false;
-    };
-    auto outcome = std::make_shared<Outcome>();
-    Bindings watched = bindings_;
-    watched.send = [outcome, send = bindings_.send](std::u16string_view name,
-                                                    std::u16string_view words) {
-        const NetStatus status = send(name, words);
-        ++outcome->sends;
-        outcome->failed = outcome->failed || status != net_status::kSuccess;
-        return status;
-    };
-    auto* box = new ReplyBox(message->from, std::move(watched));
+    // A send can take seconds: off the window thread, its outcome back on it.
+    replies_.start([this, to = message->from, text, bindings = bindings_] {
+        const ReplyResult result = SendReply(to.toStdU16String(), text.toStdU16String(), bindings);
+        QMetaObject::invokeMethod(
+            this, [this, to, text, result] { InlineReplyDone(to, text, result); },
+            Qt::QueuedConnection);
+    });
+}
+
+void InboxApp::InlineReplyDone(const QString& to, const QString& text, const ReplyResult& result)
+{
+    emit inlineReplyDone(to, result.Delivered());
+    if (result.notice.empty()) return;
+    // Not delivered: the typed text in a reply box, the reason over it, so
+    // the user loses nothing and can send it again.
+    auto* box = new ReplyBox(to, bindings_);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->message()->setPlainText(text);
-    box->Send();
-    if (outcome->sends == 0 || outcome->failed) box->show();
+    box->show();
+    auto* why = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vindrel"),
+                                QString::fromStdU16String(result.notice), QMessageBox::Ok, box);
+    why->setTextFormat(Qt::PlainText);
+    why->setAttribute(Qt::WA_DeleteOnClose);
+    why->show();
 }
 
 void InboxApp::ShowHistory(bool activate)
@@ -314,7 +352,7 @@ void InboxApp::ShowHistory(bool activate)
     history_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     const bool shown = history_->isVisible();
     history_->show();
-    if (!shown) Trace({{QStringLiteral("kind"), QStringLiteral("history")}});
+    if (!shown) TraceWhenExposed(*history_, {{QStringLiteral("kind"), QStringLiteral("history")}});
     // Wayland gives the focus to the window the user chose, not to a program.
     if (!activate || OnWayland()) return;
     history_->raise();

@@ -11,7 +11,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <memory>
+#include <QThreadPool>
 
 #include "app/inbox/history_window.h"
 #include "app/inbox/inbox.h"
@@ -26,6 +26,7 @@ namespace vindrel {
 class DesktopNotifications;
 class NameRegistration;
 class ReplyBox;
+struct ReplyResult;
 
 class InboxApp : public QObject {
     Q_OBJECT
@@ -63,6 +64,10 @@ public:
     // history instead.
     static constexpr int kMaxPopups = 10;
 
+signals:
+    // A reply typed into a notification has been sent, or not.
+    void inlineReplyDone(const QString& to, bool delivered);
+
 private:
     void ShowArrival(const QString& id);
     void ShowPopup(const QString& id);
@@ -70,7 +75,9 @@ private:
     int OpenCount() const;
     void OnAction(quint32 notification, const QString& action);
     void SendInlineReply(quint32 notification, const QString& text);
+    void InlineReplyDone(const QString& to, const QString& text, const ReplyResult& result);
     void Trace(const QJsonObject& line) const;
+    void TraceWhenExposed(QWidget& window, const QJsonObject& line);
     void ShowRefusals(quint64 count);
     void ShowRefusalBox();
     void NotifyRefusals();
@@ -95,6 +102,8 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* tray_wait_ = nullptr;
     QString trace_file_;
+    // Replies being sent; last, so that it waits for them before the rest goes.
+    QThreadPool replies_;
 };
 
 }  // namespace vindrel

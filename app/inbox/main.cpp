@@ -69,9 +69,9 @@ int main(int argc, char* argv[])
     }
     // Scripts need no window system.
     if (list)
-        return vindrel::ListMessages(spool, StateFile(),
-                                     json ? vindrel::ListFormat::kJson : vindrel::ListFormat::kPlain,
-                                     stdout, stderr);
+        return vindrel::ListMessages(
+            spool, StateFile(), json ? vindrel::ListFormat::kJson : vindrel::ListFormat::kPlain,
+            stdout, stderr);
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vindrel-inbox"));

@@ -33,7 +33,8 @@ QByteArray ReadStateFile(const QString& file)
         bytes.resize(kMaxStateBytes);
         qint64 got = 0;
         while (got < kMaxStateBytes) {
-            const ssize_t n = read(fd, bytes.data() + got, static_cast<size_t>(kMaxStateBytes - got));
+            const ssize_t n =
+                read(fd, bytes.data() + got, static_cast<size_t>(kMaxStateBytes - got));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             got += n;

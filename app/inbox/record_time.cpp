@@ -25,8 +25,8 @@ QString IsoTime(qint64 received_ms, TimeBase base, bool with_ms)
     const int year = date.year();
     QString text = year > 9999 ? QStringLiteral("+") + QString::number(year) : Digits(year, 4);
     text += QLatin1Char('-') + Digits(date.month(), 2) + QLatin1Char('-') + Digits(date.day(), 2) +
-            QLatin1Char('T') + Digits(time.hour(), 2) + QLatin1Char(':') + Digits(time.minute(), 2) +
-            QLatin1Char(':') + Digits(time.second(), 2);
+            QLatin1Char('T') + Digits(time.hour(), 2) + QLatin1Char(':') +
+            Digits(time.minute(), 2) + QLatin1Char(':') + Digits(time.second(), 2);
     if (with_ms) text += QLatin1Char('.') + Digits(time.msec(), 3);
     const int offset = base == TimeBase::kUtc ? 0 : at.offsetFromUtc();
     if (offset == 0) return text + QLatin1Char('Z');

@@ -8,35 +8,18 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "app/form.h"
+#include "app/qt_common/ui_services_qt.h"
 #include "platform/qt/qt_text.h"
-#include "platform/qt/ui_services_qt.h"
 
 namespace vindrel {
-namespace {
-
-// Keeps nothing and reports nothing: a reply's recipient is not the To
-// text the main window remembers.
-class UnrememberedTo : public SettingsStore {
-public:
-    std::u16string Read(std::u16string_view, std::u16string_view, std::u16string_view,
-                        std::u16string_view default_value) override
-    {
-        return std::u16string(default_value);
-    }
-    std::optional<std::u16string> Write(std::u16string_view, std::u16string_view,
-                                        std::u16string_view, std::u16string_view) override
-    {
-        return std::nullopt;
-    }
-};
-
-}  // namespace
 
 ReplyBox::ReplyBox(const QString& to, Bindings bindings, QWidget* parent)
-    : QWidget(parent, Qt::Window), settings_(std::make_unique<UnrememberedTo>())
+    : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("reply"));
     setWindowTitle(QStringLiteral("Reply to %1").arg(to));
@@ -64,17 +47,10 @@ ReplyBox::ReplyBox(const QString& to, Bindings bindings, QWidget* parent)
     for (QWidget* control : {static_cast<QWidget*>(to_), static_cast<QWidget*>(message_)})
         control->installEventFilter(this);
 
-    // The real send, watched so the box knows whether everyone got it.
-    Bindings watched = bindings;
-    watched.send = [this, send = std::move(bindings.send)](std::u16string_view name,
-                                                           std::u16string_view text) {
-        const NetStatus status = send(name, text);
-        ++sends_;
-        failed_ = failed_ || status != net_status::kSuccess;
-        return status;
-    };
     ui_ = std::make_unique<QtUiServices>(*this, *to_, *message_, ToQString(form::kTitle));
-    action_ = std::make_unique<SendAction>(*ui_, *settings_, std::move(watched));
+    // A reply's recipient is not the To text the main window fills in at
+    // its next start: nothing is remembered.
+    action_ = std::make_unique<SendAction>(*ui_, std::move(bindings));
     connect(send_, &QPushButton::clicked, this, &ReplyBox::Send);
 }
 
@@ -82,11 +58,11 @@ ReplyBox::~ReplyBox() = default;
 
 void ReplyBox::Send()
 {
-    if (action_->Dispatching()) return;
-    sends_ = 0;
-    failed_ = false;
-    action_->Run();
-    if (sends_ > 0 && !failed_) close();
+    const std::vector<RecipientOutcome> outcomes = action_->Run();
+    const bool everyone = !outcomes.empty() &&
+                          std::all_of(outcomes.begin(), outcomes.end(),
+                                      [](const RecipientOutcome& o) { return o.Delivered(); });
+    if (everyone) close();
 }
 
 bool ReplyBox::eventFilter(QObject* watched, QEvent* event)

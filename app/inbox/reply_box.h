@@ -2,6 +2,8 @@
 // Send is the main window's Send action (length notice, sender line,
 // failure prompts); only the To text is not remembered, since the main
 // window's remembered recipients are not the reply's.
+// A reply typed elsewhere, with no box to ask in, goes out through
+// SendReply (reply_send.h) by the same rules.
 #pragma once
 
 #include <QWidget>
@@ -39,11 +41,8 @@ private:
     QLineEdit* to_;
     QPlainTextEdit* message_;
     QPushButton* send_;
-    std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<QtUiServices> ui_;
     std::unique_ptr<SendAction> action_;
-    int sends_ = 0;
-    bool failed_ = false;
 };
 
 }  // namespace vindrel

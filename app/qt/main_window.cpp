@@ -11,8 +11,8 @@
 #include <QPushButton>
 #include <utility>
 
+#include "app/qt_common/ui_services_qt.h"
 #include "platform/qt/qt_text.h"
-#include "platform/qt/ui_services_qt.h"
 
 namespace vindrel {
 namespace {

@@ -24,7 +24,7 @@ constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIM
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, SettingsStore& settings, Bindings bindings)
-    : instance_(instance), settings_(settings), send_action_(*this, settings, std::move(bindings))
+    : instance_(instance), settings_(settings), ui_(*this), send_action_(ui_, settings, std::move(bindings))
 {
 }
 
@@ -254,41 +254,7 @@ void MainWindow::OnNextDialogControl(WPARAM wparam, LPARAM lparam)
     SetFocus(next);
 }
 
-std::u16string MainWindow::ToText()
-{
-    return ControlText(txt_to_);
-}
-
-std::u16string MainWindow::MessageText()
-{
-    return ControlText(txt_message_);
-}
-
-std::u16string MainWindow::ControlText(HWND control) const
-{
-    if (control == nullptr || !IsWindow(control)) return {};
-    const int length = GetWindowTextLengthW(control);
-    if (length <= 0) return {};
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const int copied = GetWindowTextW(control, text.data(), length + 1);
-    text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-    return Utf16(text);
-}
-
-void MainWindow::ShowOk(std::u16string_view text)
-{
-    MessageBoxW(window_, Wide(text).c_str(), kTitle, MB_OK);
-}
-
-bool MainWindow::AskYesNo(std::u16string_view text)
-{
-    const bool yes = MessageBoxW(window_, Wide(text).c_str(), kTitle, MB_YESNO | MB_DEFBUTTON1) == IDYES;
-    // The box had its own pointer; the rest of the dispatch is busy again.
-    if (busy_) RefreshCursor();
-    return yes;
-}
-
-void MainWindow::SetBusyCursor(bool busy)
+void MainWindow::SetBusy(bool busy)
 {
     busy_ = busy;
     RefreshCursor();
@@ -307,20 +273,6 @@ void MainWindow::RefreshCursor()
     const LRESULT hit = SendMessageW(under, WM_NCHITTEST, 0, where);
     SendMessageW(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under),
                  MAKELPARAM(static_cast<WORD>(hit), WM_MOUSEMOVE));
-}
-
-bool MainWindow::PumpEvents()
-{
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            // The main loop must still see it and end the program.
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return false;
-        }
-        Deliver(message);
-    }
-    return window_ != nullptr && IsWindow(window_);
 }
 
 }  // namespace vindrel::win32

@@ -1,20 +1,20 @@
-// frmMain on Windows: the one window, its five controls, and the window
-// system's side of the seams the Send action uses.
+// frmMain on Windows: the one window and its five controls. The seams the
+// Send action asks of it are its adapter's (ui_services_win32.h).
 #pragma once
 
 #include "platform/win32/windows_headers.h"
 
 #include "app/form.h"
+#include "app/win32/ui_services_win32.h"
 #include "core/send_action.h"
 #include "platform/settings_store.h"
-#include "platform/ui_services.h"
 
 namespace vindrel::win32 {
 
-class MainWindow : public UiServices {
+class MainWindow {
 public:
     MainWindow(HINSTANCE instance, SettingsStore& settings, Bindings bindings);
-    ~MainWindow() override;
+    ~MainWindow();
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
@@ -25,13 +25,21 @@ public:
     // Runs the window's message loop until it is closed; the exit code.
     int RunMessageLoop();
 
-    // UiServices
-    std::u16string ToText() override;
-    std::u16string MessageText() override;
-    void ShowOk(std::u16string_view text) override;
-    bool AskYesNo(std::u16string_view text) override;
-    void SetBusyCursor(bool busy) override;
-    bool PumpEvents() override;
+    // What the adapter reaches: the window and its two text boxes (null
+    // until created and after destruction).
+    HWND Handle() const { return window_; }
+    HWND txtTo() const { return txt_to_; }
+    HWND txtMessage() const { return txt_message_; }
+
+    // The hourglass over the window and its controls (true) or the default
+    // pointer, shown at once.
+    void SetBusy(bool busy);
+    bool Busy() const { return busy_; }
+    // Shows the pointer the window asks for now, not at the next mouse move.
+    void RefreshCursor();
+
+    // Translates and dispatches one message unless PreTranslate took it.
+    void Deliver(MSG& message);
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -48,16 +56,13 @@ private:
     // Keys frmMain sees before its controls: Ctrl+Enter, then the dialog
     // keys (Tab, Shift+Tab, Alt+S). True when the message was consumed.
     bool PreTranslate(MSG& message);
-    // Translates and dispatches one message unless PreTranslate took it.
-    void Deliver(MSG& message);
 
     HWND CreateControl(const wchar_t* kind, const wchar_t* text, DWORD style, DWORD ex_style, int id,
                        const form::TwipRect& place);
-    std::u16string ControlText(HWND control) const;
-    void RefreshCursor();
 
     HINSTANCE instance_;
     SettingsStore& settings_;
+    Win32UiServices ui_;
     SendAction send_action_;
     HWND window_ = nullptr;
     HWND txt_to_ = nullptr;

@@ -15,9 +15,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/netbios/cp850.h"
 #include "platform/netbios/messenger_client.h"
 #include "platform/network.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -108,9 +108,9 @@ int main(int argc, char** argv)
     const auto network = vindrel::net::MakeSystemNetwork();
     vindrel::netbios::MessengerClient client(*network, argv[2]);
     const Timing delivered =
-        Measure(client, vindrel::netbios::Utf8ToUtf16(argv[5]), vindrel::net_status::kSuccess, rounds);
+        Measure(client, vindrel::Utf8ToUtf16(argv[5]), vindrel::net_status::kSuccess, rounds);
     const Timing unknown =
-        Measure(client, vindrel::netbios::Utf8ToUtf16(argv[6]), vindrel::net_status::kNameNotFound, rounds);
+        Measure(client, vindrel::Utf8ToUtf16(argv[6]), vindrel::net_status::kNameNotFound, rounds);
     // One line per case, for the runner: case median mean max cpu failures.
     for (const auto& [label, t] : {std::pair{"delivered", delivered}, std::pair{"unknown", unknown}})
         std::printf("%s %.3f %.3f %.3f %.3f %d\n", label, t.median_ms, t.mean_ms, t.max_ms,

@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "platform/network.h"
-#include "platform/utf8.h"
 
 namespace vindrel::netbios {
 
@@ -32,9 +31,5 @@ char16_t ToUpperName(char16_t c);
 
 // The conversions above as a code page of the network seam.
 const net::CodePage& Cp850();
-
-// UTF-8 (host names, Samba configuration values) to UTF-16; a malformed
-// sequence becomes U+FFFD, which no name accepts.
-using vindrel::Utf8ToUtf16;
 
 }  // namespace vindrel::netbios

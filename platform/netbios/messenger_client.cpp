@@ -16,6 +16,7 @@
 #include "platform/netbios/nb_name.h"
 #include "platform/netbios/resolver.h"
 #include "platform/netbios/samba_config.h"
+#include "platform/utf8.h"
 
 namespace vindrel::netbios {
 namespace {

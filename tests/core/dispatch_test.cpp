@@ -1,7 +1,9 @@
 // SendMessages: order of sends and prompts, sender line, prompt texts, cursor.
 #include <gtest/gtest.h>
 
+#include "core/decimal.h"
 #include "core/dispatch.h"
+#include "core/prompt_texts.h"
 #include "tests/core/fakes.h"
 
 namespace vindrel::testing {
@@ -137,6 +139,33 @@ TEST_F(DispatchTest, OverlongOutgoingTextIsRefusedPerRecipientNeverCut)
     Run(RecipientList{{u"a"}}, std::u16string(112, u'm'));
     ASSERT_EQ(net.calls.size(), 1u);
     EXPECT_EQ(net.calls[0].text.size(), 127u);
+}
+
+TEST_F(DispatchTest, EachServedRecipientIsReportedBeforeItsPrompt)
+{
+    using R = RecipientOutcome::Result;
+    std::vector<RecipientOutcome> seen;
+    const OutcomeReport report = [&](const RecipientOutcome& outcome) {
+        seen.push_back(outcome);
+        ui.log.push_back("report");
+    };
+    net.statuses = {0, 2273, -5};
+    SendMessages(RecipientList{{u" a ", u"", u"b", u"c"}}, u"hi", ui, net.Make(ui.log), report);
+    EXPECT_EQ(seen, (std::vector<RecipientOutcome>{
+                        {R::kDelivered, u"a", 0, 0}, {R::kFailed, u"b", 2273, 0}, {R::kFailed, u"c", -5, 0}}));
+    EXPECT_EQ(ui.log, (Log{"busy", "send:a", "pump", "report", "send:b", "pump", "report", "ask:yes",
+                           "send:c", "pump", "report", "ask:yes", "idle"}));
+
+    // Not sent: the length with the sender line is the value, not a status.
+    seen.clear();
+    SendMessages(RecipientList{{u"a"}}, std::u16string(113, u'm'), ui, net.Make(ui.log), report);
+    EXPECT_EQ(seen, (std::vector<RecipientOutcome>{{R::kTooLong, u"a", 0, 128}}));
+
+    // The window closed during a send: that send is still told.
+    seen.clear();
+    ui.on_pump = [this] { ui.window_open = false; };
+    SendMessages(RecipientList{{u"a", u"b"}}, u"hi", ui, net.Make(ui.log), report);
+    EXPECT_EQ(seen.size(), 1u);
 }
 
 TEST_F(DispatchTest, ClosedWindowEndsTheDispatchWithoutFurtherSendOrBox)

@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "core/dispatch.h"
+#include "core/prompt_texts.h"
+#include "core/ui_services.h"
 #include "platform/settings_store.h"
-#include "platform/ui_services.h"
 
 namespace vindrel::testing {
 
@@ -42,9 +43,9 @@ public:
         prompts.emplace_back(text);
         log.push_back("ok");
     }
-    bool AskYesNo(std::u16string_view text) override
+    bool AskToContinue(const RecipientOutcome& undelivered) override
     {
-        prompts.emplace_back(text);
+        prompts.push_back(ContinuePrompt(undelivered));
         bool yes = true;
         if (!answers.empty()) {
             yes = answers.front();

@@ -152,6 +152,22 @@ TEST_F(SendActionTest, SecondSendDuringADispatchIsHeldOff)
     EXPECT_EQ(Stored(), u"intruder");
 }
 
+TEST_F(SendActionTest, RunReturnsTheOutcomesAndAStorelessActionRemembersNothing)
+{
+    SendAction storeless{ui, net.Make(ui.log)};
+    ui.to_text = u"a;;b";
+    net.statuses = {2273};
+    const auto outcomes = storeless.Run();
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[0].status, 2273);
+    EXPECT_TRUE(outcomes[1].Delivered());
+    EXPECT_EQ(ui.log.front(), "busy") << "no write, no notice";
+    EXPECT_EQ(Stored(), u"<none>");
+
+    ui.message_text = std::u16string(128, u'x');
+    EXPECT_TRUE(storeless.Run().empty()) << "refused before any recipient";
+}
+
 TEST_F(SendActionTest, ClosingTheWindowEndsTheRun)
 {
     ui.to_text = u"a;b;c";

@@ -9,9 +9,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
+#include <QTreeView>
 #include <memory>
 #include <vector>
 
+#include "app/inbox/history_model.h"
 #include "app/inbox/inbox_app.h"
 #include "app/inbox/reply_box.h"
 #include "app/spool/spool_dir.h"
@@ -28,6 +30,30 @@ inline QString Raw(const QPlainTextEdit& edit)
 {
     QString text = edit.document()->toRawText();
     return text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+}
+
+// The history's rows as shown: a cell's text, whether the row is bold
+// (unread), the rows of one column.
+inline QString Cell(const HistoryWindow& history, int row, int column)
+{
+    return history.rows()->index(row, column).data().toString();
+}
+
+inline bool Bold(const HistoryWindow& history, int row)
+{
+    return history.rows()->index(row, 0).data(Qt::FontRole).value<QFont>().bold();
+}
+
+inline QStringList Column(const HistoryWindow& history, int column)
+{
+    QStringList cells;
+    for (int row = 0; row < history.rows()->rowCount(); ++row) cells << Cell(history, row, column);
+    return cells;
+}
+
+inline void SelectRow(HistoryWindow& history, int row)
+{
+    history.messages()->setCurrentIndex(history.rows()->index(row, 0));
 }
 
 template <typename W>
@@ -60,8 +86,9 @@ public:
 
     QString Drop(const QString& from, const QString& text, qint64 received_ms = 0)
     {
-        const spool::Record record{received_ms ? received_ms : 1'796'000'000'000 + ++drops_ * 60'000,
-                                   from.toStdString(), "BOB", text.toStdString()};
+        const spool::Record record{
+            received_ms ? received_ms : 1'796'000'000'000 + ++drops_ * 60'000, from.toStdString(),
+            "BOB", text.toStdString()};
         return QString::fromStdString(spool::StoreRecord(spool.toStdString(), record).name);
     }
 

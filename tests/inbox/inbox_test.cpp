@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
-#include <QTreeWidget>
 #include <chrono>
 #include <fcntl.h>
 #include <future>
@@ -35,6 +34,9 @@
 
 using vindrel::Display;
 using vindrel::InboxApp;
+using vindrel::testing::Bold;
+using vindrel::testing::Cell;
+using vindrel::testing::Column;
 using vindrel::testing::Raw;
 using vindrel::testing::VisibleWindow;
 
@@ -62,7 +64,8 @@ QByteArray ListOutput(const QString& spool, const QString& state, vindrel::ListF
 void PlaceRecord(const QString& spool, qint64 ms, const QString& from, const QString& text)
 {
     const vindrel::spool::Record record{ms, from.toStdString(), "BOB", text.toStdString()};
-    QFile file(spool + QStringLiteral("/%1-1-%2.msg").arg(ms).arg(ms % 0xffffff, 8, 16, QLatin1Char('0')));
+    QFile file(spool +
+               QStringLiteral("/%1-1-%2.msg").arg(ms).arg(ms % 0xffffff, 8, 16, QLatin1Char('0')));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray::fromStdString(vindrel::spool::EncodeRecord(record)));
 }
@@ -120,16 +123,16 @@ private slots:
         QCOMPARE(app->inbox().UnreadCount(), 1);
 
         app->ShowHistory();
-        QTreeWidget* list = app->history()->messages();
-        QCOMPARE(list->topLevelItemCount(), 1);
-        QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("ALICE"));
-        QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("BOB"));
-        QCOMPARE(list->topLevelItem(0)->text(3), kText.section('\n', 0, 0));
-        QVERIFY(list->topLevelItem(0)->font(0).bold());
-        list->topLevelItem(0)->setSelected(true);
-        QCOMPARE(Raw(*app->history()->text()), kText);
+        vindrel::HistoryWindow& history = *app->history();
+        QCOMPARE(history.rows()->rowCount(), 1);
+        QCOMPARE(Cell(history, 0, 1), QStringLiteral("ALICE"));
+        QCOMPARE(Cell(history, 0, 2), QStringLiteral("BOB"));
+        QCOMPARE(Cell(history, 0, 3), kText.section('\n', 0, 0));
+        QVERIFY(Bold(history, 0));
+        vindrel::testing::SelectRow(history, 0);
+        QCOMPARE(Raw(*history.text()), kText);
         QCOMPARE(app->inbox().UnreadCount(), 0);
-        QVERIFY(!list->topLevelItem(0)->font(0).bold());
+        QVERIFY(!Bold(history, 0));
     }
 
     void historyIsNewestFirstAndDeleteHidesForThisUserOnly()
@@ -139,14 +142,10 @@ private slots:
         Drop("MID", "second", 2'000'000);
         auto app = Start();
         app->ShowHistory();
-        QTreeWidget* list = app->history()->messages();
-        QStringList order;
-        for (int row = 0; row < list->topLevelItemCount(); ++row)
-            order << list->topLevelItem(row)->text(1);
-        QCOMPARE(order, (QStringList{"NEW", "MID", "OLD"}));
-        list->topLevelItem(1)->setSelected(true);
+        QCOMPARE(Column(*app->history(), 1), (QStringList{"NEW", "MID", "OLD"}));
+        vindrel::testing::SelectRow(*app->history(), 1);
         QTest::mouseClick(app->history()->deleteButton(), Qt::LeftButton);
-        QCOMPARE(list->topLevelItemCount(), 2);
+        QCOMPARE(Column(*app->history(), 1), (QStringList{"NEW", "OLD"}));
         QCOMPARE(vindrel::spool::ListRecordNames(h_.spool.toStdString()).value().size(), 3u);
     }
 
@@ -172,11 +171,7 @@ private slots:
         auto app = Start();
         app->ShowHistory();
         QTest::keyClicks(app->history()->search(), typed);
-        QStringList visible;
-        QTreeWidget* list = app->history()->messages();
-        for (int row = 0; row < list->topLevelItemCount(); ++row)
-            if (!list->topLevelItem(row)->isHidden()) visible << list->topLevelItem(row)->text(1);
-        QCOMPARE(visible, shown);
+        QCOMPARE(Column(*app->history(), 1), shown);
     }
 
     void aFloodOpensAtMostTenPopupsAndTheHistory()
@@ -186,7 +181,7 @@ private slots:
         QTRY_VERIFY(app->history() != nullptr && app->history()->isVisible());
         QCOMPARE(app->Popups().size(), InboxApp::kMaxPopups);
         QVERIFY(app->history()->testAttribute(Qt::WA_ShowWithoutActivating));
-        QCOMPARE(app->history()->messages()->topLevelItemCount(), 15);
+        QCOMPARE(app->history()->rows()->rowCount(), 15);
         QCOMPARE(app->inbox().UnreadCount(), 15);
     }
 
@@ -257,7 +252,8 @@ private slots:
     {
         QVERIFY(QDir().mkpath(QFileInfo(h_.state).path()));
         QCOMPARE(mkfifo(QFile::encodeName(h_.state).constData(), 0600), 0);
-        auto loading = std::async(std::launch::async, [this] { vindrel::ReadState state(h_.state); });
+        auto loading =
+            std::async(std::launch::async, [this] { vindrel::ReadState state(h_.state); });
         if (loading.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
             // Unblock the reader so the test can end, then fail.
             close(open(QFile::encodeName(h_.state).constData(), O_WRONLY | O_NONBLOCK));
@@ -354,11 +350,15 @@ private slots:
         QTest::addColumn<QString>("plain");  // the listing's lines for it
         QTest::addColumn<QString>("utc");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("a forged heading") << "ALICE" << "hi\n\n2001-01-01T00:00:00Z from BOSS to BOB"
-            << 1'796'000'000'000LL << "  hi\n  \n  2001-01-01T00:00:00Z from BOSS to BOB\n"
-            << "2026-11-30T00:53:20.000Z" << "";
+        QTest::newRow("a forged heading")
+            << "ALICE"
+            << "hi\n\n2001-01-01T00:00:00Z from BOSS to BOB" << 1'796'000'000'000LL
+            << "  hi\n  \n  2001-01-01T00:00:00Z from BOSS to BOB\n"
+            << "2026-11-30T00:53:20.000Z"
+            << "";
         QTest::newRow("bidirectional controls")
-            << "\u202EECILA" << "pay \u2066\u202E0001\u2069 now\u2028\u2029\ufeff" << 1'796'000'000'000LL
+            << "\u202EECILA"
+            << "pay \u2066\u202E0001\u2069 now\u2028\u2029\ufeff" << 1'796'000'000'000LL
             << "  pay <U+2066><U+202E>0001<U+2069> now<U+2028><U+2029><U+FEFF>\n"
             << "2026-11-30T00:53:20.000Z"
             << QStringLiteral("Message from ") + kFsi + "<U+202E>ECILA" + kPdi;
@@ -381,11 +381,12 @@ private slots:
             QString::fromUtf8(ListOutput(h_.spool, h_.state, vindrel::ListFormat::kPlain));
         const QStringList lines = listed.split('\n');
         QCOMPARE(lines.filter(QRegularExpression("^\\S")).size(), 2);  // one heading each
-        QVERIFY2(listed.contains(QRegularExpression(" from " + QRegularExpression::escape(
-                                                        vindrel::VisibleControls(from)) +
-                                                    " to BOB\n" + QRegularExpression::escape(plain))),
+        QVERIFY2(listed.contains(QRegularExpression(
+                     " from " + QRegularExpression::escape(vindrel::VisibleControls(from)) +
+                     " to BOB\n" + QRegularExpression::escape(plain))),
                  qPrintable(listed));
-        QVERIFY(!listed.contains(QRegularExpression("[\u202a-\u202e\u2066-\u2069\u2028\u2029\ufeff]")));
+        QVERIFY(
+            !listed.contains(QRegularExpression("[\u202a-\u202e\u2066-\u2069\u2028\u2029\ufeff]")));
 
         const QList<QByteArray> json =
             ListOutput(h_.spool, h_.state, vindrel::ListFormat::kJson).split('\n');
@@ -470,8 +471,8 @@ private slots:
             chmod(QFile::encodeName(fallback).constData(), 0777);
         }
         QString why;
-        const auto dir =
-            vindrel::InstanceDir(runtime.isEmpty() ? QString() : places[0], places[1], places[2], why);
+        const auto dir = vindrel::InstanceDir(runtime.isEmpty() ? QString() : places[0], places[1],
+                                              places[2], why);
         QVERIFY(dir.has_value());
         const QString expected = chosen == "runtime" ? places[0]
                                  : chosen == "temp"  ? fallback

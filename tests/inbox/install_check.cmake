@@ -12,7 +12,8 @@ endif()
 set(root ${STAGE}${PREFIX})
 foreach(file ${root}/libexec/vindrel/vindrel-drop ${root}/bin/vindrel-inbox
              ${STAGE}/etc/xdg/autostart/vindrel-inbox.desktop
-             ${root}/share/doc/vindrel/examples/smb.conf ${root}/lib/tmpfiles.d/vindrel.conf)
+             ${root}/share/doc/vindrel/examples/smb.conf ${root}/lib/tmpfiles.d/vindrel.conf
+             ${root}/share/man/man1/vindrel-inbox.1 ${root}/share/man/man1/vindrel.1)
   if(NOT EXISTS ${file})
     message(FATAL_ERROR "not installed: ${file}")
   endif()
@@ -25,8 +26,8 @@ if(NOT conf MATCHES "\n   server min protocol = NT1\n" OR NOT conf MATCHES "\n  
   message(FATAL_ERROR "the example configuration lacks SMB1 or the aliases")
 endif()
 file(READ ${STAGE}/etc/xdg/autostart/vindrel-inbox.desktop entry)
-if(NOT entry MATCHES "\nExec=vindrel-inbox\n")
-  message(FATAL_ERROR "the autostart entry does not start vindrel-inbox")
+if(NOT entry MATCHES "\nTryExec=vindrel-inbox\nExec=vindrel-inbox\n")
+  message(FATAL_ERROR "the autostart entry does not start vindrel-inbox, or not only where it is")
 endif()
 find_program(TMPFILES systemd-tmpfiles)
 if(TMPFILES)

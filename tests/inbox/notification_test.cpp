@@ -9,7 +9,7 @@
 #include <QDBusReply>
 #include <QLineEdit>
 #include <QProcess>
-#include <QTreeWidget>
+#include <QSignalSpy>
 
 #include "app/inbox/history_window.h"
 #include "app/inbox/inbox_app.h"
@@ -201,24 +201,38 @@ private slots:
 
         daemon_.Emit("ActionInvoked", "us", {2u, "default"});
         QTRY_VERIFY(app->history() != nullptr && app->history()->isVisible());
-        QCOMPARE(app->history()->messages()->currentItem()->text(1), QStringLiteral("DAVE"));
+        QCOMPARE(vindrel::testing::Cell(*app->history(),
+                                        app->history()->messages()->currentIndex().row(), 1),
+                 QStringLiteral("DAVE"));
         QVERIFY(app->inbox().Find(dave)->read);
     }
 
+    // Sent as the reply box sends; one that cannot go is kept in a reply
+    // box with the reason over it.
     void anInlineReplyGoesOutAsTheReplyBoxSendsIt()
     {
         daemon_.Offer({"body", "actions", "inline-reply"});
+        h_.Drop("DAVE", "printer?");
         h_.Drop("ALICE", "lunch?");
-        auto app = h_.Start(Display::kNotifications);
-        QTRY_COMPARE(daemon_.NotifyCalls().size(), 1);
+        auto app = h_.Start(Display::kNotifications);  // newest first: ALICE is 1
+        QTRY_COMPARE(daemon_.NotifyCalls().size(), 2);
         QTest::qWait(50);
+        QSignalSpy done(app.get(), &InboxApp::inlineReplyDone);
         daemon_.Emit("NotificationReplied", "us", {1u, "yes, at one"});
-        QTRY_COMPARE(h_.sent.size(), 1u);
+        QVERIFY(done.wait());
+        QCOMPARE(h_.sent.size(), 1u);
         QCOMPARE(h_.sent[0].name, QStringLiteral("ALICE"));
         QCOMPARE(h_.sent[0].text,
                  QString::fromStdU16String(vindrel::OutgoingText(u"yes, at one", u"carol")));
-        QTest::qWait(20);
         QVERIFY(VisibleWindow<vindrel::ReplyBox>() == nullptr);
+
+        daemon_.Emit("NotificationReplied", "us", {2u, QString(128, 'x')});
+        QVERIFY(done.wait());
+        QCOMPARE(h_.sent.size(), 1u);
+        auto* box = VisibleWindow<vindrel::ReplyBox>();
+        QVERIFY(box);
+        QCOMPARE(box->to()->text(), QStringLiteral("DAVE"));
+        QCOMPARE(box->message()->toPlainText(), QString(128, 'x'));
     }
 
     // Whatever the service does with a notification, the message stays

@@ -210,13 +210,18 @@ TEST(Everyone, StatusRules)
 
 TEST(Delivery, PeersThatStallOrFloodEndWithinTheLimit)
 {
+    const int allowed = Quick().keepalives_per_reply;
     struct Case {
         const char* what;
         Peer peer;
         NetStatus want;
+        int keepalives = 0;  // before each reply
     };
     const Case cases[] = {
         {"accepts", Peer::kReceiver, net_status::kSuccess},
+        {"the allowed keep-alives before each reply", Peer::kReceiver, net_status::kSuccess, allowed},
+        {"one keep-alive more", Peer::kReceiver, net_status::kNetworkError, allowed + 1},
+        {"called name not present", Peer::kNameNotPresent, net_status::kNameNotFound},
         {"refuses the connection", Peer::kRefuses, net_status::kNetworkError},
         {"stalls before the session", Peer::kStalls, net_status::kNetworkError},
         {"stalls after the session", Peer::kStallsAfterSession, net_status::kBadReceive},
@@ -226,6 +231,7 @@ TEST(Delivery, PeersThatStallOrFloodEndWithinTheLimit)
     for (const Case& c : cases) {
         FakeLan lan;
         lan.hosts = {{Ip(10, 0, 0, 11), u"RX1", c.peer}};
+        lan.hosts[0].keepalives = c.keepalives;
         MessengerClient client(lan, "", Quick());
         const auto start = net::Clock::now();
         EXPECT_EQ(client.Send(u"rx1", u"hi"), c.want) << c.what;
@@ -277,6 +283,7 @@ TEST(SambaConfig, FollowsWhatSambaHonours)
         {"/etc/samba/name.conf", "[global]\nnetbios name = FromInclude\n"},
         {"/etc/samba/real.conf", "[global]\nnetbios name = Real\ndos charset = CP866\n"},
         {"/etc/samba/loop.conf", "include = /etc/samba/loop.conf\nwins server = 10.5.5.5\n"},
+        {"/etc/samba/self.conf", "config file = /etc/samba/self.conf\nnetbios name = Self\n"},
         {"/etc/samba/share.conf", "netbios name = NotGlobal\n"},
     };
     const ConfigReader read = [&](const std::string& path) -> std::optional<std::string> {
@@ -305,6 +312,8 @@ TEST(SambaConfig, FollowsWhatSambaHonours)
         {"a missing config file is passed over", "config file = /nonexistent\nnetbios name = Here\n",
          "Here", std::nullopt, ""},
         {"an include loop ends", "include = /etc/samba/loop.conf\n", "", Ip(10, 5, 5, 5), ""},
+        {"a config file that names itself ends", "config file = /etc/samba/self.conf\n", "Self",
+         std::nullopt, ""},
         {"substitutions are not followed", "include = /etc/samba/%m.conf\n", "", std::nullopt, ""},
         {"a long name is cut to 15 characters", "netbios name = ABCDEFGHIJKLMNOPQRS\n",
          "ABCDEFGHIJKLMNO", std::nullopt, ""},

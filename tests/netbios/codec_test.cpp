@@ -13,6 +13,7 @@
 #include "platform/netbios/session.h"
 #include "platform/netbios/smb_message.h"
 #include "tests/netbios/fake_lan.h"
+#include "tests/netbios/offline_network.h"
 
 namespace vindrel::netbios {
 namespace {

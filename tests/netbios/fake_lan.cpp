@@ -96,7 +96,8 @@ public:
             RawName called{};
             DecodeName(r, called);
             if (host_.peer == Peer::kKeepAlives || host_.peer == Peer::kStalls) return true;
-            if (called != NameOf(host_.name) && !host_.any_called_name) {
+            if (host_.peer == Peer::kNameNotPresent ||
+                (called != NameOf(host_.name) && !host_.any_called_name)) {
                 Queue({kNegativeResponse, 0, 0, 1, 0x82});
                 return true;
             }
@@ -139,7 +140,11 @@ public:
     }
 
 private:
-    void Queue(const Bytes& bytes) { pending_.insert(pending_.end(), bytes.begin(), bytes.end()); }
+    void Queue(const Bytes& bytes)
+    {
+        for (int i = 0; i < host_.keepalives; ++i) pending_.insert(pending_.end(), {kKeepAlive, 0, 0, 0});
+        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    }
 
     FakeLan& lan_;
     const FakeHost& host_;

@@ -92,6 +92,8 @@ enum class Peer {
     kStallsAfterSession,
     kKeepAlives,      // answers with keep-alives for ever, whatever the deadline
     kKeepAlivesAfterSession,
+    kNameNotPresent,  // answers queries for its name, but its sessions say
+                      // "called name not present"
 };
 
 struct FakeHost {
@@ -99,6 +101,7 @@ struct FakeHost {
     std::u16string name;  // its messenger name; empty: lists none in node status
     Peer peer = Peer::kReceiver;
     bool any_called_name = false;  // takes a session for any name, as smbd does
+    int keepalives = 0;            // keep-alive frames sent before each reply
 };
 
 struct SentDatagram {

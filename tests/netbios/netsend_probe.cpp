@@ -13,9 +13,9 @@
 #include <string>
 
 #include "platform/netmsg.h"
-#include "platform/netbios/cp850.h"
 #include "platform/netbios/messenger_client.h"
 #include "platform/network.h"
+#include "platform/utf8.h"
 
 int main(int argc, char** argv)
 {
@@ -28,7 +28,7 @@ int main(int argc, char** argv)
     for (; i + 1 < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
         if (std::strcmp(argv[i], "--config") == 0) config = argv[i + 1];
         else if (std::strcmp(argv[i], "--from") == 0)
-            from = vindrel::netbios::Utf8ToUtf16(argv[i + 1]);
+            from = vindrel::Utf8ToUtf16(argv[i + 1]);
         else if (std::strcmp(argv[i], "--repeat") == 0) repeat = std::atoi(argv[i + 1]);
         else if (std::strcmp(argv[i], "--exported") == 0) exported = std::atoi(argv[i + 1]) != 0;
         else if (std::strcmp(argv[i], "--concurrency") == 0) limits.concurrency = std::atoi(argv[i + 1]);
@@ -45,9 +45,9 @@ int main(int argc, char** argv)
                      argv[0]);
         return 2;
     }
-    const std::u16string name = vindrel::netbios::Utf8ToUtf16(argv[i]);
+    const std::u16string name = vindrel::Utf8ToUtf16(argv[i]);
     std::u16string text;
-    for (const char16_t c : vindrel::netbios::Utf8ToUtf16(argv[i + 1])) {
+    for (const char16_t c : vindrel::Utf8ToUtf16(argv[i + 1])) {
         if (c == u'\n') text += u'\r';
         text += c;
     }

@@ -1,5 +1,6 @@
-// The window-system seam on Qt Widgets: the text boxes of frmMain, its
-// message boxes, busy cursor and event pump.
+// The core's window seams on Qt Widgets, for any window with a To line and
+// a message text box: frmMain and the inbox's reply box. The message boxes
+// it shows, the busy cursor and the event pump all belong to that window.
 #pragma once
 
 #include <QCursor>
@@ -9,7 +10,7 @@
 #include <QWidget>
 #include <vector>
 
-#include "platform/ui_services.h"
+#include "core/ui_services.h"
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -26,7 +27,7 @@ public:
     // Line breaks come back as CR LF, as every composed text has them.
     std::u16string MessageText() override;
     void ShowOk(std::u16string_view text) override;
-    bool AskYesNo(std::u16string_view text) override;
+    bool AskToContinue(const RecipientOutcome& undelivered) override;
     // Covers the window and every widget inside it, including those that
     // carry a pointer of their own (the I-beam of the text boxes). The
     // boxes are windows of their own and keep the normal pointer.

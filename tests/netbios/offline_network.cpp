@@ -1,6 +1,7 @@
 // A network with nothing on it, for tests that must not be able to send.
+#include "tests/netbios/offline_network.h"
+
 #include "platform/netbios/cp850.h"
-#include "platform/network.h"
 
 namespace vindrel::net {
 namespace {

@@ -1,5 +1,5 @@
-// The window-system seam on Qt Widgets.
-#include "platform/qt/ui_services_qt.h"
+// The core's window seams on Qt Widgets.
+#include "app/qt_common/ui_services_qt.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -10,6 +10,7 @@
 #include <QTextDocument>
 #include <utility>
 
+#include "core/prompt_texts.h"
 #include "platform/qt/qt_text.h"
 
 namespace vindrel {
@@ -54,9 +55,9 @@ void QtUiServices::ShowOk(std::u16string_view text)
     box.exec();
 }
 
-bool QtUiServices::AskYesNo(std::u16string_view text)
+bool QtUiServices::AskToContinue(const RecipientOutcome& undelivered)
 {
-    QMessageBox box(QMessageBox::NoIcon, title_, ForDisplay(text),
+    QMessageBox box(QMessageBox::NoIcon, title_, ForDisplay(ContinuePrompt(undelivered)),
                     QMessageBox::Yes | QMessageBox::No, window_);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Yes);

@@ -1,0 +1,123 @@
+// The history's rows.
+#include "app/inbox/history_model.h"
+
+#include <QFont>
+
+#include "app/inbox/inbox.h"
+#include "app/inbox/lan_text.h"
+
+namespace vindrel {
+
+HistoryModel::HistoryModel(const Inbox& inbox, QObject* parent)
+    : QAbstractTableModel(parent), inbox_(inbox)
+{
+    Reload();
+}
+
+int HistoryModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int HistoryModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant HistoryModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
+    const std::size_t at = static_cast<std::size_t>(rows_[static_cast<std::size_t>(index.row())]);
+    if (at >= inbox_.Messages().size()) return {};
+    const InboxMessage& message = inbox_.Messages()[at];
+    switch (role) {
+    case kIdRole: return message.id;
+    case Qt::FontRole: {
+        // Unread messages stand out in bold.
+        QFont font;
+        font.setBold(!message.read);
+        return font;
+    }
+    case Qt::DisplayRole:
+        switch (index.column()) {
+        case kTime: return LocalTimeText(message.received_ms);
+        case kFrom: return VisibleControls(message.from);
+        case kTo: return VisibleControls(message.to);
+        case kFirstLine: return FirstLine(message.text);
+        }
+    }
+    return {};
+}
+
+QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    switch (section) {
+    case kTime: return QStringLiteral("Received");
+    case kFrom: return QStringLiteral("From");
+    case kTo: return QStringLiteral("To");
+    case kFirstLine: return QStringLiteral("Message");
+    }
+    return {};
+}
+
+bool HistoryModel::Reload()
+{
+    const auto& messages = inbox_.Messages();
+    bool same = messages.size() == ids_.size();
+    for (std::size_t i = 0; same && i < messages.size(); ++i) same = messages[i].id == ids_[i];
+    if (same) {
+        if (!rows_.empty())
+            emit dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1), {Qt::FontRole});
+        return false;
+    }
+    beginResetModel();
+    ids_.clear();
+    folded_.clear();
+    ids_.reserve(messages.size());
+    folded_.reserve(messages.size());
+    for (const InboxMessage& message : messages) {
+        ids_.push_back(message.id);
+        folded_.push_back(
+            (message.from + QLatin1Char('\n') + message.to + QLatin1Char('\n') + message.text)
+                .toCaseFolded());
+    }
+    Filter();
+    endResetModel();
+    return true;
+}
+
+void HistoryModel::SetSearch(const QString& text)
+{
+    const QString folded = text.toCaseFolded();
+    if (folded == search_) return;
+    beginResetModel();
+    search_ = folded;
+    Filter();
+    endResetModel();
+}
+
+void HistoryModel::Filter()
+{
+    // Folded once per message, so a keystroke is one substring search each.
+    rows_.clear();
+    rows_.reserve(folded_.size());
+    for (std::size_t i = 0; i < folded_.size(); ++i)
+        if (search_.isEmpty() || folded_[i].contains(search_)) rows_.push_back(static_cast<int>(i));
+}
+
+QString HistoryModel::IdAt(int row) const
+{
+    return row >= 0 && row < static_cast<int>(rows_.size())
+               ? ids_[static_cast<std::size_t>(rows_[static_cast<std::size_t>(row)])]
+               : QString();
+}
+
+int HistoryModel::RowOf(const QString& id) const
+{
+    for (std::size_t row = 0; row < rows_.size(); ++row)
+        if (ids_[static_cast<std::size_t>(rows_[row])] == id) return static_cast<int>(row);
+    return -1;
+}
+
+}  // namespace vindrel

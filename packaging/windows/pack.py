@@ -2,8 +2,8 @@
 """Packs the Windows programs: vindrel-VERSION-win32.zip and, with wixl,
 vindrel-VERSION.msi, both with README.txt and LICENSE.txt in Windows line
 endings. The zip is the same bytes whenever it is packed from the same
-files: its entries are sorted, dated SOURCE_DATE_EPOCH and carry no owner
-or Unix mode."""
+files: its entries are sorted, dated SOURCE_DATE_EPOCH, and all have the
+same mode, 0644 (unzipped on Linux, the files are readable)."""
 import argparse
 import os
 import shutil
@@ -40,8 +40,8 @@ def write_zip(path, folder, files, epoch):
     with zipfile.ZipFile(path + '.part', 'w') as archive:
         for name in sorted(files):
             entry = zipfile.ZipInfo(folder + '/' + name, stamp)
-            entry.create_system = 0  # MS-DOS: no Unix owner or mode
-            entry.external_attr = 0
+            entry.create_system = 3  # Unix, so that the mode below counts
+            entry.external_attr = 0o100644 << 16
             entry.compress_type = zipfile.ZIP_DEFLATED
             archive.writestr(entry, files[name], compresslevel=9)
     os.replace(path + '.part', path)

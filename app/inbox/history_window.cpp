@@ -72,19 +72,19 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     reply_ = new QPushButton(QStringLiteral("&Reply"), this);
     unread_ = new QPushButton(QStringLiteral("Mark &unread"), this);
     delete_ = new QPushButton(QStringLiteral("&Delete"), this);
-    display_ = new QComboBox(this);
-    display_->setObjectName(QStringLiteral("display"));
-    display_->addItem(QStringLiteral("notifications"), static_cast<int>(Display::kNotifications));
-    display_->addItem(QStringLiteral("windows"), static_cast<int>(Display::kWindows));
-    auto* display_label = new QLabel(QStringLiteral("Show messages &as:"), this);
-    display_label->setBuddy(display_);
+    show_as_ = new QComboBox(this);
+    show_as_->setObjectName(QStringLiteral("show-as"));
+    show_as_->addItem(QStringLiteral("notifications"), static_cast<int>(ShowAs::kNotifications));
+    show_as_->addItem(QStringLiteral("windows"), static_cast<int>(ShowAs::kWindows));
+    auto* show_as_label = new QLabel(QStringLiteral("Show messages &as:"), this);
+    show_as_label->setBuddy(show_as_);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(reply_);
     buttons->addWidget(unread_);
     buttons->addWidget(delete_);
     buttons->addStretch();
-    buttons->addWidget(display_label);
-    buttons->addWidget(display_);
+    buttons->addWidget(show_as_label);
+    buttons->addWidget(show_as_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(notice_);
     layout->addWidget(status_);
@@ -113,8 +113,8 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
         const QString id = SelectedId();
         if (!id.isEmpty()) emit replyRequested(id);
     });
-    connect(display_, &QComboBox::activated, this, [this] {
-        emit displayChosen(static_cast<Display>(display_->currentData().toInt()));
+    connect(show_as_, &QComboBox::activated, this, [this] {
+        emit showAsChosen(static_cast<ShowAs>(show_as_->currentData().toInt()));
     });
     connect(&inbox_, &Inbox::changed, this, &HistoryWindow::Refresh);
     connect(&inbox_, &Inbox::refusedMore, this, &HistoryWindow::Refresh);
@@ -151,9 +151,9 @@ void HistoryWindow::SetStatus(const QString& text)
     status_->setVisible(!text.isEmpty());
 }
 
-void HistoryWindow::SetDisplay(Display display)
+void HistoryWindow::SetShowAs(ShowAs show_as)
 {
-    display_->setCurrentIndex(display_->findData(static_cast<int>(display)));
+    show_as_->setCurrentIndex(show_as_->findData(static_cast<int>(show_as)));
 }
 
 void HistoryWindow::Refresh()

@@ -22,7 +22,7 @@ class Inbox;
 QString RefusalNotice(quint64 count);
 
 // How new messages are shown.
-enum class Display { kNotifications, kWindows };
+enum class ShowAs { kNotifications, kWindows };
 
 class HistoryWindow : public QWidget {
     Q_OBJECT
@@ -36,7 +36,7 @@ public:
     QLabel* notice() const { return notice_; }
     QLabel* status() const { return status_; }
     QLineEdit* search() const { return search_; }
-    QComboBox* display() const { return display_; }
+    QComboBox* show_as() const { return show_as_; }
     QPushButton* deleteButton() const { return delete_; }
     QPushButton* unreadButton() const { return unread_; }
     QPushButton* replyButton() const { return reply_; }
@@ -45,11 +45,11 @@ public:
     void Select(const QString& id);
     // A line about this computer's registration; hidden when empty.
     void SetStatus(const QString& text);
-    void SetDisplay(Display display);
+    void SetShowAs(ShowAs show_as);
 
 signals:
     void replyRequested(const QString& id);
-    void displayChosen(vindrel::Display display);
+    void showAsChosen(vindrel::ShowAs show_as);
 
 private:
     void Refresh();
@@ -70,7 +70,7 @@ private:
     QPushButton* delete_;
     QPushButton* unread_;
     QPushButton* reply_;
-    QComboBox* display_;
+    QComboBox* show_as_;
 };
 
 }  // namespace vindrel

@@ -29,7 +29,6 @@
 #include "app/inbox/name_registration.h"
 #include "app/inbox/reply_box.h"
 #include "app/inbox/reply_send.h"
-#include "platform/qt/qt_text.h"
 
 namespace vindrel {
 namespace {
@@ -38,7 +37,7 @@ namespace {
 constexpr int kPopupStep = 28;
 
 // Kept in $XDG_CONFIG_HOME/vindrel/inbox.ini.
-constexpr char kDisplayKey[] = "show messages as";
+constexpr char kShowAsKey[] = "show messages as";
 
 QSettings Settings()
 {
@@ -46,12 +45,12 @@ QSettings Settings()
                      QStringLiteral("inbox"));
 }
 
-Display StoredDisplay()
+ShowAs StoredShowAs()
 {
-    return Settings().value(kDisplayKey, QStringLiteral("notifications")).toString() ==
+    return Settings().value(kShowAsKey, QStringLiteral("notifications")).toString() ==
                    QLatin1String("windows")
-               ? Display::kWindows
-               : Display::kNotifications;
+               ? ShowAs::kWindows
+               : ShowAs::kNotifications;
 }
 
 bool OnWayland()
@@ -96,7 +95,7 @@ InboxApp::InboxApp(QString spool, QString state_file, Bindings bindings, QObject
     : QObject(parent),
       inbox_(std::move(spool), std::move(state_file), nullptr, max_records),
       bindings_(std::move(bindings)),
-      display_(StoredDisplay()),
+      show_as_(StoredShowAs()),
       notifications_(new DesktopNotifications(this)),
       // A record of every message shown, for the tests and the benchmark,
       // which cannot read a window's or a notification's text.
@@ -153,13 +152,13 @@ void InboxApp::Start()
     inbox_.Start();
 }
 
-void InboxApp::SetDisplay(Display display)
+void InboxApp::SetShowAs(ShowAs show_as)
 {
-    display_ = display;
-    Settings().setValue(kDisplayKey, display == Display::kWindows
+    show_as_ = show_as;
+    Settings().setValue(kShowAsKey, show_as == ShowAs::kWindows
                                          ? QStringLiteral("windows")
                                          : QStringLiteral("notifications"));
-    if (history_) history_->SetDisplay(display);
+    if (history_) history_->SetShowAs(show_as);
     if (tray_) UpdateTray();
 }
 
@@ -189,7 +188,7 @@ void InboxApp::ShowArrival(const QString& id)
         ShowHistory(false);
         return;
     }
-    if (display_ == Display::kNotifications && notifications_->Connected()) {
+    if (show_as_ == ShowAs::kNotifications && notifications_->Connected()) {
         Notify(id);
     } else {
         ShowPopup(id);
@@ -344,10 +343,10 @@ void InboxApp::ShowHistory(bool activate)
     if (!history_) {
         history_ = new HistoryWindow(inbox_);
         history_->setAttribute(Qt::WA_DeleteOnClose);
-        history_->SetDisplay(display_);
+        history_->SetShowAs(show_as_);
         history_->SetStatus(StatusText());
         connect(history_, &HistoryWindow::replyRequested, this, &InboxApp::OpenReply);
-        connect(history_, &HistoryWindow::displayChosen, this, &InboxApp::SetDisplay);
+        connect(history_, &HistoryWindow::showAsChosen, this, &InboxApp::SetShowAs);
     }
     history_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     const bool shown = history_->isVisible();
@@ -376,7 +375,7 @@ void InboxApp::ShowRefusals(quint64 count)
     // One notice, its count brought up to date, however many refusals come.
     const bool open = refusal_box_ || refusal_notification_ != 0 || refusal_pending_;
     refusals_shown_ = open ? refusals_shown_ + count : count;
-    if (!refusal_box_ && display_ == Display::kNotifications && notifications_->Connected()) {
+    if (!refusal_box_ && show_as_ == ShowAs::kNotifications && notifications_->Connected()) {
         NotifyRefusals();
     } else {
         ShowRefusalBox();
@@ -438,18 +437,18 @@ void InboxApp::MakeTrayWhenAvailable()
             [this] { ShowHistory(); });
     QMenu* as = menu->addMenu(QStringLiteral("Show messages as"));
     auto* choices = new QActionGroup(as);
-    for (const auto& [display, words] :
-         {std::pair(Display::kNotifications, QStringLiteral("Notifications")),
-          std::pair(Display::kWindows, QStringLiteral("Windows"))}) {
-        QAction* choice = as->addAction(words);
+    for (const auto& option : {std::pair(ShowAs::kNotifications, QStringLiteral("Notifications")),
+                               std::pair(ShowAs::kWindows, QStringLiteral("Windows"))}) {
+        QAction* choice = as->addAction(option.second);
         choice->setCheckable(true);
-        choice->setData(static_cast<int>(display));
+        choice->setData(static_cast<int>(option.first));
         choices->addAction(choice);
-        connect(choice, &QAction::triggered, this, [this, display] { SetDisplay(display); });
+        const ShowAs show_as = option.first;
+        connect(choice, &QAction::triggered, this, [this, show_as] { SetShowAs(show_as); });
     }
     connect(menu, &QMenu::aboutToShow, this, [this, choices] {
         for (QAction* choice : choices->actions())
-            choice->setChecked(choice->data().toInt() == static_cast<int>(display_));
+            choice->setChecked(choice->data().toInt() == static_cast<int>(show_as_));
     });
     connect(menu->addAction(QStringLiteral("Quit")), &QAction::triggered, qApp,
             &QCoreApplication::quit);

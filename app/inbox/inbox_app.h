@@ -48,8 +48,8 @@ public:
 
     // How arrivals show: the user's choice, kept in the user's configuration.
     // Notifications need the desktop's service; without it, windows.
-    Display display() const { return display_; }
-    void SetDisplay(Display display);
+    ShowAs show_as() const { return show_as_; }
+    void SetShowAs(ShowAs show_as);
 
     Inbox& inbox() { return inbox_; }
     HistoryWindow* history() const { return history_; }
@@ -87,7 +87,7 @@ private:
 
     Inbox inbox_;
     Bindings bindings_;
-    Display display_;
+    ShowAs show_as_;
     DesktopNotifications* notifications_;
     // Notifications shown: the service's id to the message's.
     QHash<quint32, QString> notified_;

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """vindrel-inbox on real desktop servers, each started by the test and
 ended by it: a notification shown by dunst (Debian's notification server)
-on Xvfb, over a session bus of the test's own; the program on Wayland under
-a headless weston; and its single-instance lock kept out of a shared /tmp.
+on Xvfb, over a session bus of the test's own; the tray icon on a
+StatusNotifierWatcher (python3-dbusmock's, with a host); the program on
+Wayland under a headless weston; and its single-instance lock kept out of a
+shared /tmp.
 No network: the inbox reads a spool the test fills with vindrel-drop.
 
     desktop_test.py --inbox PATH --drop PATH --bus-config FILE
@@ -12,6 +14,7 @@ import argparse
 import json
 import os
 import pwd
+import re
 import shutil
 import signal
 import subprocess
@@ -24,7 +27,7 @@ ARGS = None
 SKIP = 77
 
 
-def wait_for(what, check, timeout=10.0):
+def wait_for(check, timeout=10.0):
     deadline = time.monotonic() + timeout
     while True:
         value = check()
@@ -77,7 +80,7 @@ class Session:
             with open(self.trace, encoding="utf-8") as f:
                 found = [json.loads(line) for line in f if line.strip()]
             return found if len(found) >= count else []
-        return wait_for("trace", lines, timeout)
+        return wait_for(lines, timeout)
 
     def close(self):
         for proc in reversed(self.procs):
@@ -117,7 +120,7 @@ class Desktop(unittest.TestCase):
         self.s.start(["dunst", "-config", self.s.path("dunstrc")], env=env,
                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.s.env.update(env)
-        self.assertTrue(wait_for("dunst", lambda: subprocess.run(
+        self.assertTrue(wait_for(lambda: subprocess.run(
             ["dunstctl", "count", "displayed"], env=self.s.env, capture_output=True).returncode == 0))
         self.s.inbox()
         self.s.drop("ALICE", "Lunch at <b>twelve</b> & on")
@@ -130,14 +133,52 @@ class Desktop(unittest.TestCase):
         self.assertEqual(count.stdout.strip(), "1")
         self.assertEqual([p for p in self.s.procs if p.poll() is not None], [])
 
+    def test_a_status_notifier_tray_counts_unread_and_opens_the_history(self):
+        env = {"DISPLAY": self.xvfb(), "DBUS_SESSION_BUS_ADDRESS": self.session_bus(),
+               "QT_QPA_PLATFORM": "xcb"}
+        self.s.env.update(env)
+        # A StatusNotifierWatcher with a host, as KDE's panel provides.
+        watcher = ["org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher"]
+        self.s.start(["/usr/bin/python3", "-m", "dbusmock", *watcher, watcher[0]],
+                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def call(dest, path, method, *args):
+            out = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=" + dest,
+                                  path, method, *args], env=self.s.env, capture_output=True,
+                                 text=True)
+            return out.stdout if out.returncode == 0 else None
+        mock = "org.freedesktop.DBus.Mock."
+        self.assertTrue(wait_for(lambda: call(*watcher, mock + "AddProperty",
+                                                         "string:" + watcher[0],
+                                                         "string:IsStatusNotifierHostRegistered",
+                                                         "variant:boolean:true")))
+        call(*watcher, mock + "AddMethod", "string:" + watcher[0],
+             "string:RegisterStatusNotifierItem", "string:s", "string:", "string:")
+        self.s.inbox()
+        registered = wait_for(lambda: re.findall(
+            r'string "(:[0-9.]+)"', call(*watcher, mock + "GetMethodCalls",
+                                         "string:RegisterStatusNotifierItem") or ""))
+        self.assertTrue(registered, "no tray item registered")
+        item = [registered[0], "/StatusNotifierItem"]
+
+        def tooltip():
+            return call(*item, "org.freedesktop.DBus.Properties.Get",
+                        "string:org.kde.StatusNotifierItem", "string:ToolTip") or ""
+        self.assertIn("no unread messages", tooltip())
+        self.s.drop("ALICE", "hi")
+        self.assertTrue(wait_for(lambda: "1 unread message" in tooltip()))
+        call(*item, "org.kde.StatusNotifierItem.Activate", "int32:0", "int32:0")
+        self.assertTrue(wait_for(lambda: [line for line in self.s.shown(1)
+                                                     if line["kind"] == "history"]))
+
     def test_on_wayland_a_message_arrives_and_the_history_opens(self):
         self.s.start(["weston", "--backend=headless-backend.so", "--socket=wayland-vindrel",
                       "--idle-time=0"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         socket = os.path.join(self.s.runtime, "wayland-vindrel")
-        self.assertTrue(wait_for("weston", lambda: os.path.exists(socket)))
+        self.assertTrue(wait_for(lambda: os.path.exists(socket)))
         wayland = {"WAYLAND_DISPLAY": "wayland-vindrel", "QT_QPA_PLATFORM": "wayland"}
         self.s.inbox(env=wayland)
-        self.assertTrue(wait_for("inbox", lambda: os.path.exists(
+        self.assertTrue(wait_for(lambda: os.path.exists(
             os.path.join(self.s.runtime, "vindrel-inbox.socket"))))
         self.s.drop("ALICE", "hello, Wayland")
         shown = self.s.shown(1)
@@ -168,7 +209,7 @@ class Desktop(unittest.TestCase):
             f.write("%d\nvindrel-inbox\n%s\n" % (holder.pid, os.uname().nodename))
         inbox = self.s.inbox(env={"TMPDIR": tmp, "QT_QPA_PLATFORM": "offscreen"})
         private = os.path.join(tmp, "vindrel-inbox-%d" % os.geteuid())
-        wait_for("lock", lambda: os.path.exists(os.path.join(private, "vindrel-inbox.lock")) or
+        wait_for(lambda: os.path.exists(os.path.join(private, "vindrel-inbox.lock")) or
                  inbox.poll() is not None)
         self.assertIsNone(inbox.poll(), "the inbox gave way to another user's lock")
         self.assertEqual(os.stat(private).st_mode & 0o777, 0o700)
@@ -179,8 +220,11 @@ def main():
     for name in ("inbox", "drop", "bus-config"):
         parser.add_argument("--" + name, required=True)
     ARGS, rest = parser.parse_known_args()
-    missing = [tool for tool in ("Xvfb", "dunst", "dunstctl", "weston", "dbus-daemon")
+    missing = [tool for tool in ("Xvfb", "dunst", "dunstctl", "weston", "dbus-daemon", "dbus-send")
                if not shutil.which(tool)]
+    if subprocess.run(["/usr/bin/python3", "-c", "import dbusmock"],
+                      stderr=subprocess.DEVNULL).returncode:
+        missing.append("python3-dbusmock")
     if missing:
         print("%s: %s not installed" % ("FAIL" if os.environ.get("CI") == "true" else "SKIP",
                                         ", ".join(missing)))

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -92,7 +93,7 @@ public:
         return QString::fromStdString(spool::StoreRecord(spool.toStdString(), record).name);
     }
 
-    std::unique_ptr<InboxApp> Start(Display display, bool start = true)
+    std::unique_ptr<InboxApp> Start(ShowAs display, bool start = true)
     {
         Bindings fake{[this](std::u16string_view name, std::u16string_view text) {
                           sent.push_back({QString::fromUtf16(name.data(), name.size()),
@@ -101,9 +102,16 @@ public:
                       },
                       [] { return std::u16string(u"carol"); }};
         auto app = std::make_unique<InboxApp>(spool, state, fake);
-        app->SetDisplay(display);
+        app->SetShowAs(display);
         if (start) app->Start();
         return app;
+    }
+
+    // The spool's count of refused messages, as a full spool's writer keeps it.
+    void SetRefused(int count)
+    {
+        QFile file(spool + "/refused");
+        if (file.open(QIODevice::WriteOnly)) file.write(QByteArray::number(count) + "\n");
     }
 
     QString Path(const QString& name) const { return dir_.path() + "/" + name; }

@@ -32,7 +32,7 @@
 #include "core/dispatch.h"
 #include "tests/inbox/inbox_harness.h"
 
-using vindrel::Display;
+using vindrel::ShowAs;
 using vindrel::InboxApp;
 using vindrel::testing::Bold;
 using vindrel::testing::Cell;
@@ -78,7 +78,7 @@ class InboxTest : public QObject {
 private:
     vindrel::testing::InboxHarness h_;
 
-    std::unique_ptr<InboxApp> Start() { return h_.Start(Display::kWindows); }
+    std::unique_ptr<InboxApp> Start() { return h_.Start(ShowAs::kWindows); }
     QString Drop(const QString& from, const QString& text, qint64 ms = 0)
     {
         return h_.Drop(from, text, ms);
@@ -301,10 +301,7 @@ private slots:
 
     void refusalsAreToldOnceWithTheirCount()
     {
-        QFile count(h_.spool + "/refused");
-        QVERIFY(count.open(QIODevice::WriteOnly));
-        count.write("3\n");
-        count.close();
+        h_.SetRefused(3);
         auto app = Start();
         QMessageBox* told = nullptr;
         QTRY_VERIFY((told = VisibleWindow<QMessageBox>()) != nullptr);
@@ -327,10 +324,7 @@ private slots:
     {
         auto app = Start();
         for (int refused = 1; refused <= 50; ++refused) {
-            QFile count(h_.spool + "/refused");
-            QVERIFY(count.open(QIODevice::WriteOnly));
-            count.write(QByteArray::number(refused) + "\n");
-            count.close();
+            h_.SetRefused(refused);
             app->inbox().Rescan();
         }
         int boxes = 0;
@@ -341,7 +335,7 @@ private slots:
     }
 
     // What arrives from the LAN can neither forge a line of --list nor
-    // reorder the text around it.
+    // reorder the text around it; --json keeps it exact.
     void listShowsEachMessageUnambiguously_data()
     {
         QTest::addColumn<QString>("from");
@@ -349,21 +343,16 @@ private slots:
         QTest::addColumn<qint64>("received_ms");
         QTest::addColumn<QString>("plain");  // the listing's lines for it
         QTest::addColumn<QString>("utc");
-        QTest::addColumn<QString>("shown");
         QTest::newRow("a forged heading")
-            << "ALICE"
-            << "hi\n\n2001-01-01T00:00:00Z from BOSS to BOB" << 1'796'000'000'000LL
-            << "  hi\n  \n  2001-01-01T00:00:00Z from BOSS to BOB\n"
-            << "2026-11-30T00:53:20.000Z"
-            << "";
+            << "ALICE" << "hi\n\n2001-01-01T00:00:00Z from BOSS to BOB" << 1'796'000'000'000LL
+            << "  hi\n  \n  2001-01-01T00:00:00Z from BOSS to BOB\n" << "2026-11-30T00:53:20.000Z";
         QTest::newRow("bidirectional controls")
-            << "\u202EECILA"
-            << "pay \u2066\u202E0001\u2069 now\u2028\u2029\ufeff" << 1'796'000'000'000LL
+            << "\u202EECILA" << "pay \u2066\u202E0001\u2069 now\u2028\u2029\ufeff"
+            << 1'796'000'000'000LL
             << "  pay <U+2066><U+202E>0001<U+2069> now<U+2028><U+2029><U+FEFF>\n"
-            << "2026-11-30T00:53:20.000Z"
-            << QStringLiteral("Message from ") + kFsi + "<U+202E>ECILA" + kPdi;
+            << "2026-11-30T00:53:20.000Z";
         QTest::newRow("after the year 9999") << "ALICE" << "late" << 253'402'300'800'000LL
-            << "  late\n" << "+10000-01-01T00:00:00.000Z" << "";
+                                             << "  late\n" << "+10000-01-01T00:00:00.000Z";
     }
 
     void listShowsEachMessageUnambiguously()
@@ -373,17 +362,13 @@ private slots:
         QFETCH(qint64, received_ms);
         QFETCH(QString, plain);
         QFETCH(QString, utc);
-        QFETCH(QString, shown);
         Drop(from, text, received_ms);
         Drop("CAROL", "second", 1'000);
 
         const QString listed =
             QString::fromUtf8(ListOutput(h_.spool, h_.state, vindrel::ListFormat::kPlain));
-        const QStringList lines = listed.split('\n');
-        QCOMPARE(lines.filter(QRegularExpression("^\\S")).size(), 2);  // one heading each
-        QVERIFY2(listed.contains(QRegularExpression(
-                     " from " + QRegularExpression::escape(vindrel::VisibleControls(from)) +
-                     " to BOB\n" + QRegularExpression::escape(plain))),
+        QCOMPARE(listed.split('\n').filter(QRegularExpression("^\\S")).size(), 2);  // headings
+        QVERIFY2(listed.contains(" from " + vindrel::VisibleControls(from) + " to BOB\n" + plain),
                  qPrintable(listed));
         QVERIFY(
             !listed.contains(QRegularExpression("[\u202a-\u202e\u2066-\u2069\u2028\u2029\ufeff]")));
@@ -391,20 +376,10 @@ private slots:
         const QList<QByteArray> json =
             ListOutput(h_.spool, h_.state, vindrel::ListFormat::kJson).split('\n');
         QCOMPARE(json.size(), 3);  // two lines and the end
-        const QJsonObject record = QJsonDocument::fromJson(json[1]).object();
-        QCOMPARE(record.value("from").toString(), from);
-        QCOMPARE(record.value("to").toString(), QStringLiteral("BOB"));
-        QCOMPARE(record.value("text").toString(), text);
-        QCOMPARE(record.value("received").toString(), utc);
-        QCOMPARE(record.value("read").toBool(), false);
         QVERIFY(!json[1].contains("\xe2\x80\xa8"));  // U+2028 ends a line for some readers
-
-        if (shown.isEmpty()) return;
-        auto app = Start();
-        QTRY_COMPARE(app->Popups().size(), 2);
-        for (vindrel::MessagePopup* popup : app->Popups())
-            if (popup->MessageId().startsWith(QString::number(received_ms)))
-                QCOMPARE(popup->windowTitle(), shown);
+        QCOMPARE(QJsonDocument::fromJson(json[1]).object(),
+                 (QJsonObject{{"received", utc}, {"from", from}, {"to", "BOB"}, {"text", text},
+                              {"read", false}}));
     }
 
     // The login name registered with the messenger service: quiet while
@@ -414,7 +389,7 @@ private slots:
     {
         const QString path = h_.Path(QStringLiteral("service%1").arg(QTest::currentDataTag()));
         QVERIFY(QDir().mkpath(path));
-        auto app = h_.Start(Display::kWindows, false);
+        auto app = h_.Start(ShowAs::kWindows, false);
         app->RegisterWith(path + "/vindreld.sock");
         app->Start();
         app->ShowHistory();

@@ -463,6 +463,25 @@ class Lab:
                 for name in os.listdir(box):
                     os.unlink(os.path.join(box, name))
 
+    def records(self, host, want=0, timeout=5.0):
+        """The spool records of a host (vindrel-drop's or vindreld's) as
+        (from, to, text), oldest first, once there are `want` of them or the
+        time is up."""
+        deadline = time.time() + timeout
+        while True:
+            spool = self.spool(host)
+            names = sorted(n for n in os.listdir(spool) if n.endswith(".msg"))
+            if len(names) >= want or time.time() > deadline:
+                break
+            time.sleep(0.05)
+        out = []
+        for name in names:
+            with open(os.path.join(spool, name), "rb") as f:
+                head, _, text = f.read().decode("utf-8").partition("\n\n")
+            fields = dict(line.split(" ", 1) for line in head.splitlines()[1:])
+            out.append((fields["from"], fields["to"], text))
+        return out
+
     def messages(self, host, want=1, timeout=5.0):
         """The messages that arrived at a host: (sender, text) per message."""
         deadline = time.time() + timeout

@@ -40,7 +40,7 @@ def main():
     win = os.path.abspath(args.win_build)
     opts = types.SimpleNamespace(
         loader='/usr/lib/wine/wine64' if args.arch == 'win64' else '/usr/lib/wine/wine',
-        arch=args.arch, exe=os.path.join(win, 'vindrel.exe'),
+        arch=args.arch, exe=os.path.join(win, 'vindrel.exe'), cli=os.path.join(win, 'vindrel-send.exe'),
         probe=os.path.join(win, 'tests', 'win32', 'send', 'send_probe.exe'),
         double=os.path.join(win, 'tests', 'win32', 'netapi32-double', 'netapi32.dll'),
         work=os.path.join(win, 'wine', 'fallback-bench'))

@@ -38,21 +38,11 @@ def peer(*args):
 
 def records():
     """Every record in VRX's spool as (from, to, text), oldest first."""
-    out = []
-    spool = LAB.spool("vrx")
-    for name in sorted(n for n in os.listdir(spool) if n.endswith(".msg")):
-        with open(os.path.join(spool, name), "rb") as f:
-            head, _, text = f.read().decode("utf-8").partition("\n\n")
-        fields = dict(line.split(" ", 1) for line in head.splitlines()[1:])
-        out.append((fields["from"], fields["to"], text))
-    return out
+    return LAB.records("vrx")
 
 
 def wait_records(count, timeout=5.0):
-    deadline = time.time() + timeout
-    while len(records()) < count and time.time() < deadline:
-        time.sleep(0.05)
-    return records()
+    return LAB.records("vrx", want=count, timeout=timeout)
 
 
 class Registration:

@@ -11,7 +11,7 @@ program. The receivers read the DOS code page of the prefix (437, Wine's
 default for en-US).
 
 Runs: the Winsock network's tests in the namespace; the send probe against a computer name (the exact text, accents
-included; the system asked once), an alias, an unknown name, a host whose
+included; the system asked once), vindreld (with --vindreld), an alias, an unknown name, a host whose
 smbd is stopped, "*", no library, a library without the function and one
 only beside the program; then
 vindrel.exe end to end: type, Send, the message arrives; an unknown name
@@ -125,6 +125,11 @@ def probe_checks(lab, sender, checks):
     time.sleep(0.5)
     for host in ('rx1', 'rx2'):
         check(f'"*": reaches {host} once', [m[1] for m in lab.messages(host)], ['to everyone'])
+
+    if lab.vindreld:
+        check('vindreld: delivered, the exact text in its spool',
+              (sender.probe('vrx', text), lab.records('vrx', want=1)),
+              (([0], 1), [(computer, 'VRX', 'caf\u00e9 \u00a2 5?')]))
 
     lab.clear_inboxes()
     check('no NetApi32.dll: the client delivers', sender.probe('rx2', 'no library', overrides='netapi32=d'),
@@ -240,6 +245,7 @@ def main():
     for name in ('loader', 'arch', 'exe', 'cli', 'probe', 'double', 'noexport-double', 'planted', 'network-tests',
                  'work', 'tools'):
         parser.add_argument('--' + name, required=True)
+    parser.add_argument('--vindreld', help='the Linux build\'s vindreld, for a receiver without Samba')
     opts = parser.parse_args()
     os.makedirs(opts.work, exist_ok=True)
 
@@ -262,8 +268,12 @@ def main():
             xserver.close()
         return checks.finish() == 0
 
+    sys.path.insert(0, opts.tools)
+    import netbios_lab
+    hosts = dict(netbios_lab.HOSTS, **(netbios_lab.VINDRELD_HOST if opts.vindreld else {}))
     return lab_harness.run_in_lab(opts.tools, 'wf', run, give_up_after=420, needs=('xdotool', 'Xvfb'),
-                                  dos_charset=OEM_CHARSET)
+                                  dos_charset=OEM_CHARSET, hosts=hosts, vindreld=opts.vindreld,
+                                  vindreld_config=['dos charset = ' + OEM_CHARSET])
 
 
 if __name__ == '__main__':

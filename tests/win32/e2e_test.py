@@ -153,8 +153,14 @@ class Wine:
             self.stop()
             subprocess.run([self.wineserver, '-w'], env=self.env, timeout=60)
         if not os.path.exists(os.path.join(prefix, 'system.reg')):
-            self.run(['wineboot', '-i'], WINEDLLOVERRIDES='mscoree,mshtml=d')
-            subprocess.run([self.wineserver, '-w'], env=self.env, timeout=120)
+            # A copy of the build's template when there is one: wineboot takes seconds.
+            template = os.environ.get('VINDREL_WINE_TEMPLATE', '')
+            if os.path.exists(os.path.join(template, 'system.reg')):
+                shutil.rmtree(prefix, ignore_errors=True)
+                shutil.copytree(template, prefix, symlinks=True)
+            else:
+                self.run(['wineboot', '-i'], WINEDLLOVERRIDES='mscoree,mshtml=d')
+                subprocess.run([self.wineserver, '-w'], env=self.env, timeout=120)
 
     def run(self, args, timeout=120, **extra):
         return subprocess.run(self.wrap + [self.loader] + args, env=dict(self.env, **extra), capture_output=True,

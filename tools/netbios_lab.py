@@ -463,20 +463,23 @@ class Lab:
                 for name in os.listdir(box):
                     os.unlink(os.path.join(box, name))
 
-    def records(self, host, want=0, timeout=5.0):
-        """The spool records of a host (vindrel-drop's or vindreld's) as
-        (from, to, text), oldest first, once there are `want` of them or the
-        time is up."""
+    @staticmethod
+    def _arrived(folder, want, timeout):
+        """The .msg files in `folder`, by name, once there are `want` of them
+        or the time is up."""
         deadline = time.time() + timeout
         while True:
-            spool = self.spool(host)
-            names = sorted(n for n in os.listdir(spool) if n.endswith(".msg"))
+            names = sorted(n for n in os.listdir(folder) if n.endswith(".msg"))
             if len(names) >= want or time.time() > deadline:
-                break
+                return names
             time.sleep(0.05)
+
+    def records(self, host, want=0, timeout=5.0):
+        """The spool records of a host (vindrel-drop's or vindreld's) as
+        (from, to, text), oldest first."""
         out = []
-        for name in names:
-            with open(os.path.join(spool, name), "rb") as f:
+        for name in self._arrived(self.spool(host), want, timeout):
+            with open(os.path.join(self.spool(host), name), "rb") as f:
                 head, _, text = f.read().decode("utf-8").partition("\n\n")
             fields = dict(line.split(" ", 1) for line in head.splitlines()[1:])
             out.append((fields["from"], fields["to"], text))
@@ -484,16 +487,9 @@ class Lab:
 
     def messages(self, host, want=1, timeout=5.0):
         """The messages that arrived at a host: (sender, text) per message."""
-        deadline = time.time() + timeout
-        while True:
-            box = self.inbox(host)
-            found = sorted(n for n in os.listdir(box) if n.endswith(".msg"))
-            if len(found) >= want or time.time() > deadline:
-                break
-            time.sleep(0.05)
         out = []
-        for name in found:
-            stem = os.path.join(box, name[:-4])
+        for name in self._arrived(self.inbox(host), want, timeout):
+            stem = os.path.join(self.inbox(host), name[:-4])
             with open(stem + ".msg", "rb") as f:
                 text = f.read().decode("utf-8", "replace")
             with open(stem + ".from") as f:

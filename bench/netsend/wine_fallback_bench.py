@@ -27,7 +27,6 @@ import lab_harness  # noqa: E402
 from fallback_test import OEM_CHARSET, Sender  # noqa: E402
 
 RECIPIENT = 'RX1'
-PROCESSES = 5
 
 
 def main():
@@ -36,6 +35,7 @@ def main():
     parser.add_argument('--win-build', required=True)
     parser.add_argument('--arch', choices=['win64', 'win32'], default='win64')
     parser.add_argument('--rounds', type=int, default=20)
+    parser.add_argument('--processes', type=int, default=5, help='processes a side, taking turns')
     args = parser.parse_args()
     win = os.path.abspath(args.win_build)
     opts = types.SimpleNamespace(
@@ -59,7 +59,7 @@ def main():
             conf = lab.config('cli')
             linux, wine_first, wine_rest = [], [], []
             # Taken in turns, so that a busy moment of the machine falls on both.
-            for _ in range(PROCESSES):
+            for _ in range(args.processes):
                 out = lab_run(lab, [linux_probe, '--config', conf, '--repeat', str(n), RECIPIENT, 'bench'])
                 words = out.split()
                 if words[:2] != ['status', '0']:
@@ -88,7 +88,7 @@ def main():
     if status != 0:
         return status
     print('\nWindows fallback bench: %d deliveries to %s per process, %d processes a side in turns;'
-          ' ms per send, medians over the processes' % (n, RECIPIENT, PROCESSES))
+          ' ms per send, medians over the processes' % (n, RECIPIENT, args.processes))
     print('  Linux client, mean per send                             %8.2f' % figures['linux'])
     print('  Windows client under Wine, mean per send after the first %7.2f' % figures['rest'])
     print('  Windows under Wine, first send (asks the system first)  %8.2f' % figures['first'])

@@ -155,7 +155,8 @@ std::optional<DaemonConfig> LoadDaemonConfig(const std::string& path, bool path_
     }
     const netbios::SambaSettings samba = netbios::ReadSambaConfig(samba_path);
     if (!config.has_name) config.netbios_name = samba.netbios_name;
-    if (!config.has_wins) config.wins = samba.wins;
+    // Names are registered with one server: Samba's primary.
+    if (!config.has_wins && !samba.wins.empty()) config.wins = samba.wins.front();
     // Samba's own setting, unchecked there: an unknown one means CP850, as
     // the sending side takes it.
     if (!config.has_charset) config.dos_charset = samba.dos_charset;

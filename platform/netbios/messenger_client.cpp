@@ -76,9 +76,9 @@ NetStatus MessengerClient::Send(std::u16string_view name, std::u16string_view te
     const auto messenger = MakeName(name, kMessengerSuffix, *code_page);
     if (!messenger) return net_status::kNameNotFound;
     const auto deadline = net::Clock::now() + limits_.send;
-    // The configured server, else every one the system's adapters name.
+    // The configured servers, else every one the system's adapters name.
     const std::vector<net::Ipv4> wins =
-        settings.wins ? std::vector<net::Ipv4>{*settings.wins} : network_.WinsServers();
+        settings.wins.empty() ? network_.WinsServers() : settings.wins;
     const auto address = Resolver(network_, limits_).Resolve(*messenger, wins, deadline);
     if (!address) return net_status::kNameNotFound;
     return StatusOf(Deliver(network_, *address, *messenger, sender, oem_text, limits_, deadline));

@@ -1,6 +1,7 @@
 // Reading the Samba configuration file, with its includes.
 #include "platform/netbios/samba_config.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <vector>
@@ -32,11 +33,13 @@ std::vector<std::string> LogicalLines(std::string_view text)
     return lines;
 }
 
-std::optional<std::uint32_t> FirstIpv4(std::string_view list)
+// Each server once, in the order given: the client asks them in turn.
+std::vector<std::uint32_t> Ipv4List(std::string_view list)
 {
     // Plain splitting, not a string stream: the stream classes would pull
     // the library's locale machinery into every program that links this,
     // vindrel.exe included.
+    std::vector<std::uint32_t> out;
     auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
     for (std::size_t at = 0; at < list.size();) {
         while (at < list.size() && space(list[at])) ++at;
@@ -51,10 +54,12 @@ std::optional<std::uint32_t> FirstIpv4(std::string_view list)
             // "address:tag" names a WINS server group; the address is what counts.
             const std::size_t colon = part.find(':');
             if (colon != std::string::npos) part.resize(colon);
-            if (const auto address = ParseIpv4(part)) return address;
+            const auto address = ParseIpv4(part);
+            if (address && std::find(out.begin(), out.end(), *address) == out.end())
+                out.push_back(*address);
         }
     }
-    return std::nullopt;
+    return out;
 }
 
 // The first `n` characters of UTF-8 text (continuation bytes do not count).
@@ -108,7 +113,7 @@ public:
                 return;
             }
             if (key == "netbiosname") settings_.netbios_name = FirstChars(value, 15);
-            else if (key == "winsserver") settings_.wins = FirstIpv4(value);
+            else if (key == "winsserver") settings_.wins = Ipv4List(value);
             else if (key == "doscharset") settings_.dos_charset = value;
             else if (key == "guestaccount") settings_.guest_account = value;
         }

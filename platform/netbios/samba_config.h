@@ -9,12 +9,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vindrel::netbios {
 
 struct SambaSettings {
     std::string netbios_name;             // UTF-8, at most 15 characters; empty when unset
-    std::optional<std::uint32_t> wins;    // IPv4, host byte order
+    std::vector<std::uint32_t> wins;      // IPv4, host byte order, primary first
     std::string dos_charset;              // as written; empty when unset
     std::string guest_account;            // as written; empty when unset
 };
@@ -34,8 +35,8 @@ using ConfigReader = std::function<std::optional<std::string>(const std::string&
 // FILE` starts over with FILE when it can be read. Both go through `read`
 // (none: not followed) and at most kMaxConfigDepth deep; a path holding a
 // Samba substitution (%m and the like) is not followed, since its value
-// depends on a client this program is not. Only an IPv4 literal is taken as
-// the WINS server, since resolving a host name would send queries elsewhere.
+// depends on a client this program is not. Only IPv4 literals are taken as
+// WINS servers, since resolving a host name would send queries elsewhere.
 SambaSettings ParseSambaConfig(std::string_view text, const ConfigReader& read = {});
 
 // A missing or unreadable file gives empty settings.

@@ -401,7 +401,7 @@ TEST(Cp850, EveryByteRoundTrips)
 
 // --- configuration ----------------------------------------------------------------------
 
-TEST(SambaConfig, TakesGlobalNameAndFirstWinsAddress)
+TEST(SambaConfig, TakesGlobalNameAndEveryWinsAddress)
 {
     const SambaSettings s = ParseSambaConfig(
         "# comment\n"
@@ -412,14 +412,13 @@ TEST(SambaConfig, TakesGlobalNameAndFirstWinsAddress)
         "[share]\n"
         "netbios name = NOTME\n");
     EXPECT_EQ(s.netbios_name, "Desk7");
-    ASSERT_TRUE(s.wins.has_value());
-    EXPECT_EQ(*s.wins, 0x0A010203u);
+    // Every server, in order; a host name is not looked up.
+    EXPECT_EQ(s.wins, (std::vector<std::uint32_t>{0x0A010203u, 0x0A090909u}));
 
     const SambaSettings continued = ParseSambaConfig("[ Global ]\r\nwins \\\nserver = 10.0.0.1\r\n");
-    ASSERT_TRUE(continued.wins.has_value());
-    EXPECT_EQ(*continued.wins, 0x0A000001u);
+    EXPECT_EQ(continued.wins, std::vector<std::uint32_t>{0x0A000001u});
 
-    EXPECT_FALSE(ParseSambaConfig("[global]\nwins server = wins.example\n").wins.has_value());
+    EXPECT_TRUE(ParseSambaConfig("[global]\nwins server = wins.example\n").wins.empty());
     EXPECT_TRUE(ReadSambaConfig("/nonexistent/smb.conf").netbios_name.empty());
 }
 

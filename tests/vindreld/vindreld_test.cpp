@@ -71,7 +71,7 @@ TEST(DaemonConfig, AbsentKeysComeFromSamba)
         std::fputs(text, f);
         std::fclose(f);
     };
-    write(samba, "[global]\nnetbios name = FROMSAMBA\nwins server = 10.1.1.1\ndos charset = CP437\n");
+    write(samba, "[global]\nnetbios name = FROMSAMBA\nwins server = 10.1.1.1 10.3.3.3\ndos charset = CP437\n");
     write(ours, "[vindreld]\nwins server = 10.2.2.2\n");
     std::string error;
     auto config = LoadDaemonConfig(ours, true, samba, error);
@@ -79,9 +79,12 @@ TEST(DaemonConfig, AbsentKeysComeFromSamba)
     EXPECT_EQ(config->netbios_name, "FROMSAMBA");
     EXPECT_EQ(config->wins, 0x0A020202u);
     EXPECT_EQ(config->dos_charset, "CP437");
-    // Given and missing is an error; the default path missing is not.
+    // Given and missing is an error; the default path missing is not, and
+    // then Samba's primary WINS server is the one names are registered with.
     EXPECT_FALSE(LoadDaemonConfig(std::string(dir) + "/none", true, samba, error));
-    EXPECT_TRUE(LoadDaemonConfig(std::string(dir) + "/none", false, samba, error));
+    config = LoadDaemonConfig(std::string(dir) + "/none", false, samba, error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_EQ(config->wins, 0x0A010101u);
     std::system(("rm -rf " + std::string(dir)).c_str());
 }
 

@@ -189,7 +189,11 @@ def main():
             for target in ("VRX", "RX1"):
                 _, out = timed(lab.exec_in("cli", bench, "--config", conf, "--rounds",
                                            str(max(1, n // 2)), target, "NOSUCH"))
-                line = [l.split() for l in out.stdout.splitlines() if l.startswith("delivered")][0]
+                lines = [l.split() for l in out.stdout.splitlines() if l.startswith("delivered")]
+                if not lines:
+                    sys.exit("vindreld bench: netsend_bench to %s gave no figure:\n%s%s"
+                             % (target, out.stdout, out.stderr))
+                line = lines[0]
                 inproc.setdefault(target, []).append(float(line[1]))
         per_process = {}
         for _ in range(max(1, n // 2)):

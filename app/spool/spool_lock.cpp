@@ -53,8 +53,9 @@ public:
     {
         // With a watch, the bound only covers a lock file replaced meanwhile;
         // a user who has no inotify instances left pauses briefly instead.
+        // Without entropy yet (early boot) the jitter stays 0: a pause of 1 ms.
         std::uint32_t jitter = 0;
-        getrandom(&jitter, sizeof jitter, GRND_NONBLOCK);
+        if (getrandom(&jitter, sizeof jitter, GRND_NONBLOCK) != sizeof jitter) jitter = 0;
         const int wait =
             static_cast<int>(std::min<std::int64_t>(ms, fd_.ok() ? 50 : 1 + jitter % 3));
         if (!fd_.ok()) {

@@ -53,7 +53,7 @@ public:
     {
         // With a watch, the bound only covers a lock file replaced meanwhile;
         // a user who has no inotify instances left pauses briefly instead.
-        // Without entropy yet (early boot) the jitter stays 0: a pause of 1 ms.
+        // Without entropy yet (early boot) there is simply no jitter.
         std::uint32_t jitter = 0;
         if (getrandom(&jitter, sizeof jitter, GRND_NONBLOCK) != sizeof jitter) jitter = 0;
         const int wait =

@@ -63,7 +63,8 @@ void PrintJson(const spool::Record& record, bool read, std::FILE* out)
         ",\"from\":" + JsonString(FromUtf8(record.from)) +
         ",\"to\":" + JsonString(FromUtf8(record.to)) +
         ",\"text\":" + JsonString(FromUtf8(record.text)) +
-        ",\"read\":" + (read ? "true" : "false") + "}\n";
+        ",\"read\":" + (read ? "true" : "false") +
+        ",\"datagram\":" + (record.datagram ? "true" : "false") + "}\n";
     std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), out);
 }
 

@@ -4,6 +4,8 @@
 //   received <milliseconds since 1970, UTC>
 //   from <name>
 //   to <name>
+//   source <dotted IPv4 address>   (only where known)
+//   via datagram                   (only for a datagram)
 //   length <bytes of text>
 //   <empty line>
 //   <text>
@@ -43,6 +45,24 @@ bool TakeField(std::string_view& rest, std::string_view key, std::string_view& v
     value = rest.substr(key.size() + 1, end - key.size() - 1);
     rest.remove_prefix(end + 1);
     return true;
+}
+
+// An address as inet_ntoa writes it, nothing else: the field is shown and
+// counted by, so it must be exactly what the receiver wrote.
+bool IsDottedAddress(std::string_view text)
+{
+    int parts = 0;
+    while (true) {
+        std::size_t digits = 0;
+        unsigned value = 0;
+        while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9')
+            value = value * 10 + static_cast<unsigned>(text[digits++] - '0');
+        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[0] == '0')) return false;
+        text.remove_prefix(digits);
+        if (++parts == 4) return text.empty();
+        if (text.empty() || text[0] != '.') return false;
+        text.remove_prefix(1);
+    }
 }
 
 bool ParseNumber(std::string_view digits, std::int64_t& value)
@@ -90,6 +110,8 @@ std::string EncodeRecord(const Record& record)
     out += "received " + std::to_string(record.received_ms) + "\n";
     out += "from " + record.from + "\n";
     out += "to " + record.to + "\n";
+    if (!record.source.empty()) out += "source " + record.source + "\n";
+    if (record.datagram) out += "via datagram\n";
     out += "length " + std::to_string(record.text.size()) + "\n\n";
     out += record.text;
     return out;
@@ -100,17 +122,23 @@ RecordError ParseRecord(std::string_view bytes, Record& out)
     if (bytes.size() > kMaxRecordBytes) return RecordError::kTooLarge;
     if (bytes.substr(0, kMagic.size()) != kMagic) return RecordError::kBadHeader;
     std::string_view rest = bytes.substr(kMagic.size());
-    std::string_view received, from, to, length;
+    std::string_view received, from, to, source, via, length;
     Record record;
     std::int64_t text_bytes = 0;
     if (!TakeField(rest, "received", received) || !ParseNumber(received, record.received_ms) ||
-        !TakeField(rest, "from", from) || !TakeField(rest, "to", to) ||
-        !TakeField(rest, "length", length) || !ParseNumber(length, text_bytes) ||
+        !TakeField(rest, "from", from) || !TakeField(rest, "to", to))
+        return RecordError::kBadField;
+    // The optional lines, in their order; records written before them have none.
+    if (TakeField(rest, "source", source) && !IsDottedAddress(source)) return RecordError::kBadField;
+    if (TakeField(rest, "via", via) && via != "datagram") return RecordError::kBadField;
+    if (!TakeField(rest, "length", length) || !ParseNumber(length, text_bytes) ||
         rest.substr(0, 1) != "\n")
         return RecordError::kBadField;
     rest.remove_prefix(1);
     record.from = std::string(from);
     record.to = std::string(to);
+    record.source = std::string(source);
+    record.datagram = !via.empty();
     if (CleanName(from) != from || CleanName(to) != to) return RecordError::kBadName;
     if (static_cast<std::uint64_t>(text_bytes) != rest.size()) return RecordError::kBadLength;
     record.text = std::string(rest);

@@ -23,6 +23,12 @@ struct Record {
     std::string from;              // UTF-8, as CleanName leaves it
     std::string to;
     std::string text;              // UTF-8, as CleanText leaves it; lines end in LF
+    // The sending host's IPv4 address as the receiver saw it, dotted; empty
+    // where the route did not say (Samba's). What the spool's per-sender
+    // share is counted by.
+    std::string source;
+    // Came as a datagram: nothing confirmed it, and its source can be forged.
+    bool datagram = false;
 };
 
 // A name from the network made safe: malformed UTF-8 and every control

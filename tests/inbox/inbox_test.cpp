@@ -379,7 +379,7 @@ private slots:
         QVERIFY(!json[1].contains("\xe2\x80\xa8"));  // U+2028 ends a line for some readers
         QCOMPARE(QJsonDocument::fromJson(json[1]).object(),
                  (QJsonObject{{"received", utc}, {"from", from}, {"to", "BOB"}, {"text", text},
-                              {"read", false}}));
+                              {"read", false}, {"datagram", false}}));
     }
 
     // The login name registered with the messenger service: quiet while

@@ -467,11 +467,13 @@ TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndTheGuestAccount)
 
 TEST(Record, CutAtEveryLengthOrTamperedWithIsRefused)
 {
-    const Record record{1796649673841, "ALICE", "BOB", "caf\xC3\xA9\nsecond line"};
+    const Record record{1796649673841, "ALICE", "BOB", "caf\xC3\xA9\nsecond line", "10.0.0.7", true};
     const std::string bytes = vindrel::spool::EncodeRecord(record);
     Record back;
     ASSERT_EQ(vindrel::spool::ParseRecord(bytes, back), vindrel::spool::RecordError::kNone);
     EXPECT_EQ(back.text, record.text);
+    EXPECT_EQ(back.source, record.source);
+    EXPECT_TRUE(back.datagram);
     for (std::size_t cut = 0; cut < bytes.size(); ++cut)
         EXPECT_NE(vindrel::spool::ParseRecord(bytes.substr(0, cut), back),
                   vindrel::spool::RecordError::kNone)
@@ -484,6 +486,11 @@ TEST(Record, CutAtEveryLengthOrTamperedWithIsRefused)
     };
     const std::pair<std::string, RecordError> tampered[] = {
         {with("vindrel-message 1", "vindrel-message 2"), RecordError::kBadHeader},
+        // Records written before the optional lines existed.
+        {with("source 10.0.0.7\nvia datagram\n", ""), RecordError::kNone},
+        {with("source 10.0.0.7", "source 10.0.0.256"), RecordError::kBadField},
+        {with("source 10.0.0.7", "source 010.0.0.7"), RecordError::kBadField},
+        {with("via datagram", "via mail"), RecordError::kBadField},
         {with("received 1796649673841", "received -5"), RecordError::kBadField},
         {with("received 1796649673841", "received 99999999999999999999"), RecordError::kBadField},
         {with("from ALICE", "from AL\x1b" "CE"), RecordError::kBadName},

@@ -50,9 +50,10 @@ Receiver::Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_f
                                               setup_.interfaces, [this] { OnNameEvents(); });
     sessions_ = std::make_unique<SessionServer>(
         loop_, sockets.session,
-        [this](const netbios::RawName& called) {
-            return names_.StateOf(called) == netbios::NameState::kClaimed;
-        },
+        // A name still being claimed takes sessions: it is ours unless a
+        // conflict ends it, and a sender that found us at once must not be
+        // turned away for the claim's 750 ms.
+        [this](const netbios::RawName& called) { return names_.StateOf(called).has_value(); },
         keeper_);
     registrations_ = std::make_unique<Registrations>(
         loop_, sockets.registration, *this,

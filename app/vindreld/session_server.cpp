@@ -213,7 +213,7 @@ void SessionServer::Answer(const std::vector<Sent>& sent,
                                                (result.detail.empty() ? "" : ": " + result.detail));
         }
         // The sender may have gone meanwhile; what was kept stays kept.
-        const auto waiting = keeping_.find(sent[i].connection);
+        const auto waiting = keeping_.find(sent[i].serial);
         if (waiting == keeping_.end()) continue;
         Connection* c = waiting->second;
         keeping_.erase(waiting);

@@ -47,7 +47,7 @@ private:
 
     // What a message is logged as once the keeper is done with it.
     struct Sent {
-        std::uint64_t connection;
+        std::uint64_t serial;  // of the connection
         std::string what;
     };
 

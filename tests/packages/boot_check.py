@@ -39,6 +39,9 @@ POWEROFF_SECONDS = 60
 NAMES_SECONDS = 20
 SPOOL_SECONDS = 10
 STOP_SETTLE_SECONDS = 2
+# A slow mirror, not a stuck one.
+DEBOOTSTRAP_SECONDS = 1800
+APT_SECONDS = 900
 
 
 def timed(what, function, *args, **kwargs):
@@ -68,18 +71,22 @@ def debian_sources():
 def unmount_under(path):
     """Undoes mounts a killed debootstrap or container left under path, so
     that removing it cannot reach this machine's /proc or /sys."""
-    with open('/proc/mounts') as f:
-        points = [line.split()[1] for line in f]
-    for point in sorted((p for p in points if p.startswith(path + '/')), reverse=True):
+    def points():
+        with open('/proc/mounts') as f:
+            return sorted((p for p in (line.split()[1] for line in f) if p.startswith(path + '/')), reverse=True)
+    for point in points():
         subprocess.run(['umount', '-l', point])
+    if points():
+        raise RuntimeError(f'still mounted under {path}: {points()}')
 
 
 def nspawn(root, *command, network=False):
-    """A command in the root, not booted; with network=False it has none."""
+    """A command in the root, not booted; with network=False it has none.
+    Given APT_SECONDS, as the longest of them is apt's."""
     return subprocess.run(['systemd-nspawn', '--quiet', '--register=no', '--keep-unit', '--directory', root] +
                           ([] if network else ['--private-network']) + ['--'] + list(command),
                           stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                          env=dict(os.environ, DEBIAN_FRONTEND='noninteractive'))
+                          env=dict(os.environ, DEBIAN_FRONTEND='noninteractive'), timeout=APT_SECONDS)
 
 
 def make_root(work):
@@ -92,7 +99,7 @@ def make_root(work):
     shutil.rmtree(new, ignore_errors=True)
     print(f'making a {SUITE} root with debootstrap from {mirror}', flush=True)
     made = subprocess.run(['debootstrap', '--variant=minbase', '--include=systemd,systemd-sysv,dbus', SUITE, new,
-                           mirror], capture_output=True, text=True)
+                           mirror], capture_output=True, text=True, timeout=DEBOOTSTRAP_SECONDS)
     unmount_under(new)
     if made.returncode != 0:
         raise RuntimeError('debootstrap failed: ' + (made.stdout + made.stderr)[-2000:])
@@ -153,7 +160,8 @@ class Container:
                     ids = next(line.split()[1:] for line in f if line.startswith('NSpid:'))
             except (OSError, StopIteration):
                 continue
-            if len(ids) > 1 and ids[-1] == '1':
+            # PID 1 of its own namespace, once nspawn's child has become systemd.
+            if len(ids) > 1 and ids[-1] == '1' and open(f'/proc/{pid}/comm').read().strip() == 'systemd':
                 return int(pid)
         return None
 
@@ -165,11 +173,16 @@ class Container:
                 return 'no PID 1 in the container'
             self.leader = self._find_leader()
             time.sleep(0.1)
-        try:
-            return self.run('systemctl', 'is-system-running', '--wait',
-                            timeout=max(1, deadline - time.monotonic())).stdout.strip()
-        except subprocess.TimeoutExpired:
-            return f'still booting after {BOOT_SECONDS} s'
+        # systemctl fails until systemd listens on its private socket.
+        while True:
+            try:
+                state = self.run('systemctl', 'is-system-running', '--wait',
+                                 timeout=max(1, deadline - time.monotonic())).stdout.strip()
+            except subprocess.TimeoutExpired:
+                return f'still booting after {BOOT_SECONDS} s'
+            if state or time.monotonic() > deadline:
+                return state or 'systemctl never answered'
+            time.sleep(0.1)
 
     def run(self, *command, timeout=30):
         return subprocess.run(['nsenter', '--target', str(self.leader), '--all'] + list(command),
@@ -211,7 +224,8 @@ def wait_for(what, seconds):
 
 
 def one_boot(lab, root, number, checks, earlier):
-    """Boots, checks, powers off; returns the text of the message it sent."""
+    """Boots, checks, powers off. Returns whether it booted, and the text of
+    the message it sent where the spool kept it."""
     check = checks.check
     container = timed(f'boot {number}: start', Container, root, lab.ns('box'),
                       os.path.join(os.path.dirname(root), f'boot-{number}.log'))
@@ -219,7 +233,8 @@ def one_boot(lab, root, number, checks, earlier):
         state = timed(f'boot {number}: until systemd reports the boot over', container.booted)
         if not check(f'boot {number}: systemd as PID 1 finished the boot', state in ('running', 'degraded'), True):
             print(f'     {state}; the console:\n' + open(container.log, errors='replace').read()[-3000:])
-            return None
+            return False, None
+        print(f'     {state}')
         if state == 'degraded':
             print('     failed units: ' + container.run('systemctl', '--failed', '--no-legend').stdout.strip())
         check(f'boot {number}: vindreld.service active after boot', container.state('vindreld.service'), 'active')
@@ -229,17 +244,19 @@ def one_boot(lab, root, number, checks, earlier):
         sent = timed(f'boot {number}: smbclient -M', subprocess.run,
                      lab.exec_in('cli', 'smbclient', '-s', lab.config('cli'), '-M', NAME, '-I', ADDRESS, '-N',
                                  '-U', 'bootcheck'), input=text, capture_output=True, text=True, timeout=60)
-        if not check(f'boot {number}: smbclient -M right after boot succeeds', sent.returncode, 0):
+        delivered = check(f'boot {number}: smbclient -M right after boot succeeds', sent.returncode, 0)
+        if not delivered:
             print('     ' + (sent.stdout + sent.stderr).strip()[-500:])
-        kept = timed(f'boot {number}: the message in the spool', wait_for, lambda: spooled(root, text), SPOOL_SECONDS)
-        check(f'boot {number}: the message kept in /{SPOOL}', len(kept), 1)
+        kept = timed(f'boot {number}: the message in the spool', wait_for, lambda: spooled(root, text),
+                     SPOOL_SECONDS if delivered else 0)
+        kept = check(f'boot {number}: the message kept in /{SPOOL}', len(kept), 1)
         if earlier:
             check(f'boot {number}: the message of the boot before still kept', len(spooled(root, earlier)), 1)
 
         def answered():
-            asked = lab.exec_in('cli', 'nmblookup', '-s', lab.config('cli'), NAME)
-            return f'{ADDRESS} {NAME}<00>' in subprocess.run(asked, capture_output=True, text=True, timeout=30).stdout
-        check(f'boot {number}: nmblookup {NAME} from the sender host',
+            asked = lab.exec_in('cli', 'nmblookup', '-s', lab.config('cli'), NAME + '#03')
+            return f'{ADDRESS} {NAME}<03>' in subprocess.run(asked, capture_output=True, text=True, timeout=30).stdout
+        check(f'boot {number}: nmblookup {NAME}#03 from the sender host',
               timed(f'boot {number}: nmblookup answered', wait_for, answered, NAMES_SECONDS), True)
 
         stopped = container.run('systemctl', 'stop', 'vindreld.service')
@@ -248,11 +265,11 @@ def one_boot(lab, root, number, checks, earlier):
               (stopped.returncode, container.state('vindreld.service')), (0, 'inactive'))
         if stopped.stderr.strip():
             print('     systemctl stop said: ' + stopped.stderr.strip())
-        journal = container.run('journalctl', '--no-pager', '-o', 'short-monotonic', '-u', 'vindreld.service',
+        journal = container.run('journalctl', '--no-pager', '--boot', '-o', 'short-monotonic', '-u', 'vindreld.service',
                                 '-u', 'vindreld.socket').stdout
         print('     the journal of vindreld:\n' + ''.join('       ' + line + '\n'
                                                           for line in journal.splitlines()[-25:]))
-        return text
+        return True, text if kept else None
     finally:
         down = timed(f'boot {number}: power off', container.power_off)
         check(f'boot {number}: powered off within {POWEROFF_SECONDS} s', down, True)
@@ -280,8 +297,8 @@ def main():
     def body(lab):
         earlier = None
         for number in (1, 2):
-            earlier = one_boot(lab, root, number, checks, earlier)
-            if earlier is None:
+            booted, earlier = one_boot(lab, root, number, checks, earlier)
+            if not booted:
                 break
         return True
     status = run_in_lab(opts.tools, 'bt', body, give_up_after=2 * (BOOT_SECONDS + POWEROFF_SECONDS) + 120,

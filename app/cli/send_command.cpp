@@ -185,7 +185,7 @@ int RunSendCommand(const std::vector<std::u16string>& args, Console& console,
         return kExitAccepted;
     }
     if (options.version) {
-        console.Out(std::u16string(kProgram) + u" " VINDREL_VERSION_TEXT u"\n");
+        console.Out(std::u16string(kProgram) + u" " VINDREL_SEND_VERSION u"\n");
         return kExitAccepted;
     }
 

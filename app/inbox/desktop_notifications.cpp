@@ -115,7 +115,7 @@ void DesktopNotifications::Notify(const Notice& notice, std::function<void(quint
     }
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    call << QStringLiteral("Vindrel") << notice.replaces << QStringLiteral("vindrel")
+    call << QStringLiteral("Vindrel") << notice.replaces << QStringLiteral("vindrel-inbox")
          << notice.summary << (markup ? EscapeMarkup(notice.body) : notice.body) << actions
          << hints << 0;
     OnAnswer(this, bus_.asyncCall(call, kCallTimeoutMs),

@@ -56,7 +56,7 @@ int main(int argc, char* argv[])
             std::fputs(kUsage, stdout);
             return 0;
         } else if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("vindrel-inbox %s\n", VINDREL_VERSION_TEXT);
+            std::printf("vindrel-inbox %s\n", VINDREL_VERSION_FULL);
             return 0;
         } else {
             std::fputs(kUsage, stderr);
@@ -75,7 +75,7 @@ int main(int argc, char* argv[])
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vindrel-inbox"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VINDREL_VERSION_TEXT));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VINDREL_VERSION_FULL));
     QGuiApplication::setDesktopFileName(QStringLiteral("vindrel-inbox"));
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/vindrel-16.png"), QSize(16, 16));

@@ -106,7 +106,7 @@ void StartupPreload::ConfigureApplication(QApplication& app)
     icon_images_.clear();
     app.setWindowIcon(icon);
     QCoreApplication::setApplicationName(QStringLiteral("vindrel"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VINDREL_VERSION_TEXT));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VINDREL_VERSION_FULL));
     // Lets the desktop match the window to vindrel.desktop and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("vindrel"));
 }

@@ -80,7 +80,7 @@ int main(int argc, char** argv)
         return kExitOk;
     }
     if (options.action == Options::Action::kVersion) {
-        std::printf("vindreld %s\n", VINDREL_VERSION_TEXT);
+        std::printf("vindreld %s\n", VINDREL_VERSION_FULL);
         return kExitOk;
     }
     if (options.spool.empty()) options.spool = vindrel::spool::kDefaultSpool;

@@ -122,7 +122,7 @@ TEST(SendCommand, ArgumentsAndInput)
         {"\"--\" ends the options", {u"--", u"-v", u"-h"}, {}, {}, u"alice", 0,
          {{u"-v", u"-h" + kSigned}}, u"", u""},
         {"--version", {u"--version"}, {}, {}, u"alice", 0, {},
-         u"vindrel-send " VINDREL_VERSION_TEXT u"\n", u""},
+         u"vindrel-send " VINDREL_VERSION_FULL u"\n", u""},
         {"no arguments", {}, {}, {}, u"alice", 2, {}, u"",
          u"vindrel-send: no recipients given" + kUsageHint},
         {"unknown long option", {u"--config", u"a", u"m"}, {}, {}, u"alice", 2, {}, u"",

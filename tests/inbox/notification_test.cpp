@@ -154,7 +154,7 @@ private slots:
             hints.insert("x-kde-reply-placeholder-text", "Reply to " + Isolated("ALICE"));
         }
         QCOMPARE(daemon_.Calls()[0].toArray(),
-                 (QJsonArray{"Vindrel", 0, "vindrel", "Message from " + Isolated("ALICE"), body,
+                 (QJsonArray{"Vindrel", 0, "vindrel-inbox", "Message from " + Isolated("ALICE"), body,
                              actions, hints, 0}));
         QVERIFY(app->Popups().isEmpty());
     }

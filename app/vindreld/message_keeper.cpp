@@ -34,4 +34,10 @@ std::vector<spool::StoreResult> MessageKeeper::Keep(const std::vector<spool::Rec
     return spool::StoreRecords(spool_, records);
 }
 
+void MessageKeeper::Submit(std::vector<spool::Record> records,
+                           std::function<void(std::vector<spool::StoreResult>)> done)
+{
+    done(Keep(records));
+}
+
 }  // namespace vindrel::daemon

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,12 @@ public:
 
     // Stores every record; each result says whether that record is kept.
     std::vector<spool::StoreResult> Keep(const std::vector<spool::Record>& records) const;
+
+    // Stores the records and then calls `done` on the loop's thread with one
+    // result per record, in order. Here at once; the caller must not count
+    // on that.
+    void Submit(std::vector<spool::Record> records,
+                std::function<void(std::vector<spool::StoreResult>)> done);
 
     const std::string& spool() const { return spool_; }
 

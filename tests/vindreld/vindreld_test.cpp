@@ -28,7 +28,10 @@ TEST(DaemonConfig, StrictLineByLine)
 {
     const ConfigCase cases[] = {
         {"every key", "# c\n[vindreld]\nnetbios name = DESK7\nnames = A B,C\n"
-                      "dos charset = CP437\nWINS Server = 10.0.0.1\ninterfaces = eth0\n", nullptr},
+                      "dos charset = CP437\nWINS Server = 10.0.0.1\ninterfaces = eth0\n"
+                      "workgroup = Office\n", nullptr},
+        {"group of 16", "[vindreld]\nworkgroup = ABCDEFGHIJKLMNOP\n",
+         "f:2: workgroup 'ABCDEFGHIJKLMNOP' is longer than 15 characters"},
         {"empty file", "", nullptr},
         {"before the section", "names = A\n", "f:1: a setting before the [vindreld] section"},
         {"other section", "[global]\n", "f:1: unknown section [global]; this file has only [vindreld]"},
@@ -71,7 +74,8 @@ TEST(DaemonConfig, AbsentKeysComeFromSamba)
         std::fputs(text, f);
         std::fclose(f);
     };
-    write(samba, "[global]\nnetbios name = FROMSAMBA\nwins server = 10.1.1.1 10.3.3.3\ndos charset = CP437\n");
+    write(samba, "[global]\nnetbios name = FROMSAMBA\nworkgroup = VLAB\n"
+                 "wins server = 10.1.1.1 10.3.3.3\ndos charset = CP437\n");
     write(ours, "[vindreld]\nwins server = 10.2.2.2\n");
     std::string error;
     auto config = LoadDaemonConfig(ours, true, samba, error);
@@ -79,12 +83,17 @@ TEST(DaemonConfig, AbsentKeysComeFromSamba)
     EXPECT_EQ(config->netbios_name, "FROMSAMBA");
     EXPECT_EQ(config->wins, 0x0A020202u);
     EXPECT_EQ(config->dos_charset, "CP437");
+    EXPECT_EQ(config->workgroup, "VLAB");
     // Given and missing is an error; the default path missing is not, and
     // then Samba's primary WINS server is the one names are registered with.
     EXPECT_FALSE(LoadDaemonConfig(std::string(dir) + "/none", true, samba, error));
     config = LoadDaemonConfig(std::string(dir) + "/none", false, samba, error);
     ASSERT_TRUE(config) << error;
     EXPECT_EQ(config->wins, 0x0A010101u);
+    write(samba, "[global]\n");
+    config = LoadDaemonConfig(ours, true, samba, error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_EQ(config->workgroup, "WORKGROUP");
     std::system(("rm -rf " + std::string(dir)).c_str());
 }
 

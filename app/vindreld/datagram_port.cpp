@@ -60,7 +60,12 @@ DatagramPort::DatagramPort(EventLoop& loop, int fd, std::vector<ServedInterface>
     loop_.Add(fd_, EPOLLIN, this);
 }
 
-DatagramPort::~DatagramPort() { loop_.Remove(fd_); }
+DatagramPort::~DatagramPort()
+{
+    loop_.Remove(fd_);
+    // A burst still going when the service stops is reported all the same.
+    OnTimer(Clock::time_point::max());
+}
 
 bool DatagramPort::ForUs(const netbios::MessengerDatagram& d) const
 {

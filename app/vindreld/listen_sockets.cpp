@@ -24,6 +24,8 @@ constexpr int kMaxActivatedFds = 16;
 // The kernel's own cap: a burst of connections waits in the queue rather
 // than have its handshakes dropped and retried a second later.
 constexpr int kBacklog = SOMAXCONN;
+// About a thousand small datagrams.
+constexpr int kDatagramQueueBytes = 1 << 20;
 
 std::string Errno() { return std::strerror(errno); }
 
@@ -40,6 +42,12 @@ bool Prepare(int fd)
 bool PrepareDatagrams(int fd)
 {
     const int on = 1;
+    // Room for a flood to queue while the loop is busy elsewhere, so that it
+    // does not push a real datagram out before it is read. Past the system's
+    // cap only root may go; unprivileged, the cap is what there is.
+    const int queue = kDatagramQueueBytes;
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &queue, sizeof queue) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &queue, sizeof queue);
     return Prepare(fd) && setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0 &&
            setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
 }
@@ -136,6 +144,10 @@ ListenError BindMissingSockets(ListenSockets& sockets, const std::string& runtim
     for (auto [slot, port] : {std::pair{&sockets.name_service, 137}, {&sockets.datagram, 138}}) {
         if (*slot >= 0) continue;
         *slot = BindPort(SOCK_DGRAM, static_cast<std::uint16_t>(port), error, taken);
+        if (*slot < 0 && slot == &sockets.datagram && sockets.activated && !taken) {
+            sockets.no_datagrams = error;
+            continue;
+        }
         if (*slot < 0) return taken ? ListenError::kPortsTaken : ListenError::kFailed;
         if (!PrepareDatagrams(*slot)) {
             error = "cannot set up UDP port " + std::to_string(port) + ": " + Errno();

@@ -14,6 +14,9 @@ struct ListenSockets {
     int datagram = -1;      // UDP, port 138, likewise
     int registration = -1;  // Unix stream
     bool activated = false; // from systemd
+    // Why there is no datagram socket: a socket unit from before port 138
+    // passed the others, and the service may not bind it itself.
+    std::string no_datagrams;
     std::string socket_path;  // the registration socket this process made, if any
 };
 

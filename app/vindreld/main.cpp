@@ -126,6 +126,11 @@ int main(int argc, char** argv)
                             "Samba instead: message command = vindrel-drop \"%f\" \"%L\" \"%s\"");
     if (listen != ListenError::kNone) return Fail(kExitFailed, error);
 
+    if (!sockets.no_datagrams.empty())
+        Log().Write(LogKind::kService, sockets.no_datagrams +
+                                           ": systemd passed no datagram socket; messages sent "
+                                           "as datagrams are not received until vindreld.socket "
+                                           "is restarted");
     std::vector<std::string> unmatched;
     setup.interfaces = FindInterfaces(config->interfaces, unmatched);
     for (const std::string& want : unmatched)

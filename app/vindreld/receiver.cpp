@@ -54,10 +54,11 @@ Receiver::Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_f
             return names_.StateOf(called) == netbios::NameState::kClaimed;
         },
         keeper_);
-    datagrams_ = std::make_unique<DatagramPort>(
-        loop_, sockets.datagram, setup_.interfaces,
-        [this](const netbios::RawName& name) { return names_.StateOf(name).has_value(); },
-        setup_.workgroup, keeper_);
+    if (sockets.datagram >= 0)
+        datagrams_ = std::make_unique<DatagramPort>(
+            loop_, sockets.datagram, setup_.interfaces,
+            [this](const netbios::RawName& name) { return names_.StateOf(name).has_value(); },
+            setup_.workgroup, keeper_);
     registrations_ = std::make_unique<Registrations>(
         loop_, sockets.registration, *this,
         [this](const std::string& login) {
@@ -157,13 +158,14 @@ bool Receiver::Run()
         std::optional<Clock::time_point> until = names_.NextTimer();
         if (const auto session = sessions_->NextDeadline(); session && (!until || *session < *until))
             until = session;
-        if (const auto report = datagrams_->NextDeadline(); report && (!until || *report < *until))
+        if (const auto report = datagrams_ ? datagrams_->NextDeadline() : std::nullopt;
+            report && (!until || *report < *until))
             until = report;
         if (!loop_.RunOnce(until)) return false;
         const auto now = Clock::now();
         if (const auto timer = names_.NextTimer(); timer && *timer <= now) names_.OnTimer(now);
         sessions_->OnTimer(now);
-        datagrams_->OnTimer(now);
+        if (datagrams_) datagrams_->OnTimer(now);
         sessions_->KeepFinished();
     }
     names_.ReleaseAll(Clock::now());

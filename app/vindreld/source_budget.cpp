@@ -20,7 +20,8 @@ bool SourceBudget::Refill(Bucket& bucket, Rate rate, Clock::time_point now)
     if (now > bucket.last) {
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(now - bucket.last).count();
-        bucket.tokens = std::min<std::int64_t>(rate.burst * kOne, bucket.tokens + elapsed * rate.per_second);
+        bucket.tokens =
+            std::min<std::int64_t>(rate.burst * kOne, bucket.tokens + elapsed * rate.per_second);
         bucket.last = now;
     }
     return bucket.tokens >= kOne;
@@ -40,8 +41,8 @@ bool SourceBudget::Pay(std::uint32_t source, Clock::time_point now)
             buckets_.push_back(fresh);
             bucket = buckets_.end() - 1;
         } else {
-            bucket = std::min_element(buckets_.begin(), buckets_.end(),
-                                      [](const Bucket& a, const Bucket& b) { return a.last < b.last; });
+            const auto idle_longest = [](const Bucket& a, const Bucket& b) { return a.last < b.last; };
+            bucket = std::min_element(buckets_.begin(), buckets_.end(), idle_longest);
             *bucket = fresh;
         }
     }

@@ -12,6 +12,7 @@
 
 #include "app/vindreld/daemon_config.h"
 #include "app/vindreld/registrations.h"
+#include "app/vindreld/source_budget.h"
 #include "platform/netbios/cp850.h"
 #include "platform/utf8.h"
 
@@ -95,6 +96,25 @@ TEST(DaemonConfig, AbsentKeysComeFromSamba)
     ASSERT_TRUE(config) << error;
     EXPECT_EQ(config->workgroup, "WORKGROUP");
     std::system(("rm -rf " + std::string(dir)).c_str());
+}
+
+TEST(SourceBudget, ANoisySourceSpendsItsOwnShareAndLeavesTheOthersTheirs)
+{
+    const Clock::time_point t0 = Clock::time_point{} + std::chrono::hours(1);
+    SourceBudget budget({10, 1}, {50, 10}, 4);
+    int kept = 0;
+    for (int i = 0; i < 5000; ++i) kept += budget.Pay(1, t0);
+    EXPECT_EQ(kept, 10);
+    EXPECT_TRUE(budget.Pay(2, t0));
+    EXPECT_TRUE(budget.Pay(1, t0 + std::chrono::seconds(1)));
+    EXPECT_FALSE(budget.Pay(1, t0 + std::chrono::seconds(1)));
+
+    // Forged addresses, each new: the shared bucket holds, whatever the
+    // table of sources forgets.
+    SourceBudget fresh({10, 1}, {50, 10}, 4);
+    kept = 0;
+    for (std::uint32_t source = 100; source < 1100; ++source) kept += fresh.Pay(source, t0);
+    EXPECT_EQ(kept, 50);
 }
 
 // The name service faked: every claim succeeds at once, releases counted.

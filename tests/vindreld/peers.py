@@ -13,7 +13,7 @@
     peers.py datagrams ADDRESS JSON    sends to ADDRESS:138 one messenger
                                        datagram per object of the JSON list
                                        (the keyword arguments of messngr);
-                                       prints the time once they are sent
+                                       prints the time the first was sent
     peers.py dgflood ADDRESS NAME N S  sends N datagrams to NAME<03> with forged
                                        sender names, spread over S seconds;
                                        prints "started", then the seconds taken
@@ -135,9 +135,11 @@ def messngr(sender, recipient, text, dest, suffix=3, kind=0x10, source="CLI",
 def datagrams(address, specs):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
-    for spec in json.loads(specs):
-        s.sendto(messngr(**spec), (address, 138))
-    print(time.time(), flush=True)
+    packets = [messngr(**spec) for spec in json.loads(specs)]
+    start = time.time()
+    for packet in packets:
+        s.sendto(packet, (address, 138))
+    print(start, flush=True)
 
 
 def dgflood(address, name, count, seconds):

@@ -132,10 +132,10 @@ def messngr(sender, recipient, text, dest, suffix=3, kind=0x10, source="CLI",
     return (header + names + body)[:cut]
 
 
-def datagrams(address, specs):
+def datagrams(address, messages):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
-    packets = [messngr(**spec) for spec in json.loads(specs)]
+    packets = [messngr(**fields) for fields in json.loads(messages)]
     start = time.time()
     for packet in packets:
         s.sendto(packet, (address, 138))

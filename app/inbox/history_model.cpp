@@ -41,7 +41,10 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         switch (index.column()) {
         case kTime: return LocalTimeText(message.received_ms);
-        case kFrom: return VisibleControls(message.from);
+        case kFrom:
+            return message.datagram ? VisibleControls(message.from) + QLatin1Char(' ') +
+                                          QLatin1String(kDatagramNote)
+                                    : VisibleControls(message.from);
         case kTo: return VisibleControls(message.to);
         case kFirstLine: return FirstLine(message.text);
         }

@@ -95,7 +95,8 @@ Inbox::Loaded Inbox::Load(const QString& id)
         spool::RecordError::kNone)
         return Passing(errno) ? Loaded::kRetry : Loaded::kSkipped;
     InboxMessage message{id,          FromUtf8(record.from), FromUtf8(record.to),
-                         FromUtf8(record.text), record.received_ms, state_.IsRead(id)};
+                         FromUtf8(record.text), record.received_ms, state_.IsRead(id),
+                         record.datagram};
     // Records mostly arrive in order, so this is near the front.
     messages_.insert(std::upper_bound(messages_.begin(), messages_.end(), message, NewerFirst),
                      std::move(message));

@@ -25,7 +25,11 @@ struct InboxMessage {
     QString text;  // lines end in LF
     qint64 received_ms = 0;
     bool read = false;
+    bool datagram = false;  // nothing confirmed who sent it
 };
+
+// Beside the sender of a message that came as a datagram.
+inline constexpr char kDatagramNote[] = "(datagram: unconfirmed sender)";
 
 // The date and time of `ms` in the user's locale and time zone.
 QString LocalTimeText(qint64 received_ms);

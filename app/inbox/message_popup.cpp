@@ -35,9 +35,10 @@ QString MessageTitle(const QString& from)
 
 QString MessageHeading(const InboxMessage& message)
 {
-    return QStringLiteral("Message from %1 to %2 on %3")
-        .arg(IsolatedName(message.from), IsolatedName(message.to),
-             LocalTimeText(message.received_ms));
+    const QString heading = QStringLiteral("Message from %1 to %2 on %3")
+                                .arg(IsolatedName(message.from), IsolatedName(message.to),
+                                     LocalTimeText(message.received_ms));
+    return message.datagram ? heading + QLatin1Char(' ') + QLatin1String(kDatagramNote) : heading;
 }
 
 MessagePopup::MessagePopup(const InboxMessage& message, QWidget* parent)

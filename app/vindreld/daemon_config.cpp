@@ -1,4 +1,4 @@
-// Strict reading of vindreld.conf: one section, five keys, and an error that
+// Strict reading of vindreld.conf: one section, six keys, and an error that
 // names the file and line for anything else, since a service that guessed
 // would answer for names nobody meant it to.
 #include "app/vindreld/daemon_config.h"
@@ -64,7 +64,7 @@ std::optional<DaemonConfig> ParseDaemonConfig(std::string_view text, const std::
 {
     DaemonConfig config;
     bool in_section = false;
-    bool seen[5] = {};
+    bool seen[6] = {};
     int number = 0;
     const auto fail = [&](const std::string& why) {
         error = file + ":" + std::to_string(number) + ": " + why;
@@ -93,14 +93,15 @@ std::optional<DaemonConfig> ParseDaemonConfig(std::string_view text, const std::
         if (!in_section) return fail("a setting before the [vindreld] section");
         const std::string key = ParameterKey(line.substr(0, eq));
         const std::string value = TrimSpace(line.substr(eq + 1));
-        static const char* const kKeys[] = {"netbiosname", "names", "doscharset", "winsserver",
-                                            "interfaces"};
+        static const char* const kKeys[] = {"netbiosname", "names",      "doscharset",
+                                            "winsserver",  "interfaces", "workgroup"};
         int which = -1;
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < 6; ++i)
             if (key == kKeys[i]) which = i;
         if (which < 0)
             return fail("unknown key '" + TrimSpace(line.substr(0, eq)) +
-                        "'; known: netbios name, names, dos charset, wins server, interfaces");
+                        "'; known: netbios name, names, dos charset, wins server, interfaces, "
+                        "workgroup");
         if (seen[which]) return fail("'" + TrimSpace(line.substr(0, eq)) + "' set twice");
         seen[which] = true;
         switch (which) {
@@ -134,6 +135,12 @@ std::optional<DaemonConfig> ParseDaemonConfig(std::string_view text, const std::
             config.interfaces = Words(value);
             if (config.interfaces.empty()) return fail("interfaces is empty");
             break;
+        case 5:
+            if (const char* why = NameProblem(value))
+                return fail("workgroup '" + value + "' " + why);
+            config.workgroup = value;
+            config.has_workgroup = true;
+            break;
         }
     }
     return config;
@@ -160,6 +167,8 @@ std::optional<DaemonConfig> LoadDaemonConfig(const std::string& path, bool path_
     // Samba's own setting, unchecked there: an unknown one means CP850, as
     // the sending side takes it.
     if (!config.has_charset) config.dos_charset = samba.dos_charset;
+    if (!config.has_workgroup)
+        config.workgroup = samba.workgroup.empty() ? kDefaultWorkgroup : samba.workgroup;
     return config;
 }
 

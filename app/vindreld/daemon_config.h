@@ -16,6 +16,8 @@ inline constexpr char kSection[] = "vindreld";
 // Far more than any real file; a larger one is refused, not read on.
 inline constexpr std::size_t kMaxConfigLine = 1024;
 inline constexpr std::size_t kMaxExtraNames = 16;
+// The group whose messages are received when neither file names one.
+inline constexpr char kDefaultWorkgroup[] = "WORKGROUP";
 
 struct DaemonConfig {
     std::string netbios_name;          // UTF-8 as written; empty: decided later
@@ -23,8 +25,10 @@ struct DaemonConfig {
     std::string dos_charset;           // empty: CP850
     std::optional<std::uint32_t> wins; // IPv4, host byte order
     std::vector<std::string> interfaces;  // names or IPv4 addresses; empty: all
+    // UTF-8; messages sent to this group (as datagrams) are received.
+    std::string workgroup;
     // Which keys the file set, so that only the others fall back.
-    bool has_name = false, has_wins = false, has_charset = false;
+    bool has_name = false, has_wins = false, has_charset = false, has_workgroup = false;
 };
 
 // Parses the file's text. On a bad line, `error` is "FILE:LINE: why" and the

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "app/vindreld/options.h"
 
@@ -23,6 +24,8 @@ constexpr int kMaxActivatedFds = 16;
 // The kernel's own cap: a burst of connections waits in the queue rather
 // than have its handshakes dropped and retried a second later.
 constexpr int kBacklog = SOMAXCONN;
+// About a thousand small datagrams.
+constexpr int kDatagramQueueBytes = 1 << 20;
 
 std::string Errno() { return std::strerror(errno); }
 
@@ -34,10 +37,17 @@ bool Prepare(int fd)
 }
 
 // Broadcasts out, and each datagram's arrival address in: the name service
-// must tell a broadcast from a datagram sent to us.
-bool PrepareNameService(int fd)
+// must tell a broadcast from a datagram sent to us, and both ports take
+// datagrams only from the interfaces served.
+bool PrepareDatagrams(int fd)
 {
     const int on = 1;
+    // Room for a flood to queue while the loop is busy elsewhere, so that it
+    // does not push a real datagram out before it is read. Past the system's
+    // cap only root may go; unprivileged, the cap is what there is.
+    const int queue = kDatagramQueueBytes;
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &queue, sizeof queue) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &queue, sizeof queue);
     return Prepare(fd) && setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0 &&
            setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
 }
@@ -107,13 +117,15 @@ ListenError TakeActivatedSockets(ListenSockets& sockets, bool& found, std::strin
         int* slot = nullptr;
         if (domain == AF_INET && type == SOCK_STREAM && port == 139) slot = &sockets.session;
         else if (domain == AF_INET && type == SOCK_DGRAM && port == 137) slot = &sockets.name_service;
+        else if (domain == AF_INET && type == SOCK_DGRAM && port == 138) slot = &sockets.datagram;
         else if (domain == AF_UNIX && type == SOCK_STREAM) slot = &sockets.registration;
         if (slot == nullptr || *slot != -1) {
             error = "socket " + std::to_string(fd) + " from systemd is none of IPv4 TCP 139, " +
-                    "IPv4 UDP 137 and one Unix stream socket";
+                    "IPv4 UDP 137, IPv4 UDP 138 and one Unix stream socket";
             return ListenError::kFailed;
         }
-        if (!(slot == &sockets.name_service ? PrepareNameService(fd) : Prepare(fd))) {
+        const bool udp = slot == &sockets.name_service || slot == &sockets.datagram;
+        if (!(udp ? PrepareDatagrams(fd) : Prepare(fd))) {
             error = "cannot set up socket " + std::to_string(fd) + ": " + Errno();
             return ListenError::kFailed;
         }
@@ -128,17 +140,22 @@ ListenError BindMissingSockets(ListenSockets& sockets, const std::string& runtim
                                unsigned owner_uid, unsigned owner_gid, std::string& error)
 {
     bool taken = false;
-    if (sockets.name_service < 0) {
-        sockets.name_service = BindPort(SOCK_DGRAM, 137, error, taken);
-        if (sockets.name_service >= 0 && !PrepareNameService(sockets.name_service)) {
-            error = "cannot set up UDP port 137: " + Errno();
+    // A unit from before the datagram port passes the others without it.
+    for (auto [slot, port] : {std::pair{&sockets.name_service, 137}, {&sockets.datagram, 138}}) {
+        if (*slot >= 0) continue;
+        *slot = BindPort(SOCK_DGRAM, static_cast<std::uint16_t>(port), error, taken);
+        if (*slot < 0 && slot == &sockets.datagram && sockets.activated && !taken) {
+            sockets.no_datagrams = error;
+            continue;
+        }
+        if (*slot < 0) return taken ? ListenError::kPortsTaken : ListenError::kFailed;
+        if (!PrepareDatagrams(*slot)) {
+            error = "cannot set up UDP port " + std::to_string(port) + ": " + Errno();
             return ListenError::kFailed;
         }
     }
-    if (sockets.session < 0 && sockets.name_service >= 0)
-        sockets.session = BindPort(SOCK_STREAM, 139, error, taken);
-    if (sockets.name_service < 0 || sockets.session < 0)
-        return taken ? ListenError::kPortsTaken : ListenError::kFailed;
+    if (sockets.session < 0) sockets.session = BindPort(SOCK_STREAM, 139, error, taken);
+    if (sockets.session < 0) return taken ? ListenError::kPortsTaken : ListenError::kFailed;
     if (sockets.registration >= 0) return ListenError::kNone;
 
     // The directory belongs to the service's account, so that it can

@@ -93,6 +93,12 @@ int main(int argc, char** argv)
     setup.code_page = network->OemCodePage(config->dos_charset);
     if (!OwnNames(*config, *network, *setup.code_page, setup.names, error))
         return Fail(kExitUsage, options.config + ": " + error + "; not starting");
+    const auto workgroup = netbios::MakeName(vindrel::Utf8ToUtf16(config->workgroup),
+                                             netbios::kMessengerSuffix, *setup.code_page);
+    if (!workgroup)
+        return Fail(kExitUsage, options.config + ": workgroup '" + config->workgroup +
+                                    "' cannot be a NetBIOS name in this code page; not starting");
+    setup.workgroup = *workgroup;
     setup.wins = config->wins.value_or(0);
     setup.spool = options.spool;
 
@@ -120,6 +126,11 @@ int main(int argc, char** argv)
                             "Samba instead: message command = vindrel-drop \"%f\" \"%L\" \"%s\"");
     if (listen != ListenError::kNone) return Fail(kExitFailed, error);
 
+    if (!sockets.no_datagrams.empty())
+        Log().Write(LogKind::kService, sockets.no_datagrams +
+                                           ": systemd passed no datagram socket; messages sent "
+                                           "as datagrams are not received until vindreld.socket "
+                                           "is restarted");
     std::vector<std::string> unmatched;
     setup.interfaces = FindInterfaces(config->interfaces, unmatched);
     for (const std::string& want : unmatched)

@@ -55,6 +55,11 @@ Receiver::Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_f
         // turned away for the claim's 750 ms.
         [this](const netbios::RawName& called) { return names_.StateOf(called).has_value(); },
         keeper_);
+    if (sockets.datagram >= 0)
+        datagrams_ = std::make_unique<DatagramPort>(
+            loop_, sockets.datagram, setup_.interfaces,
+            [this](const netbios::RawName& name) { return names_.StateOf(name).has_value(); },
+            setup_.workgroup, keeper_);
     registrations_ = std::make_unique<Registrations>(
         loop_, sockets.registration, *this,
         [this](const std::string& login) {
@@ -161,10 +166,14 @@ bool Receiver::Run()
         if (const auto session = sessions_->NextDeadline(); session && (!until || *session < *until))
             until = session;
         if (stop_by && (!until || *stop_by < *until)) until = stop_by;
+        if (const auto report = datagrams_ ? datagrams_->NextDeadline() : std::nullopt;
+            report && (!until || *report < *until))
+            until = report;
         if (!loop_.RunOnce(until)) return false;
         const auto now = Clock::now();
         if (const auto timer = names_.NextTimer(); timer && *timer <= now) names_.OnTimer(now);
         sessions_->OnTimer(now);
+        if (datagrams_) datagrams_->OnTimer(now);
         if (!stop_by) sessions_->KeepFinished();
     }
     names_.ReleaseAll(Clock::now());

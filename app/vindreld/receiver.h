@@ -1,11 +1,12 @@
-// The running service: the name service, the message sessions and the
-// registrations on one event loop, from the first claim to the last release.
+// The running service: the name service, the message sessions, the messages
+// that come as datagrams and the registrations on one event loop, from the first claim to the last release.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/vindreld/datagram_port.h"
 #include "app/vindreld/event_loop.h"
 #include "app/vindreld/listen_sockets.h"
 #include "app/vindreld/message_keeper.h"
@@ -20,6 +21,7 @@ namespace vindrel::daemon {
 
 struct ReceiverSetup {
     std::vector<netbios::RawName> names;  // <03> names; the computer's first
+    netbios::RawName workgroup{};         // whose group datagrams are received
     std::shared_ptr<const net::CodePage> code_page;
     std::vector<ServedInterface> interfaces;
     net::Ipv4 wins = 0;
@@ -48,6 +50,7 @@ private:
     MessageKeeper keeper_;
     std::unique_ptr<NameServicePort> port_;
     std::unique_ptr<SessionServer> sessions_;
+    std::unique_ptr<DatagramPort> datagrams_;
     std::unique_ptr<Registrations> registrations_;
     class StopWatcher;
     std::unique_ptr<StopWatcher> stop_;

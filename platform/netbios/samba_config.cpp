@@ -116,6 +116,7 @@ public:
             else if (key == "winsserver") settings_.wins = Ipv4List(value);
             else if (key == "doscharset") settings_.dos_charset = value;
             else if (key == "guestaccount") settings_.guest_account = value;
+            else if (key == "workgroup") settings_.workgroup = FirstChars(value, 15);
         }
     }
 

@@ -18,6 +18,7 @@ struct SambaSettings {
     std::vector<std::uint32_t> wins;      // IPv4, host byte order, primary first
     std::string dos_charset;              // as written; empty when unset
     std::string guest_account;            // as written; empty when unset
+    std::string workgroup;                // UTF-8, at most 15 characters; empty when unset
 };
 
 // How far the reader follows `include` and `config file`, and how much it

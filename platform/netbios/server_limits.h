@@ -55,6 +55,19 @@ inline constexpr std::size_t kRateTableSize = 256;  // sources remembered
 // Refused answers are counted and reported at most once in this interval.
 inline constexpr std::chrono::seconds kLimitReportInterval{60};
 
+// --- messenger datagrams ---------------------------------------------------------
+
+// Datagram messages kept are paid from a bucket per source address and from
+// one shared bucket, as answers are: their sender names can be forged at no
+// cost, so a flood from one host keeps a few and leaves room for the others.
+inline constexpr int kDatagramsPerSourceBurst = 10;
+inline constexpr int kDatagramsPerSourcePerSecond = 1;
+inline constexpr int kDatagramsBurst = 50;
+inline constexpr int kDatagramsPerSecond = 10;
+// Refused datagrams are counted and reported once a burst of them has been
+// quiet this long, and at most once per kLimitReportInterval while it lasts.
+inline constexpr std::chrono::seconds kDatagramBurstQuiet{1};
+
 // --- message sessions ----------------------------------------------------------
 
 // Sessions at once, and from one source address; beyond them a session

@@ -174,6 +174,22 @@ private slots:
         QCOMPARE(Column(*app->history(), 1), shown);
     }
 
+    void aDatagramSaysItsSenderIsUnconfirmed()
+    {
+        auto app = Start();
+        vindrel::spool::Record record;
+        record.received_ms = 1'796'000'000'000;
+        record.from = "CAROL";
+        record.to = "BOB";
+        record.text = "hi";
+        record.datagram = true;
+        vindrel::spool::StoreRecord(h_.spool.toStdString(), record);
+        QTRY_VERIFY_WITH_TIMEOUT(OnlyPopup(*app) != nullptr, 1000);
+        QVERIFY(OnlyPopup(*app)->heading()->text().endsWith(" (datagram: unconfirmed sender)"));
+        app->ShowHistory();
+        QCOMPARE(Column(*app->history(), 1), QStringList{"CAROL (datagram: unconfirmed sender)"});
+    }
+
     void aFloodOpensAtMostTenPopupsAndTheHistory()
     {
         auto app = Start();

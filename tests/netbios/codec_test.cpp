@@ -6,6 +6,7 @@
 
 #include "platform/netmsg.h"
 #include "platform/netbios/cp850.h"
+#include "platform/netbios/datagram.h"
 #include "platform/netbios/messenger_client.h"
 #include "platform/netbios/name_service.h"
 #include "platform/netbios/nb_name.h"
@@ -368,10 +369,139 @@ TEST(Replies, RandomBytesNeverPassForAnswers)
         EXPECT_NE(JudgeNameQueryReply(junk, 0x4242, name).verdict, QueryVerdict::kPositive);
         ParseNodeStatusReply(junk, 0x4242);
         EXPECT_NE(JudgeSmbReply(junk, 0xD5, 0x4242).verdict, SmbVerdict::kAccepted);
+        MessengerDatagram datagram;
+        EXPECT_NE(ParseMessengerDatagram(junk, datagram), DatagramError::kNone);
         FrameHeader f;
         if (junk.size() >= 4 && ParseFrameHeader(ByteView(junk).first(4), f))
             JudgeSessionReply(f, ByteView(junk).subspan(4));
     }
+}
+
+// --- messenger datagrams -------------------------------------------------------------
+
+// A mailslot write to `mailslot` in a datagram, with every field a row may spoil.
+struct DatagramShape {
+    std::uint8_t type = 0x10, flags = 0x02, command = 0x25, setup_count = 3;
+    std::uint16_t opcode = 1, mailslot_class = 2, piece_offset = 0;
+    int length_change = 0, offset_change = 0, total_change = 0;
+    std::string mailslot = "\\MAILSLOT\\MESSNGR";
+    std::string data = std::string("ALICE\0VRX\0Gr\x81\x8A\x65\0", 16);
+};
+
+Bytes BuildDatagram(const DatagramShape& s)
+{
+    Writer smb;
+    const std::uint8_t magic[] = {0xFF, 'S', 'M', 'B'};
+    smb.Append(magic);
+    smb.U8(s.command);
+    smb.Fill(0, 32 - 5);
+    smb.U8(17);
+    const std::size_t data_offset = 32 + 1 + 34 + 2 + s.mailslot.size() + 1;
+    const std::uint16_t count = static_cast<std::uint16_t>(s.data.size());
+    for (const int word : {0, count + s.total_change, 0, 0, 0, 0, 0, 0, 0, 0, 0, int{count},
+                           static_cast<int>(data_offset) + s.offset_change})
+        smb.U16le(static_cast<std::uint16_t>(word));
+    smb.U8(s.setup_count);
+    smb.U8(0);
+    for (const std::uint16_t word : {s.opcode, std::uint16_t{1}, s.mailslot_class}) smb.U16le(word);
+    smb.U16le(static_cast<std::uint16_t>(s.mailslot.size() + 1 + s.data.size()));
+    smb.Append(Of(s.mailslot));
+    smb.U8(0);
+    smb.Append(Of(s.data));
+    const Bytes body = smb.Take();
+
+    Writer w;
+    w.U8(s.type);
+    w.U8(s.flags);
+    w.U16be(0x1234);
+    for (const std::uint8_t b : {10, 77, 1, 45}) w.U8(b);  // SOURCE_IP
+    w.U16be(138);
+    w.U16be(static_cast<std::uint16_t>(2 * kEncodedNameSize + body.size() + s.length_change));
+    w.U16be(s.piece_offset);
+    EncodeName(Name(u"ALICE", 0), w);
+    EncodeName(Name(u"VRX"), w);
+    w.Append(body);
+    return w.Take();
+}
+
+TEST(MessengerDatagram, CarriesNamesAddressAndTheMessageBytes)
+{
+    MessengerDatagram d;
+    ASSERT_EQ(ParseMessengerDatagram(BuildDatagram({}), d), DatagramError::kNone);
+    EXPECT_EQ(d.source, Name(u"ALICE", 0));
+    EXPECT_EQ(d.destination, Name(u"VRX"));
+    EXPECT_FALSE(d.group);
+    EXPECT_EQ(d.claimed_source, 0x0A4D012Du);
+    EXPECT_EQ(Bytes(d.from.begin(), d.from.end()), Of("ALICE"));
+    EXPECT_EQ(Bytes(d.to.begin(), d.to.end()), Of("VRX"));
+    EXPECT_EQ(Bytes(d.text.begin(), d.text.end()), Of("Gr\x81\x8A\x65"));
+
+    DatagramShape group;
+    group.type = 0x11;
+    group.length_change = 14;  // a sender that counts the header in DGM_LENGTH
+    group.mailslot = "\\mailslot\\messngr";
+    ASSERT_EQ(ParseMessengerDatagram(BuildDatagram(group), d), DatagramError::kNone);
+    EXPECT_TRUE(d.group);
+
+    ForEveryCut(BuildDatagram({}), [](const Bytes& cut) {
+        MessengerDatagram ignored;
+        EXPECT_NE(ParseMessengerDatagram(cut, ignored), DatagramError::kNone);
+    });
+}
+
+TEST(MessengerDatagram, RefusesEveryOtherShape)
+{
+    struct Row {
+        const char* what;
+        void (*spoil)(DatagramShape&);
+        DatagramError want;
+    };
+    const Row rows[] = {
+        {"broadcast datagram", [](DatagramShape& s) { s.type = 0x12; }, DatagramError::kNotDirect},
+        {"first piece of several", [](DatagramShape& s) { s.flags = 0x03; }, DatagramError::kFragment},
+        {"a later piece", [](DatagramShape& s) { s.flags = 0x00; }, DatagramError::kFragment},
+        {"a piece at an offset", [](DatagramShape& s) { s.piece_offset = 8; }, DatagramError::kFragment},
+        {"length beyond the datagram", [](DatagramShape& s) { s.length_change = 1; },
+         DatagramError::kBadLength},
+        {"length short of it", [](DatagramShape& s) { s.length_change = -1; },
+         DatagramError::kBadLength},
+        {"another command", [](DatagramShape& s) { s.command = 0x32; }, DatagramError::kNotTransaction},
+        {"two setup words", [](DatagramShape& s) { s.setup_count = 2; },
+         DatagramError::kNotMailslotWrite},
+        {"another opcode", [](DatagramShape& s) { s.opcode = 2; }, DatagramError::kNotMailslotWrite},
+        {"class 1", [](DatagramShape& s) { s.mailslot_class = 1; }, DatagramError::kNotMailslotWrite},
+        {"more data to come", [](DatagramShape& s) { s.total_change = 10; },
+         DatagramError::kNotMailslotWrite},
+        {"data past the end", [](DatagramShape& s) { s.offset_change = 1; }, DatagramError::kBadOffsets},
+        {"data over the name", [](DatagramShape& s) { s.offset_change = -2; },
+         DatagramError::kBadOffsets},
+        {"data offset far out", [](DatagramShape& s) { s.offset_change = 60000; },
+         DatagramError::kBadOffsets},
+        {"the browser's mailslot", [](DatagramShape& s) { s.mailslot = "\\MAILSLOT\\BROWSE"; },
+         DatagramError::kOtherMailslot},
+        {"a longer mailslot", [](DatagramShape& s) { s.mailslot += "X"; },
+         DatagramError::kOtherMailslot},
+        {"text without its NUL", [](DatagramShape& s) { s.data.pop_back(); },
+         DatagramError::kBadMessage},
+        {"no TO", [](DatagramShape& s) { s.data = std::string("ALICE\0", 6); },
+         DatagramError::kBadMessage},
+        {"a FROM of 65 bytes",
+         [](DatagramShape& s) { s.data = std::string(65, 'A') + std::string("\0B\0C\0", 5); },
+         DatagramError::kBadMessage},
+    };
+    for (const Row& row : rows) {
+        DatagramShape shape;
+        row.spoil(shape);
+        MessengerDatagram d;
+        EXPECT_EQ(ParseMessengerDatagram(BuildDatagram(shape), d), row.want) << row.what;
+    }
+    Bytes bad_name = BuildDatagram({});
+    bad_name[20] = 'Z';
+    MessengerDatagram d;
+    EXPECT_EQ(ParseMessengerDatagram(bad_name, d), DatagramError::kBadName);
+    Bytes reply = BuildDatagram({});
+    reply[14 + 2 * kEncodedNameSize + 9] = 0x80;
+    EXPECT_EQ(ParseMessengerDatagram(reply, d), DatagramError::kNotSmb);
 }
 
 // --- text ----------------------------------------------------------------------------

@@ -2,10 +2,13 @@
 // at each 0xFE byte. The name server takes the pieces as datagrams (raw or
 // behind a query's header) while it holds one name and claims another; the
 // message session takes them as a stream into a session that is new, open,
-// has a message started, or as SMB requests each in its own frame.
+// has a message started, or as SMB requests each in its own frame. The
+// messenger datagram parser takes the whole input, raw or behind a valid
+// datagram header and mailslot write's start.
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/netbios/datagram.h"
 #include "platform/netbios/message_session.h"
 #include "platform/netbios/name_server.h"
 
@@ -61,15 +64,40 @@ void FuzzSession(ByteView input, int prefix)
     });
 }
 
+void FuzzDatagram(ByteView input, bool behind_header)
+{
+    Bytes datagram;
+    if (behind_header) {
+        // A direct unique datagram's header and names with the length of
+        // what follows, then an SMB transaction's header.
+        Writer w;
+        const std::uint8_t header[] = {0x10, 0x02, 0, 1, 10, 0, 0, 7, 0, 138};
+        w.Append(header);
+        w.U16be(static_cast<std::uint16_t>(2 * kEncodedNameSize + 32 + input.size()));
+        w.U16be(0);
+        EncodeName(kHeld, w);
+        EncodeName(kHeld, w);
+        const std::uint8_t smb[] = {0xFF, 'S', 'M', 'B', 0x25};
+        w.Append(smb);
+        w.Fill(0, 27);
+        datagram = w.Take();
+    }
+    datagram.insert(datagram.end(), input.begin(), input.end());
+    MessengerDatagram out;
+    ParseMessengerDatagram(datagram, out);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0) return 0;
     const ByteView rest(data + 1, size - 1);
-    if (data[0] % 6 < 2)
-        FuzzNameServer(rest, data[0] % 6 == 1);
+    if (data[0] % 8 < 2)
+        FuzzNameServer(rest, data[0] % 8 == 1);
+    else if (data[0] % 8 < 6)
+        FuzzSession(rest, data[0] % 8 - 2);
     else
-        FuzzSession(rest, data[0] % 6 - 2);
+        FuzzDatagram(rest, data[0] % 8 == 7);
     return 0;
 }

@@ -14,6 +14,13 @@
                                        "p0".. in one write; prints one JSON
                                        object: the session response, each
                                        answer as [mid, status], the seconds
+    peers.py datagrams ADDRESS JSON    sends to ADDRESS:138 one messenger
+                                       datagram per object of the JSON list
+                                       (the keyword arguments of messngr);
+                                       prints the time the first was sent
+    peers.py dgflood ADDRESS NAME N S  sends N datagrams to NAME<03> with forged
+                                       sender names, spread over S seconds;
+                                       prints "started", then the seconds taken
 """
 
 import json
@@ -135,6 +142,47 @@ def pipelined(address, name, count):
         pass
     print(json.dumps({"session": session, "answers": answers,
                       "seconds": round(time.time() - start, 2)}), flush=True)
+def messngr(sender, recipient, text, dest, suffix=3, kind=0x10, source="CLI",
+            source_ip="10.77.1.10", flags=0x02, mailslot="\\MAILSLOT\\MESSNGR", command=0x25,
+            cut=None):
+    """A messenger message as a NetBIOS datagram (RFC 1002, 4.4.1) holding a
+    class 2 mailslot write (an SMB_COM_TRANSACTION of 17 words, 3 of them
+    setup: opcode 1, priority, class 2) whose data is FROM, TO and TEXT in
+    CP850, each ending in a NUL."""
+    data = b"".join(field.encode("cp850") + b"\0" for field in (sender, recipient, text))
+    slot = mailslot.encode() + b"\0"
+    data_offset = 32 + 1 + 17 * 2 + 2 + len(slot)
+    words = struct.pack("<HHHHBBHIHHHHHBBHHH", 0, len(data), 0, 0, 0, 0, 0, 1000, 0, 0, 0,
+                        len(data), data_offset, 3, 0, 1, 1, 2)
+    body = (b"\xffSMB" + bytes([command]) + b"\0" * 27 + b"\x11" + words
+            + struct.pack("<H", len(slot) + len(data)) + slot + data)
+    names = encode_name(source, 0) + encode_name(dest, suffix)
+    header = struct.pack(">BBH4sHHH", kind, flags, 1, socket.inet_aton(source_ip), 138,
+                         len(names) + len(body), 0)
+    return (header + names + body)[:cut]
+
+
+def datagrams(address, messages):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+    packets = [messngr(**fields) for fields in json.loads(messages)]
+    start = time.time()
+    for packet in packets:
+        s.sendto(packet, (address, 138))
+    print(start, flush=True)
+
+
+def dgflood(address, name, count, seconds):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    packets = [messngr("forged%d" % i, name, "flood %d" % i, name, source="F%d" % i,
+                       source_ip="10.77.1.%d" % (i % 250 + 1)) for i in range(count)]
+    print("started", flush=True)
+    start = time.time()
+    for i, packet in enumerate(packets):
+        s.sendto(packet, (address, 138))
+        if i % 50 == 49:
+            time.sleep(max(0.0, start + seconds * (i + 1) / count - time.time()))
+    print(round(time.time() - start, 3), flush=True)
 
 
 def defend(bcast, name, address):
@@ -169,4 +217,6 @@ if __name__ == "__main__":
      "idle": lambda: idle(args[0], int(args[1])),
      "hostile": lambda: hostile(args[0], args[1]),
      "defend": lambda: defend(args[0], args[1], args[2]),
-     "pipelined": lambda: pipelined(args[0], args[1], int(args[2]))}[mode]()
+     "pipelined": lambda: pipelined(args[0], args[1], int(args[2])),
+     "datagrams": lambda: datagrams(args[0], args[1]),
+     "dgflood": lambda: dgflood(args[0], args[1], int(args[2]), float(args[3]))}[mode]()

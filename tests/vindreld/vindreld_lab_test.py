@@ -207,9 +207,9 @@ class Hostile(unittest.TestCase):
             words = out.split()
             self.assertEqual(words[:2], ["status", "0"], out)
             self.assertLess(float(words[3]), 1000, out)
-            # What the service holds: its three listeners and at most 8
+            # What the service holds: its four listeners and at most 8
             # sessions from that host.
-            self.assertLessEqual(open_sockets(vindreld_pid()), 3 + 8)
+            self.assertLessEqual(open_sockets(vindreld_pid()), 4 + 8)
         finally:
             flood.communicate("", timeout=30)
         self.assertEqual([t for _, _, t in wait_records(1)], ["real"])
@@ -294,6 +294,115 @@ class Keeping(unittest.TestCase):
                 self.assertEqual(sorted(texts), sorted("p%d" % i for i in range(count)))
 
 
+def spool_fields():
+    """Every record in VRX's spool as a dict of its fields, "text" among them,
+    and "kept": when its file was written."""
+    out = []
+    for name in sorted(n for n in os.listdir(LAB.spool("vrx")) if n.endswith(".msg")):
+        path = os.path.join(LAB.spool("vrx"), name)
+        with open(path, "rb") as f:
+            head, _, text = f.read().decode("utf-8").partition("\n\n")
+        out.append(dict([line.split(" ", 1) for line in head.splitlines()[1:]], text=text,
+                        kept=os.stat(path).st_mtime))
+    return out
+
+
+def send_datagrams(host, address, *messages):
+    """When the first was sent."""
+    status, out = run(host, *peer("datagrams", address, json.dumps(messages)))
+    assert status == 0, out
+    return float(out.split()[-1])
+
+
+def rss_kb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return int(next(line for line in f if line.startswith("VmRSS:")).split()[1])
+
+
+def refusal_lines():
+    return [line for line in log().splitlines() if "datagram messages refused:" in line]
+
+
+class Datagrams(unittest.TestCase):
+    """Messages as \\MAILSLOT\\MESSNGR datagrams, built here by peers.messngr."""
+
+    def setUp(self):
+        clear_spool()
+
+    def test_for_our_names_and_our_workgroup_only(self):
+        kept = [(VRX, dict(sender="carol", recipient="VRX", text=TEXT, dest="VRX")),
+                (BCAST, dict(sender="dora", recipient="VLAB", text="An alle: \u00dcbung", dest="VLAB",
+                             kind=0x11)),
+                (BCAST, dict(sender="ed", recipient="*", text="caf\u00e9 <00>", dest="VLAB",
+                             suffix=0, kind=0x11))]
+        ignored = [(VRX, dict(sender="x", recipient="NOBODY", text="not ours", dest="NOBODY")),
+                   (BCAST, dict(sender="x", recipient="OTHERS", text="other group", dest="OTHERS",
+                                kind=0x11)),
+                   (VRX, dict(sender="x", recipient="VRX", text="first of two", dest="VRX", flags=3)),
+                   (VRX, dict(sender="x", recipient="VRX", text="browser", dest="VRX",
+                              mailslot="\\MAILSLOT\\BROWSE")),
+                   (VRX, dict(sender="x", recipient="VRX", text="cut", dest="VRX", cut=120))]
+        for to in (VRX, BCAST):
+            send_datagrams("cli", to, *[message for address, message in ignored + kept
+                                        if address == to])
+        got = wait_records(3)
+        time.sleep(0.3)  # anything wrongly kept has landed by now
+        self.assertEqual(sorted(records()), sorted((s["sender"], s["recipient"], s["text"])
+                                                   for _, s in kept))
+        for fields in spool_fields():
+            self.assertEqual((fields["via"], fields["source"]), ("datagram", "10.77.1.10"), fields)
+        self.assertIn("datagram message from carol (10.77.1.10) to VRX kept as", log())
+        deadline = time.time() + 3
+        while not any("malformed" in line for line in refusal_lines()) and time.time() < deadline:
+            time.sleep(0.1)
+        self.assertIn("malformed (the latest from 10.77.1.10: ", refusal_lines()[-1])
+        self.assertTrue(os.path.exists("/proc/%d" % vindreld_pid()), got)
+
+    def test_a_forged_flood_keeps_few_and_holds_up_no_one(self):
+        pid = vindreld_pid()
+        idle_kb = rss_kb(pid)
+        status, out = run("cli", ARGS.probe, "--config", LAB.config("cli"), "VRX", "before")
+        quiet_ms = float(out.split()[3])
+        before = len(refusal_lines())
+        flood = subprocess.Popen(LAB.exec_in("bad", *peer("dgflood", VRX, "VRX", "5000", "2")),
+                                 stdout=subprocess.PIPE, text=True)
+        try:
+            self.assertEqual(flood.stdout.readline().strip(), "started")
+            time.sleep(0.3)
+            sent = send_datagrams("cli", VRX, dict(sender="real", recipient="VRX", text="real",
+                                                   dest="VRX"))
+            real = []
+            while not real and time.time() < sent + 2:
+                real = [f["kept"] for f in spool_fields() if f["from"] == "real"]
+            # File times are a clock tick coarse: a few ms early at most.
+            real_s = max(0.0, (real or [float("inf")])[0] - sent)
+            status, out = run("cli", ARGS.probe, "--config", LAB.config("cli"), "VRX", "during")
+            flood_kb = rss_kb(pid)
+        finally:
+            seconds = float(flood.communicate(timeout=60)[0])
+        self.assertEqual(out.split()[:2], ["status", "0"], out)
+        session_ms = float(out.split()[3])
+        forged = sum(1 for f in spool_fields() if f["from"].startswith("forged"))
+        sys.stderr.write("\nflood of 5000 in %.2f s: %d kept (%.1f/s); a real datagram kept "
+                         "within %.0f ms (and a tick); a session message %.0f ms (%.0f ms without); VmRSS "
+                         "%d kB idle, %d kB under the flood\n"
+                         % (seconds, forged, forged / seconds, real_s * 1000, session_ms,
+                            quiet_ms, idle_kb, flood_kb))
+        self.assertLess(real_s, 1, "the real datagram")
+        self.assertLessEqual(forged, 100)
+        self.assertLess(session_ms, 1000)
+        self.assertLessEqual(idle_kb, 4096)
+        # One line for the whole burst, once it is over.
+        deadline = time.time() + 3
+        while len(refusal_lines()) == before and time.time() < deadline:
+            time.sleep(0.1)
+        time.sleep(1.5)
+        lines = refusal_lines()[before:]
+        self.assertEqual(len(lines), 1, lines)
+        sys.stderr.write(lines[0].split("] ")[-1] + "\n")
+        self.assertIn("by the rate limits (the latest from 10.77.1.45)", lines[0])
+
+
 class Privileges(unittest.TestCase):
     def test_runs_as_its_user_with_no_capabilities(self):
         with open("/proc/%d/status" % vindreld_pid()) as f:
@@ -314,18 +423,19 @@ class Privileges(unittest.TestCase):
         self.assertIn("vindrel-drop", out.stderr)
 
 
-# A parent that binds the three sockets as systemd's socket activation does,
+# A parent that binds the four sockets as systemd's socket activation does,
 # then becomes vindreld with LISTEN_PID and LISTEN_FDS set.
 ACTIVATOR = (
     "import os, socket, sys\n"
     "t = socket.socket(); t.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
     "t.bind(('0.0.0.0', 139)); t.listen(128)\n"
     "u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind(('0.0.0.0', 137))\n"
+    "d = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); d.bind(('0.0.0.0', 138))\n"
     "x = socket.socket(socket.AF_UNIX); p = sys.argv[1]\n"
     "os.path.exists(p) and os.unlink(p); x.bind(p); os.chmod(p, 0o666); x.listen(16)\n"
-    "for fd, s in enumerate((t, u, x), 3):\n"
+    "for fd, s in enumerate((t, u, d, x), 3):\n"
     "    os.dup2(s.fileno(), fd); os.set_inheritable(fd, True)\n"
-    "os.environ.update(LISTEN_PID=str(os.getpid()), LISTEN_FDS='3')\n"
+    "os.environ.update(LISTEN_PID=str(os.getpid()), LISTEN_FDS='4')\n"
     "os.execv(sys.argv[2], sys.argv[2:])\n")
 
 
@@ -372,7 +482,7 @@ def main():
         ARGS.tools, "vd", rest, on_lab, give_up_after=200, needs=("setpriv", "smbclient",
                                                                   "nmblookup"),
         hosts=hosts, vindreld=ARGS.vindreld,
-        vindreld_config=["names = FRONTDESK", "wins server = %s" % WINS])
+        vindreld_config=["names = FRONTDESK", "wins server = %s" % WINS, "workgroup = VLAB"])
 
 
 if __name__ == "__main__":

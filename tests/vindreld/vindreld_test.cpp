@@ -17,6 +17,7 @@
 #include "app/spool/spool_lock.h"
 #include "app/vindreld/message_keeper.h"
 #include "app/vindreld/registrations.h"
+#include "app/vindreld/source_budget.h"
 #include "platform/netbios/cp850.h"
 #include "platform/utf8.h"
 
@@ -33,7 +34,10 @@ TEST(DaemonConfig, StrictLineByLine)
 {
     const ConfigCase cases[] = {
         {"every key", "# c\n[vindreld]\nnetbios name = DESK7\nnames = A B,C\n"
-                      "dos charset = CP437\nWINS Server = 10.0.0.1\ninterfaces = eth0\n", nullptr},
+                      "dos charset = CP437\nWINS Server = 10.0.0.1\ninterfaces = eth0\n"
+                      "workgroup = Office\n", nullptr},
+        {"group of 16", "[vindreld]\nworkgroup = ABCDEFGHIJKLMNOP\n",
+         "f:2: workgroup 'ABCDEFGHIJKLMNOP' is longer than 15 characters"},
         {"empty file", "", nullptr},
         {"before the section", "names = A\n", "f:1: a setting before the [vindreld] section"},
         {"other section", "[global]\n", "f:1: unknown section [global]; this file has only [vindreld]"},
@@ -76,7 +80,8 @@ TEST(DaemonConfig, AbsentKeysComeFromSamba)
         std::fputs(text, f);
         std::fclose(f);
     };
-    write(samba, "[global]\nnetbios name = FROMSAMBA\nwins server = 10.1.1.1 10.3.3.3\ndos charset = CP437\n");
+    write(samba, "[global]\nnetbios name = FROMSAMBA\nworkgroup = VLAB\n"
+                 "wins server = 10.1.1.1 10.3.3.3\ndos charset = CP437\n");
     write(ours, "[vindreld]\nwins server = 10.2.2.2\n");
     std::string error;
     auto config = LoadDaemonConfig(ours, true, samba, error);
@@ -84,13 +89,37 @@ TEST(DaemonConfig, AbsentKeysComeFromSamba)
     EXPECT_EQ(config->netbios_name, "FROMSAMBA");
     EXPECT_EQ(config->wins, 0x0A020202u);
     EXPECT_EQ(config->dos_charset, "CP437");
+    EXPECT_EQ(config->workgroup, "VLAB");
     // Given and missing is an error; the default path missing is not, and
     // then Samba's primary WINS server is the one names are registered with.
     EXPECT_FALSE(LoadDaemonConfig(std::string(dir) + "/none", true, samba, error));
     config = LoadDaemonConfig(std::string(dir) + "/none", false, samba, error);
     ASSERT_TRUE(config) << error;
     EXPECT_EQ(config->wins, 0x0A010101u);
+    write(samba, "[global]\n");
+    config = LoadDaemonConfig(ours, true, samba, error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_EQ(config->workgroup, "WORKGROUP");
     std::system(("rm -rf " + std::string(dir)).c_str());
+}
+
+TEST(SourceBudget, ANoisySourceSpendsItsOwnShareAndLeavesTheOthersTheirs)
+{
+    const Clock::time_point t0 = Clock::time_point{} + std::chrono::hours(1);
+    SourceBudget budget({10, 1}, {50, 10}, 4);
+    int kept = 0;
+    for (int i = 0; i < 5000; ++i) kept += budget.Pay(1, t0);
+    EXPECT_EQ(kept, 10);
+    EXPECT_TRUE(budget.Pay(2, t0));
+    EXPECT_TRUE(budget.Pay(1, t0 + std::chrono::seconds(1)));
+    EXPECT_FALSE(budget.Pay(1, t0 + std::chrono::seconds(1)));
+
+    // Forged addresses, each new: the shared bucket holds, whatever the
+    // table of sources forgets.
+    SourceBudget fresh({10, 1}, {50, 10}, 4);
+    kept = 0;
+    for (std::uint32_t source = 100; source < 1100; ++source) kept += fresh.Pay(source, t0);
+    EXPECT_EQ(kept, 50);
 }
 
 // The name service faked: every claim succeeds at once, releases counted.

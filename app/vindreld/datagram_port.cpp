@@ -1,0 +1,195 @@
+// recvmsg with IP_PKTINFO, the messenger datagram parser, the budgets, and
+// the spool.
+#include "app/vindreld/datagram_port.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/vindreld/dotted.h"
+#include "app/vindreld/event_log.h"
+#include "app/vindreld/name_service_port.h"
+#include "platform/netbios/server_limits.h"
+
+namespace vindrel::daemon {
+namespace {
+
+std::int64_t NowMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
+std::string Text(netbios::ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+const char* Why(spool::StoreError error)
+{
+    switch (error) {
+    case spool::StoreError::kSpoolFull: return "the spool is full";
+    case spool::StoreError::kSpoolMissing: return "cannot open the spool";
+    case spool::StoreError::kSpoolBusy: return "another writer holds the spool's lock";
+    default: return "cannot write to the spool";
+    }
+}
+
+// LAN chatter on this port that is not a broken message: browser
+// announcements, other mailslots, datagrams to every name.
+bool Chatter(netbios::DatagramError error)
+{
+    return error == netbios::DatagramError::kNotDirect ||
+           error == netbios::DatagramError::kOtherMailslot;
+}
+
+}  // namespace
+
+DatagramPort::DatagramPort(EventLoop& loop, int fd, std::vector<ServedInterface> interfaces,
+                           NameCheck is_our_name, const netbios::RawName& workgroup,
+                           MessageKeeper& keeper)
+    : loop_(loop), fd_(fd), interfaces_(std::move(interfaces)),
+      is_our_name_(std::move(is_our_name)), workgroup_(workgroup), keeper_(keeper),
+      budget_({netbios::kDatagramsPerSourceBurst, netbios::kDatagramsPerSourcePerSecond},
+              {netbios::kDatagramsBurst, netbios::kDatagramsPerSecond}, netbios::kRateTableSize)
+{
+    loop_.Add(fd_, EPOLLIN, this);
+}
+
+DatagramPort::~DatagramPort()
+{
+    loop_.Remove(fd_);
+    // A burst still going when the service stops is reported all the same.
+    OnTimer(Clock::time_point::max());
+}
+
+bool DatagramPort::ForUs(const netbios::MessengerDatagram& d) const
+{
+    if (!d.group) return d.destination[15] == netbios::kMessengerSuffix && is_our_name_(d.destination);
+    return std::equal(workgroup_.begin(), workgroup_.begin() + netbios::kNameChars,
+                      d.destination.begin()) &&
+           (d.destination[15] == netbios::kMessengerSuffix ||
+            d.destination[15] == netbios::kWorkstationSuffix);
+}
+
+void DatagramPort::OnReady(std::uint32_t)
+{
+    std::vector<spool::Record> records;
+    std::vector<std::string> whats;
+    const std::int64_t received = NowMs();
+    for (int i = 0; i < kDatagramsPerTurn; ++i) {
+        // A messenger datagram fits in 576 bytes; a longer one is cut, and
+        // a cut one is not read.
+        std::uint8_t buffer[1024];
+        sockaddr_in from{};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+        iovec iov{buffer, sizeof buffer};
+        msghdr msg{};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(fd_, &msg, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        unsigned index = 0;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c))
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info{};
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                index = static_cast<unsigned>(info.ipi_ifindex);
+            }
+        const bool served = std::any_of(interfaces_.begin(), interfaces_.end(),
+                                        [index](const ServedInterface& s) { return s.index == index; });
+        if (!served || from.sin_family != AF_INET) continue;
+        const std::uint32_t source = ntohl(from.sin_addr.s_addr);
+        const auto now = Clock::now();
+
+        netbios::MessengerDatagram d;
+        const netbios::DatagramError error =
+            (msg.msg_flags & MSG_TRUNC)
+                ? netbios::DatagramError::kBadLength
+                : netbios::ParseMessengerDatagram({buffer, static_cast<std::size_t>(n)}, d);
+        if (error != netbios::DatagramError::kNone) {
+            if (!Chatter(error)) Refused(false, source, error, now);
+            continue;
+        }
+        if (!ForUs(d)) continue;
+        if (!budget_.Pay(source, now)) {
+            Refused(true, source, error, now);
+            continue;
+        }
+        netbios::ReceivedMessage message;
+        message.called = d.destination;
+        message.calling = d.source;
+        message.originator = Text(d.from);
+        message.destination = Text(d.to);
+        message.text = Text(d.text);
+        spool::Record record = keeper_.ToRecord(message, received);
+        record.datagram = true;
+        record.source = Dotted(source);
+        whats.push_back(std::string(d.group ? "group " : "") + "datagram message from " +
+                        record.from + " (" + record.source + ") to " + record.to);
+        records.push_back(std::move(record));
+    }
+    if (records.empty()) return;
+    keeper_.Submit(std::move(records), [whats = std::move(whats)](
+                                           std::vector<spool::StoreResult> results) {
+        for (std::size_t i = 0; i < results.size() && i < whats.size(); ++i) {
+            const spool::StoreResult& r = results[i];
+            if (r.error == spool::StoreError::kNone)
+                Log().Write(LogKind::kMessage, whats[i] + " kept as " + r.name);
+            else
+                Log().Write(LogKind::kMessage, whats[i] + " refused: " + Why(r.error) +
+                                                   (r.detail.empty() ? "" : ": " + r.detail));
+        }
+    });
+}
+
+void DatagramPort::Refused(bool limited, std::uint32_t source, netbios::DatagramError error,
+                           Clock::time_point now)
+{
+    if (!burst_) burst_ = Burst{0, 0, 0, 0, netbios::DatagramError::kNone, now, now};
+    Burst& b = *burst_;
+    b.last = now;
+    if (limited) {
+        ++b.limited;
+        b.latest_limited = source;
+    } else {
+        ++b.malformed;
+        b.latest_malformed = source;
+        b.latest_error = error;
+    }
+}
+
+std::optional<Clock::time_point> DatagramPort::NextDeadline() const
+{
+    if (!burst_) return std::nullopt;
+    return std::min(burst_->last + netbios::kDatagramBurstQuiet,
+                    burst_->first + netbios::kLimitReportInterval);
+}
+
+void DatagramPort::OnTimer(Clock::time_point now)
+{
+    const auto due = NextDeadline();
+    if (!due || now < *due) return;
+    const Burst b = *burst_;
+    burst_.reset();
+    std::string line = "datagram messages refused:";
+    if (b.limited > 0)
+        line += " " + std::to_string(b.limited) + " by the rate limits (the latest from " +
+                Dotted(b.latest_limited) + ")";
+    if (b.limited > 0 && b.malformed > 0) line += ";";
+    if (b.malformed > 0)
+        line += " " + std::to_string(b.malformed) + " malformed (the latest from " +
+                Dotted(b.latest_malformed) + ": " + netbios::Describe(b.latest_error) + ")";
+    Log().Write(LogKind::kRefusal, line);
+}
+
+}  // namespace vindrel::daemon

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "app/vindreld/options.h"
+#include "platform/netbios/server_limits.h"
 
 namespace vindrel::daemon {
 namespace {
@@ -34,10 +35,15 @@ bool Prepare(int fd)
 }
 
 // Broadcasts out, and each datagram's arrival address in: the name service
-// must tell a broadcast from a datagram sent to us.
+// must tell a broadcast from a datagram sent to us. The send buffer is
+// forced where we may (as root, before dropping privileges); a socket from
+// systemd has its size from the unit, and a smaller one only holds less.
 bool PrepareNameService(int fd)
 {
     const int on = 1;
+    const int room = netbios::kNameServiceSendBuffer;
+    if (setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
     return Prepare(fd) && setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0 &&
            setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
 }

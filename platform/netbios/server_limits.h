@@ -57,6 +57,11 @@ inline constexpr int kAnswersPerSecond = 50;
 inline constexpr std::size_t kRateTableSize = 256;  // sources remembered
 // Refused answers are counted and reported at most once in this interval.
 inline constexpr std::chrono::seconds kLimitReportInterval{60};
+// An answer to a forged source waits in the kernel for an ARP reply that
+// never comes (three seconds), holding about 830 bytes of the socket's send
+// buffer; this much room keeps 1,000 forged queries a second from filling it,
+// so a real asker's answer still goes out.
+inline constexpr int kNameServiceSendBuffer = 4 << 20;
 
 // --- message sessions ----------------------------------------------------------
 

@@ -22,6 +22,8 @@
 namespace vindrel::daemon {
 namespace {
 
+constexpr std::int64_t kOneClaim = 1000;  // allowances are kept in thousandths
+
 std::optional<std::string> LoginOf(uid_t uid)
 {
     std::vector<char> buffer(16384);
@@ -230,7 +232,7 @@ void Registrations::Register(Client& client, const std::string& login)
 
     const Standing standing = claims_.Claim(*name);
     if (standing == Standing::kTooMany) return refuse(show_(*name), "too many registrations");
-    if (!held) allowances_[client.uid()].left -= 1000;
+    if (!held) allowances_[client.uid()].left -= kOneClaim;
     leaving_.erase(*name);
     client.name = name;
     client.login = login;
@@ -299,28 +301,24 @@ void Registrations::Close(Client& client)
     }
 }
 
-}  // namespace vindrel::daemon
-
-namespace vindrel::daemon {
-
 // A token bucket per user; a user whose bucket is full again is forgotten,
 // so the table holds only users who claimed within the last minute or so.
 bool Registrations::MayClaim(uid_t uid, Clock::time_point now)
 {
     using std::chrono::duration_cast;
     using std::chrono::milliseconds;
-    constexpr std::int64_t kFull = kClaimsPerUserBurst * 1000;
+    constexpr std::int64_t kFull = kClaimsPerUserBurst * kOneClaim;
     const std::int64_t per_claim_ms = duration_cast<milliseconds>(kUserClaimInterval).count();
     const auto refilled = [&](const Allowance& a) {
         const std::int64_t elapsed = duration_cast<milliseconds>(now - a.last).count();
-        return std::min(kFull, a.left + elapsed * 1000 / per_claim_ms);
+        return std::min(kFull, a.left + elapsed * kOneClaim / per_claim_ms);
     };
     std::erase_if(allowances_, [&](const auto& entry) {
         return entry.first != uid && refilled(entry.second) >= kFull;
     });
     auto [it, added] = allowances_.try_emplace(uid, Allowance{kFull, now});
     if (!added) it->second = Allowance{refilled(it->second), now};
-    return it->second.left >= 1000;
+    return it->second.left >= kOneClaim;
 }
 
 // Releases the names whose grace is over, and waits for the next.

@@ -127,14 +127,15 @@ void Receiver::OnNameEvents()
         case NameEventKind::kWinsSilent:
             Log().Write(LogKind::kName, name + ": the WINS server does not answer; trying later");
             break;
-        case NameEventKind::kWinsRefused:
-            Log().Write(LogKind::kName,
-                        name + ": the WINS server " + Dotted(setup_.wins) +
-                            (e.rcode != netbios::NameRcode::kOk
-                                 ? " refused it (rcode " + std::to_string(static_cast<int>(e.rcode)) + ")"
-                                 : " says " + Dotted(e.peer) + " holds it") +
-                            "; kept on the LAN, asking the server again later");
+        case NameEventKind::kWinsRefused: {
+            const std::string said =
+                e.rcode != netbios::NameRcode::kOk
+                    ? "refused it (rcode " + std::to_string(static_cast<int>(e.rcode)) + ")"
+                    : "says " + Dotted(e.peer) + " holds it";
+            Log().Write(LogKind::kName, name + ": the WINS server " + Dotted(setup_.wins) + " " +
+                                            said + "; kept on the LAN, asking the server again later");
             break;
+        }
         case NameEventKind::kAnswersLimited:
             Log().Write(LogKind::kRefusal, std::to_string(e.count) +
                                                " name service answers refused by the rate limits"

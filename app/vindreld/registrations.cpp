@@ -342,8 +342,10 @@ void Registrations::ArmGraceTimer()
     std::optional<Clock::time_point> next;
     for (const auto& [name, at] : leaving_)
         if (!next || at < *next) next = at;
-    const auto wait = next ? std::max<Clock::duration>(*next - Clock::now(), std::chrono::nanoseconds(1))
-                           : Clock::duration::zero();
+    // Zero disarms; a name already due waits a nanosecond.
+    const Clock::duration wait =
+        next ? std::max<Clock::duration>(*next - Clock::now(), std::chrono::nanoseconds(1))
+             : Clock::duration::zero();
     if (!grace_timer_->Arm(wait) && next) {
         // Without a timer the names go at once rather than never.
         Log().Write(LogKind::kService, "registration grace timer failed; releasing at once");

@@ -54,7 +54,7 @@ enum class NameEventKind {
 
 enum class NameRefusal {
     kNone,
-    kOwnedOnLan,     // a host of a local subnet (`peer`) owns it
+    kOwnedOnLan,  // a host of a local subnet (`peer`) owns it
 };
 
 struct NameEvent {

@@ -64,6 +64,10 @@ def wins_holder(name):
     return None
 
 
+def socket_path():
+    return LAB.registration_socket("vrx")
+
+
 def log():
     with open(LAB.vindreld_log("vrx"), errors="replace") as f:
         return f.read()
@@ -88,7 +92,7 @@ class Attacks(unittest.TestCase):
         holder = start("bad", *peer("wins-claim", WINS, "ALICE", BAD, "20"))
         self.assertEqual(holder.stdout.readline().strip(), "0")
         inbox = subprocess.Popen(
-            LAB.as_account("vrx", "alice", *peer("register", LAB.registration_socket("vrx"), "alice")),
+            LAB.as_account("vrx", "alice", *peer("register", socket_path(), "alice")),
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         try:
             self.assertEqual([inbox.stdout.readline().strip() for _ in range(2)],
@@ -117,7 +121,7 @@ class Attacks(unittest.TestCase):
         time.sleep(0.5)
         cpu = cpu_seconds()
         cycles = subprocess.run(
-            LAB.as_account("vrx", "erin", *peer("churn", LAB.registration_socket("vrx"), "erin", "5")),
+            LAB.as_account("vrx", "erin", *peer("churn", socket_path(), "erin", "5")),
             capture_output=True, text=True, timeout=30).stdout.split()[-1]
         cpu = (cpu_seconds() - cpu) / 5
         sent = int(finish(counter))

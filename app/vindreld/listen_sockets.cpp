@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "app/vindreld/options.h"
+#include "platform/netbios/server_limits.h"
 
 namespace vindrel::daemon {
 namespace {
@@ -43,11 +44,16 @@ bool PrepareDatagrams(int fd)
 {
     const int on = 1;
     // Room for a flood to queue while the loop is busy elsewhere, so that it
-    // does not push a real datagram out before it is read. Past the system's
-    // cap only root may go; unprivileged, the cap is what there is.
+    // does not push a real datagram out before it is read; and room for the
+    // answers that wait for ARP, which a forged source never gives. Past the
+    // system's caps only root may go (before dropping privileges); a socket
+    // from systemd has its sizes from the unit, and smaller ones only hold less.
     const int queue = kDatagramQueueBytes;
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &queue, sizeof queue) != 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &queue, sizeof queue);
+    const int room = netbios::kNameServiceSendBuffer;
+    if (setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
     return Prepare(fd) && setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0 &&
            setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
 }

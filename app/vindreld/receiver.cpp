@@ -117,14 +117,8 @@ void Receiver::OnNameEvents()
             registrations_->NameChanged(e.name, Standing::kClaimed, 0);
             break;
         case NameEventKind::kRefused:
-            if (e.refusal == netbios::NameRefusal::kRefusedByWins) {
-                Log().Write(LogKind::kName, name + " not taken: the WINS server " +
-                                                Dotted(e.peer) + " refused it");
-                registrations_->NameChanged(e.name, Standing::kRefusedByWins, e.peer);
-            } else {
-                Log().Write(LogKind::kName, name + " not taken: " + Dotted(e.peer) + " owns it");
-                registrations_->NameChanged(e.name, Standing::kRefusedByOwner, e.peer);
-            }
+            Log().Write(LogKind::kName, name + " not taken: " + Dotted(e.peer) + " owns it");
+            registrations_->NameChanged(e.name, Standing::kRefusedByOwner, e.peer);
             break;
         case NameEventKind::kReleased:
             Log().Write(LogKind::kName, name + " released");
@@ -139,6 +133,15 @@ void Receiver::OnNameEvents()
         case NameEventKind::kWinsSilent:
             Log().Write(LogKind::kName, name + ": the WINS server does not answer; trying later");
             break;
+        case NameEventKind::kWinsRefused: {
+            const std::string said =
+                e.rcode != netbios::NameRcode::kOk
+                    ? "refused it (rcode " + std::to_string(static_cast<int>(e.rcode)) + ")"
+                    : "says " + Dotted(e.peer) + " holds it";
+            Log().Write(LogKind::kName, name + ": the WINS server " + Dotted(setup_.wins) + " " +
+                                            said + "; kept on the LAN, asking the server again later");
+            break;
+        }
         case NameEventKind::kAnswersLimited:
             Log().Write(LogKind::kRefusal, std::to_string(e.count) +
                                                " name service answers refused by the rate limits"

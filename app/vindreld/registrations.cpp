@@ -1,16 +1,18 @@
-// The registration socket's clients: credentials, the one-line protocol, and
-// the count of connections holding each name.
+// The registration socket's clients: credentials, the one-line protocol, the
+// count of connections holding each name, and what each user may claim.
 #include "app/vindreld/registrations.h"
 
 #include <errno.h>
 #include <pwd.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/vindreld/dotted.h"
@@ -19,6 +21,8 @@
 
 namespace vindrel::daemon {
 namespace {
+
+constexpr std::int64_t kOneClaim = 1000;  // allowances are kept in thousandths
 
 std::optional<std::string> LoginOf(uid_t uid)
 {
@@ -117,10 +121,46 @@ private:
     std::string in_;
 };
 
+// Wakes the loop when the earliest name left behind is due for release.
+class Registrations::GraceTimer final : public Watcher {
+public:
+    explicit GraceTimer(Registrations& owner)
+        : owner_(owner), fd_(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK))
+    {
+        if (fd_ >= 0) owner_.loop_.Add(fd_, EPOLLIN, this);
+    }
+    ~GraceTimer() override
+    {
+        if (fd_ < 0) return;
+        owner_.loop_.Remove(fd_);
+        close(fd_);
+    }
+    // Fires once after `after` (at least a nanosecond); zero disarms.
+    bool Arm(std::chrono::nanoseconds after)
+    {
+        itimerspec spec{};
+        if (after.count() > 0) {
+            spec.it_value.tv_sec = static_cast<time_t>(after.count() / 1000000000);
+            spec.it_value.tv_nsec = static_cast<long>(after.count() % 1000000000);
+        }
+        return fd_ >= 0 && timerfd_settime(fd_, 0, &spec, nullptr) == 0;
+    }
+    void OnReady(std::uint32_t) override
+    {
+        std::uint64_t expirations = 0;
+        if (read(fd_, &expirations, sizeof expirations) < 0 && errno != EAGAIN) return;
+        owner_.ReleaseLeft();
+    }
+
+private:
+    Registrations& owner_;
+    int fd_;
+};
+
 Registrations::Registrations(EventLoop& loop, int listen_fd, NameClaims& claims, ToName to_name,
-                             ShowName show)
+                             ShowName show, std::chrono::milliseconds grace)
     : loop_(loop), listen_fd_(listen_fd), claims_(claims), to_name_(std::move(to_name)),
-      show_(std::move(show))
+      show_(std::move(show)), grace_(grace), grace_timer_(std::make_unique<GraceTimer>(*this))
 {
     loop_.Add(listen_fd_, EPOLLIN, this);
 }
@@ -182,11 +222,18 @@ void Registrations::Register(Client& client, const std::string& login)
         return refuse(Shown(login), "not your own login name");
     const auto name = PlainLogin(login) ? to_name_(login) : std::nullopt;
     if (!name) return refuse(Shown(login), "not a valid NetBIOS name");
-    if (!holders_.count(*name) && holders_.size() >= kMaxRegisteredNames)
+    // A name held, or left a moment ago, is ours already: registering it
+    // again puts nothing on the LAN, so only new claims are counted.
+    const bool held = holders_.count(*name) || leaving_.count(*name);
+    if (!held && holders_.size() + leaving_.size() >= kMaxRegisteredNames)
         return refuse(show_(*name), "too many registrations");
+    if (!held && !MayClaim(client.uid(), Clock::now()))
+        return refuse(show_(*name), "too many claims from that user; try again later");
 
     const Standing standing = claims_.Claim(*name);
     if (standing == Standing::kTooMany) return refuse(show_(*name), "too many registrations");
+    if (!held) allowances_[client.uid()].left -= kOneClaim;
+    leaving_.erase(*name);
     client.name = name;
     client.login = login;
     ++holders_[*name];
@@ -201,9 +248,6 @@ void Registrations::Tell(Client& client, Standing standing, std::uint32_t peer)
     case Standing::kClaiming: client.Send("CLAIMING " + name); break;
     case Standing::kClaimed: client.Send("CLAIMED " + name); break;
     case Standing::kRefusedByOwner: client.Send("REFUSED " + name + " owner " + Dotted(peer)); break;
-    case Standing::kRefusedByWins:
-        client.Send("REFUSED " + name + " refused by the WINS server " + Dotted(peer));
-        break;
     case Standing::kReleased: client.Send("RELEASED " + name); break;
     case Standing::kTooMany: client.Send("REFUSED " + name + " too many registrations"); break;
     }
@@ -222,7 +266,10 @@ void Registrations::NameChanged(const netbios::RawName& name, Standing standing,
         // later registration tries again.
         if (lost) client->name.reset();
     }
-    if (lost) holders_.erase(name);
+    if (lost) {
+        holders_.erase(name);
+        leaving_.erase(name);
+    }
 }
 
 void Registrations::ReleaseAll()
@@ -241,7 +288,8 @@ void Registrations::Close(Client& client)
         if (held != holders_.end() && --held->second == 0) {
             holders_.erase(held);
             Log().Write(LogKind::kName, "'" + client.login + "' no longer registered");
-            claims_.Release(*client.name);
+            leaving_[*client.name] = Clock::now() + grace_;
+            ArmGraceTimer();
         }
     }
     if (--per_user_[client.uid()] == 0) per_user_.erase(client.uid());
@@ -250,6 +298,58 @@ void Registrations::Close(Client& client)
     if (it != clients_.end()) {
         loop_.Retire(std::move(it->second));
         clients_.erase(it);
+    }
+}
+
+// A token bucket per user; a user whose bucket is full again is forgotten,
+// so the table holds only users who claimed within the last minute or so.
+bool Registrations::MayClaim(uid_t uid, Clock::time_point now)
+{
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    constexpr std::int64_t kFull = kClaimsPerUserBurst * kOneClaim;
+    const std::int64_t per_claim_ms = duration_cast<milliseconds>(kUserClaimInterval).count();
+    const auto refilled = [&](const Allowance& a) {
+        const std::int64_t elapsed = duration_cast<milliseconds>(now - a.last).count();
+        return std::min(kFull, a.left + elapsed * kOneClaim / per_claim_ms);
+    };
+    std::erase_if(allowances_, [&](const auto& entry) {
+        return entry.first != uid && refilled(entry.second) >= kFull;
+    });
+    auto [it, added] = allowances_.try_emplace(uid, Allowance{kFull, now});
+    if (!added) it->second = Allowance{refilled(it->second), now};
+    return it->second.left >= kOneClaim;
+}
+
+// Releases the names whose grace is over, and waits for the next.
+void Registrations::ReleaseLeft()
+{
+    const auto now = Clock::now();
+    for (auto it = leaving_.begin(); it != leaving_.end();) {
+        if (it->second > now) {
+            ++it;
+            continue;
+        }
+        const netbios::RawName name = it->first;
+        it = leaving_.erase(it);
+        claims_.Release(name);
+    }
+    ArmGraceTimer();
+}
+
+void Registrations::ArmGraceTimer()
+{
+    std::optional<Clock::time_point> next;
+    for (const auto& [name, at] : leaving_)
+        if (!next || at < *next) next = at;
+    // Zero disarms; a name already due waits a nanosecond.
+    const Clock::duration wait =
+        next ? std::max<Clock::duration>(*next - Clock::now(), std::chrono::nanoseconds(1))
+             : Clock::duration::zero();
+    if (!grace_timer_->Arm(wait) && next) {
+        // Without a timer the names go at once rather than never.
+        Log().Write(LogKind::kService, "registration grace timer failed; releasing at once");
+        for (const auto& [name, at] : std::exchange(leaving_, {})) claims_.Release(name);
     }
 }
 

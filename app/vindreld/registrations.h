@@ -1,12 +1,14 @@
 // The registration socket: each vindrel-inbox connects and says
 // "REGISTER <login>"; its user's login name is then one of this computer's
-// messenger names for as long as a connection registering it stays open.
+// messenger names for as long as a connection registering it stays open, and
+// a moment longer, so that an inbox that reconnects keeps its name.
 // Answers are lines: CLAIMING, CLAIMED, REFUSED ... and, on stopping,
 // RELEASED. Peer credentials decide who may register what.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -28,9 +30,16 @@ inline constexpr std::size_t kMaxRegistrationLine = 256;
 inline constexpr std::size_t kMaxRegisteredNames = 32;
 // Unread answers a client may let pile up before it is dropped.
 inline constexpr std::size_t kMaxPendingAnswer = 4096;
+// A name its last connection left is released this long after, unless it
+// is registered again meanwhile (the inbox reconnects after a second).
+inline constexpr std::chrono::milliseconds kReleaseGrace{3000};
+// Claims of names not held, which put packets on the LAN, one user may
+// start: this many at once, then one each kUserClaimInterval.
+inline constexpr int kClaimsPerUserBurst = 3;
+inline constexpr std::chrono::seconds kUserClaimInterval{20};
 
 // Where a registered name stands, as its clients are told.
-enum class Standing { kClaiming, kClaimed, kRefusedByOwner, kRefusedByWins, kReleased, kTooMany };
+enum class Standing { kClaiming, kClaimed, kRefusedByOwner, kReleased, kTooMany };
 
 // What registrations need from the name service.
 class NameClaims {
@@ -52,7 +61,7 @@ public:
     using ShowName = std::function<std::string(const netbios::RawName&)>;
 
     Registrations(EventLoop& loop, int listen_fd, NameClaims& claims, ToName to_name,
-                  ShowName show);
+                  ShowName show, std::chrono::milliseconds grace = kReleaseGrace);
     ~Registrations() override;
 
     // Accepts waiting connections.
@@ -68,10 +77,20 @@ public:
 private:
     class Client;
     friend class Client;
+    class GraceTimer;
+
+    // Claims one user may still start, in thousandths of a claim.
+    struct Allowance {
+        std::int64_t left = 0;
+        Clock::time_point last{};
+    };
 
     void Register(Client& client, const std::string& login);
     void Close(Client& client);
     void Tell(Client& client, Standing standing, std::uint32_t peer);
+    bool MayClaim(uid_t uid, Clock::time_point now);
+    void ReleaseLeft();
+    void ArmGraceTimer();
 
     EventLoop& loop_;
     int listen_fd_;
@@ -81,6 +100,10 @@ private:
     std::map<int, std::unique_ptr<Client>> clients_;
     std::map<uid_t, std::size_t> per_user_;
     std::map<netbios::RawName, std::size_t> holders_;  // connections per name
+    std::map<netbios::RawName, Clock::time_point> leaving_;  // no connection; released then
+    std::map<uid_t, Allowance> allowances_;
+    std::chrono::milliseconds grace_;
+    std::unique_ptr<GraceTimer> grace_timer_;
 };
 
 }  // namespace vindrel::daemon

@@ -163,11 +163,27 @@ void NameServer::SendWins(const Held& held)
          config_.wins_server, kNameServicePort, local);
 }
 
-// The server said nothing: the name stands on the LAN alone for now, and the
-// server is asked again later, less often each time it stays silent.
+// The server said nothing: the name stands on the LAN alone for now.
 void NameServer::WinsSilent(Held& held, net::Clock::time_point now)
 {
     Emit(NameEventKind::kWinsSilent, held.name, config_.wins_server);
+    AskWinsLater(held, now);
+}
+
+// The server gives the name to someone else. The LAN's own claim decides
+// who holds it there: a server that was lied to, or that did not hear our
+// answer to its challenge, must not take the name off the broadcast LAN.
+void NameServer::WinsRefused(Held& held, net::Ipv4 owner, NameRcode rcode,
+                             net::Clock::time_point now)
+{
+    Emit(NameEventKind::kWinsRefused, held.name, owner, NameRefusal::kNone, 0, rcode);
+    AskWinsLater(held, now);
+    MaybeClaimed(held);
+}
+
+// Less often each time the server stays silent or refuses.
+void NameServer::AskWinsLater(Held& held, net::Clock::time_point now)
+{
     held.wins = Wins::kRetry;
     held.wins_backoff = held.wins_backoff.count() == 0
                             ? kWinsShortestRefresh
@@ -205,9 +221,8 @@ void NameServer::Drop(const RawName& name)
 void NameServer::Refuse(Held& held, NameRefusal why, net::Ipv4 peer)
 {
     // A name already announced on the LAN is withdrawn there, and a WINS
-    // server that may hold it for us (unless it is the one refusing) is told.
-    SendReleases(held, held.state == NameState::kClaimed,
-                 held.wins != Wins::kNone && why != NameRefusal::kRefusedByWins);
+    // server that may hold it for us is told.
+    SendReleases(held, held.state == NameState::kClaimed, held.wins != Wins::kNone);
     const RawName name = held.name;
     Emit(NameEventKind::kRefused, name, peer, why);
     Drop(name);
@@ -250,7 +265,7 @@ void NameServer::OnRequest(const NamePacket& packet, net::Ipv4 source, std::uint
             return AnswerNodeStatus(packet, source, port, arrived_on, now);
         // "*" asks every node that holds a name: a sender's "everyone".
         if (!ours && !(IsWildcard(packet.question) && HoldsAny())) break;
-        if (!MayAnswer(source, now)) return;
+        if (!MayAnswer(source, port, Budget::kSource, now)) return;
         ++stats_.queries_answered;
         return Send(BuildNameQueryResponse(packet.id, packet.question, NbFlags(),
                                            arrived_on.address, kNameTtlSeconds),
@@ -283,7 +298,7 @@ void NameServer::AnswerNodeStatus(const NamePacket& packet, net::Ipv4 source, st
         ++stats_.ignored;
         return;
     }
-    if (!MayAnswer(source, now)) return;
+    if (!MayAnswer(source, port, Budget::kSourceAndShared, now)) return;
     ++stats_.status_answered;
     Send(BuildNodeStatusResponse(packet.id, packet.question, listed), source, port,
          arrived_on.address);
@@ -293,7 +308,7 @@ void NameServer::Defend(Held& held, const NamePacket& packet, net::Ipv4 source,
                         std::uint16_t port, const net::Interface& arrived_on,
                         net::Clock::time_point now)
 {
-    if (!MayAnswer(source, now)) return;
+    if (!MayAnswer(source, port, Budget::kSourceAndShared, now)) return;
     ++stats_.defended;
     Send(BuildRegistrationResponse(packet.id, held.name, NameRcode::kActive, packet.nb_flags,
                                    packet.address),
@@ -336,15 +351,15 @@ void NameServer::OnResponse(const NamePacket& packet, net::Ipv4 source,
             return;
         }
         if (packet.rcode != NameRcode::kOk)
-            return Refuse(*held, NameRefusal::kRefusedByWins, config_.wins_server);
+            return WinsRefused(*held, config_.wins_server, packet.rcode, now);
         // A positive answer that names another address is the server telling
-        // us who owns the name: not ours. Only a plain unicast address is
+        // us who owns the name at the server. Only a plain unicast address is
         // passed on as the owner.
         if (packet.has_address && packet.address != WinsLocalAddress()) {
             const bool plain = packet.address != 0 && packet.address != 0xFFFFFFFF &&
                                (packet.address >> 28) < 0xE && (packet.address >> 24) != 127;
-            return Refuse(*held, NameRefusal::kRefusedByWins,
-                          plain ? packet.address : config_.wins_server);
+            return WinsRefused(*held, plain ? packet.address : config_.wins_server,
+                               NameRcode::kOk, now);
         }
         const seconds refresh =
             std::clamp<seconds>(seconds(packet.ttl / 2), kWinsShortestRefresh, kWinsLongestRefresh);
@@ -367,8 +382,13 @@ void NameServer::OnResponse(const NamePacket& packet, net::Ipv4 source,
 
 // --- helpers --------------------------------------------------------------------------
 
-bool NameServer::MayAnswer(net::Ipv4 source, net::Clock::time_point now)
+bool NameServer::MayAnswer(net::Ipv4 source, std::uint16_t port, Budget budget,
+                           net::Clock::time_point now)
 {
+    // Anyone may forge the WINS server's address, but the answers then go to
+    // the server, one for one.
+    if (config_.wins_server != 0 && source == config_.wins_server && port == kNameServicePort)
+        return true;
     if (!shared_bucket_started_) {
         shared_bucket_ = Bucket{0, kAnswersBurst * kOneAnswer, now};
         shared_bucket_started_ = true;
@@ -390,11 +410,12 @@ bool NameServer::MayAnswer(net::Ipv4 source, net::Clock::time_point now)
     }
     const bool source_ok = Refill(bucket->tokens, bucket->last, now, kAnswersPerSourceBurst,
                                   kAnswersPerSourcePerSecond);
-    const bool shared_ok = Refill(shared_bucket_.tokens, shared_bucket_.last, now, kAnswersBurst,
-                                  kAnswersPerSecond);
+    const bool shared = budget == Budget::kSourceAndShared;
+    const bool shared_ok = !shared || Refill(shared_bucket_.tokens, shared_bucket_.last, now,
+                                             kAnswersBurst, kAnswersPerSecond);
     if (source_ok && shared_ok) {
         bucket->tokens -= kOneAnswer;
-        shared_bucket_.tokens -= kOneAnswer;
+        if (shared) shared_bucket_.tokens -= kOneAnswer;
         return true;
     }
     ++stats_.limited;
@@ -458,9 +479,9 @@ void NameServer::Send(Bytes bytes, net::Ipv4 address, std::uint16_t port, net::I
 }
 
 void NameServer::Emit(NameEventKind kind, const RawName& name, net::Ipv4 peer, NameRefusal refusal,
-                      std::uint32_t count)
+                      std::uint32_t count, NameRcode rcode)
 {
-    events_.push_back(NameEvent{kind, name, peer, refusal, count});
+    events_.push_back(NameEvent{kind, name, peer, refusal, count, rcode});
 }
 
 }  // namespace vindrel::netbios

@@ -45,14 +45,16 @@ enum class NameEventKind {
     kDefended,        // `peer` tried to register a name we hold and was told no
     kWinsRegistered,  // the WINS server holds it for `count` seconds
     kWinsSilent,      // the WINS server did not answer; tried again later
+    kWinsRefused,     // the WINS server answered `rcode`, or named `peer` as the
+                      // owner (rcode kOk); the name stays on the LAN and the
+                      // server is asked again later
     kAnswersLimited,  // `count` answers refused by the rate limits since the last
                       // such event; `peer` is the latest source refused
 };
 
 enum class NameRefusal {
     kNone,
-    kOwnedOnLan,     // a host of a local subnet (`peer`) owns it
-    kRefusedByWins,  // the WINS server (`peer`) refused it
+    kOwnedOnLan,  // a host of a local subnet (`peer`) owns it
 };
 
 struct NameEvent {
@@ -61,6 +63,7 @@ struct NameEvent {
     net::Ipv4 peer = 0;
     NameRefusal refusal = NameRefusal::kNone;
     std::uint32_t count = 0;
+    NameRcode rcode = NameRcode::kOk;  // what the WINS server said, for kWinsRefused
 };
 
 enum class ClaimResult {
@@ -149,6 +152,8 @@ private:
     void StartWins(Held& held, bool refresh, net::Clock::time_point now);
     void SendWins(const Held& held);
     void WinsSilent(Held& held, net::Clock::time_point now);
+    void WinsRefused(Held& held, net::Ipv4 owner, NameRcode rcode, net::Clock::time_point now);
+    void AskWinsLater(Held& held, net::Clock::time_point now);
     void MaybeClaimed(Held& held);
     void SendReleases(const Held& held, bool on_lan, bool with_wins);
     void Drop(const RawName& name);
@@ -162,10 +167,16 @@ private:
                           const net::Interface& arrived_on, net::Clock::time_point now);
     void Defend(Held& held, const NamePacket& packet, net::Ipv4 source, std::uint16_t port,
                 const net::Interface& arrived_on, net::Clock::time_point now);
-    bool MayAnswer(net::Ipv4 source, net::Clock::time_point now);
+    // Who pays for an answer: a positive answer to a name query is no larger
+    // than the query, so a forged flood of them gains nothing and only the
+    // asker's own budget is spent; node status and negative answers spend
+    // the shared one too.
+    enum class Budget { kSource, kSourceAndShared };
+    bool MayAnswer(net::Ipv4 source, std::uint16_t port, Budget budget, net::Clock::time_point now);
     void Send(Bytes bytes, net::Ipv4 address, std::uint16_t port, net::Ipv4 from);
     void Emit(NameEventKind kind, const RawName& name, net::Ipv4 peer,
-              NameRefusal refusal = NameRefusal::kNone, std::uint32_t count = 0);
+              NameRefusal refusal = NameRefusal::kNone, std::uint32_t count = 0,
+              NameRcode rcode = NameRcode::kOk);
 
     NameServerConfig config_;
     std::uint32_t id_state_;

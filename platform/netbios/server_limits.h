@@ -43,10 +43,13 @@ inline constexpr std::size_t kMaxHeldNames = 64;
 // within the 576 bytes every NetBIOS peer is sure to read (103 + 18 each).
 inline constexpr std::size_t kMaxStatusNames = 25;
 
-// Answers (query, node status, defence) are paid from a token bucket per
-// source address and from one shared bucket, so a flood of requests, from
-// one host or from many forged ones, never turns into a larger flood of
-// answers.
+// Answers are paid from a token bucket per source address; node status
+// and defences, larger than what asks for them, from one shared bucket as
+// well, so a flood of requests, from one host or from many forged ones,
+// never turns into a larger flood of answers. Positive answers to name
+// queries spend only the asker's bucket: the shared one would let forged
+// sources starve every real asker. The WINS server, asking from port 137,
+// is always answered: its challenge unanswered, it gives our name away.
 inline constexpr int kAnswersPerSourceBurst = 10;
 inline constexpr int kAnswersPerSourcePerSecond = 5;
 inline constexpr int kAnswersBurst = 100;
@@ -54,6 +57,11 @@ inline constexpr int kAnswersPerSecond = 50;
 inline constexpr std::size_t kRateTableSize = 256;  // sources remembered
 // Refused answers are counted and reported at most once in this interval.
 inline constexpr std::chrono::seconds kLimitReportInterval{60};
+// An answer to a forged source waits in the kernel for an ARP reply that
+// never comes (three seconds), holding about 830 bytes of the socket's send
+// buffer; this much room keeps 1,000 forged queries a second from filling it,
+// so a real asker's answer still goes out.
+inline constexpr int kNameServiceSendBuffer = 4 << 20;
 
 // --- messenger datagrams ---------------------------------------------------------
 

@@ -174,9 +174,9 @@ struct NameLab {
         }
         now_ms = ms;
     }
-    void Receive(const Bytes& datagram, net::Ipv4 from = kPeer)
+    void Receive(const Bytes& datagram, net::Ipv4 from = kPeer, std::uint16_t port = 137)
     {
-        server.OnDatagram(datagram, from, 137, kLan.address, Now());
+        server.OnDatagram(datagram, from, port, kLan.address, Now());
         Collect();
     }
     std::uint16_t LastId() const { return packets.back().second.id; }
@@ -309,7 +309,9 @@ TEST(NameServer, WinsRegistersRefreshesRefusesAndReleases)
          {"5", "8", "6"}},
         {"accepted after a wait", NameRcode::kOk, true, true, {K::kClaiming, K::kWinsRegistered, K::kClaimed},
          {"5", "8", "6"}},
-        {"refused", NameRcode::kActive, true, false, {K::kClaiming, K::kRefused}, {"5"}},
+        // Kept on the LAN, where no one objected; the server asked again later.
+        {"refused", NameRcode::kActive, true, false, {K::kClaiming, K::kWinsRefused, K::kClaimed},
+         {"5", "5", "5", "5", "5", "5", "5", "6"}},
         // Three tries, then again after a minute, after two, ...
         {"silent", NameRcode::kOk, false, false, {K::kClaiming, K::kWinsSilent, K::kClaimed},
          {"5", "5", "5", "5", "5", "5", "5", "5", "5", "6"}},
@@ -330,8 +332,10 @@ TEST(NameServer, WinsRegistersRefreshesRefusesAndReleases)
             lab.Receive(BuildRegistrationResponse(first.id, kRx1, c.rcode, kNbOntM, kLan.address, 600), kWins);
         lab.RunTo(lab.now_ms + 5000);
         EXPECT_EQ(lab.kinds, c.want);
+        EXPECT_EQ(lab.events[1].rcode, c.rcode);
         // Refreshed at half the granted TTL; released with the server at the end.
         lab.RunTo(registered_ms + 300 * 1000 + 500);
+        EXPECT_EQ(lab.server.StateOf(kRx1), NameState::kClaimed);
         lab.server.ReleaseAll(lab.Now());
         lab.Collect();
         Lines to_wins;
@@ -347,9 +351,10 @@ TEST(NameServer, AnswersAreRateLimitedPerSourceAndInAll)
     lab.Claim(kRx1);
     lab.RunTo(1000);
     lab.sent.clear();
-    const auto flood = [&lab](int count, net::Ipv4 first_source, net::Ipv4 sources) {
+    const auto flood = [&lab](int count, net::Ipv4 first_source, net::Ipv4 sources, bool status = false) {
         for (int i = 0; i < count; ++i)
-            lab.Receive(BuildNameQuery(static_cast<std::uint16_t>(i), kRx1, true),
+            lab.Receive(status ? BuildNodeStatusRequest(static_cast<std::uint16_t>(i))
+                               : BuildNameQuery(static_cast<std::uint16_t>(i), kRx1, true),
                         first_source + static_cast<net::Ipv4>(i) % sources);
         return lab.sent.size();
     };
@@ -358,11 +363,44 @@ TEST(NameServer, AnswersAreRateLimitedPerSourceAndInAll)
     EXPECT_EQ(flood(1000, kPeer, 1), std::size_t{kAnswersPerSourceBurst + kAnswersPerSourcePerSecond});
     lab.now_ms += 60 * 1000;
     lab.sent.clear();
-    EXPECT_EQ(flood(1000, Ip(10, 1, 0, 0), 1000), std::size_t{kAnswersBurst}) << "forged sources";
+    EXPECT_EQ(flood(1000, Ip(10, 1, 0, 0), 1000, true), std::size_t{kAnswersBurst}) << "forged sources";
     EXPECT_EQ(std::count(lab.kinds.begin(), lab.kinds.end(), K::kAnswersLimited), 2)
         << "one report per interval, however many refusals";
     EXPECT_EQ(lab.server.stats().limited, 3000u - kAnswersPerSourceBurst - kAnswersPerSourcePerSecond -
                                               kAnswersBurst);
+}
+
+TEST(NameServer, FloodsSpendTheirOwnBudgetsAndTheWinsServerIsAlwaysAnswered)
+{
+    NameLab lab(kWins);
+    lab.Claim(kRx1);
+    lab.Receive(BuildRegistrationResponse(lab.packets[0].second.id, kRx1, NameRcode::kOk, kNbOntM, kLan.address, 600),
+                kWins);
+    lab.RunTo(1000);
+    // In order, on one clock: each row finds the budgets the rows before it left.
+    const struct {
+        const char* what;
+        bool status;  // node status requests, else queries for our name
+        net::Ipv4 first_source, sources;
+        std::uint16_t port;
+        std::size_t answered;  // of 1000
+    } rows[] = {
+        {"node status from forged sources: the shared budget", true, Ip(10, 1, 0, 0), 1000, 137,
+         kAnswersBurst},
+        {"queries from forged sources: one answer each", false, Ip(10, 2, 0, 0), 1000, 137, 1000},
+        {"a real asker, the shared budget spent", false, kPeer, 1, 137, kAnswersPerSourceBurst},
+        {"the WINS server's address from another port", false, kWins, 1, 1137, kAnswersPerSourceBurst},
+        {"the WINS server, its own budget spent", false, kWins, 1, 137, 1000},
+        {"the WINS server's node status", true, kWins, 1, 137, 1000},
+    };
+    for (const auto& row : rows) {
+        lab.sent.clear();
+        for (int i = 0; i < 1000; ++i)
+            lab.Receive(row.status ? BuildNodeStatusRequest(static_cast<std::uint16_t>(i))
+                                   : BuildNameQuery(static_cast<std::uint16_t>(i), kRx1, false),
+                        row.first_source + static_cast<net::Ipv4>(i) % row.sources, row.port);
+        EXPECT_EQ(lab.sent.size(), row.answered) << row.what;
+    }
 }
 
 // --- the message session -------------------------------------------------------------------

@@ -21,10 +21,30 @@
     peers.py dgflood ADDRESS NAME N S  sends N datagrams to NAME<03> with forged
                                        sender names, spread over S seconds;
                                        prints "started", then the seconds taken
+    peers.py forge TARGET KIND RATE SECONDS FROM
+                                       forged requests to TARGET:137 (raw
+                                       socket), RATE a second: KIND "query"
+                                       (for VRX<03>) or "status";
+                                       FROM is ADDRESS:PORT or "lan" (random
+                                       hosts of TARGET's /24)
+    peers.py ask ADDRESS NAME COUNT    COUNT unicast queries for NAME<03>, four
+                                       a second; prints how many were answered
+    peers.py wins-claim WINS NAME ADDR SECONDS
+                                       registers NAME<03> for ADDR with WINS
+                                       (from port 137), prints the final rcode
+                                       (null: none), then answers the server's
+                                       challenges for SECONDS
+    peers.py churn SOCKET LOGIN SECONDS
+                                       connect, REGISTER LOGIN, close, over and
+                                       over; prints how many times
+    peers.py count-sent ADDRESS SECONDS
+                                       datagrams sent from ADDRESS port 137 on
+                                       this host's eth0 (AF_PACKET)
 """
 
 import json
 import os
+import random
 import resource
 import select
 import socket
@@ -38,6 +58,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 sys.path.insert(0, os.path.join(HERE, "..", "netbios"))
 from netbios_lab import encode_name  # noqa: E402
 from hostile_peer import read_frame  # noqa: E402
+from hostile_nbns import forged  # noqa: E402
 
 
 def register(path, login):
@@ -211,6 +232,111 @@ def defend(bcast, name, address):
     print(json.dumps(answers), flush=True)
 
 
+def name_query(tid, name, suffix=3, kind=0x20):
+    return struct.pack(">HHHHHH", tid, 0x0000, 1, 0, 0, 0) + encode_name(name, suffix) + \
+        struct.pack(">HH", kind, 1)
+
+
+def forge(target, kind, rate, seconds, source):
+    raw = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW)
+    lan = target.rsplit(".", 1)[0] + "."
+    name = "VRX" if kind == "query" else "*"
+    start, sent = time.time(), 0
+    while time.time() - start < seconds:
+        # Catch up with the clock in small batches, so the rate holds.
+        due = int((time.time() - start) * rate)
+        for _ in range(due - sent):
+            if source == "lan":
+                src, sport = lan + str(random.randint(100, 250)), random.randint(1024, 65535)
+            else:
+                src, sport = source.split(":")[0], int(source.split(":")[1])
+            query = (name_query(random.randint(0, 65535), name) if kind == "query"
+                     else name_query(random.randint(0, 65535), "*", 0, 0x21))
+            raw.sendto(forged(src, sport, target, 137, query), (target, 0))
+        sent = max(sent, due)
+        time.sleep(0.002)
+    print(sent, flush=True)
+
+
+def ask(address, name, count):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    answered = 0
+    for i in range(count):
+        tid = 0x5100 + i
+        s.sendto(name_query(tid, name), (address, 137))
+        deadline = time.time() + 0.25
+        while time.time() < deadline:
+            s.settimeout(max(0.001, deadline - time.time()))
+            try:
+                reply = s.recv(1500)
+            except socket.timeout:
+                break
+            if len(reply) >= 4 and struct.unpack(">HH", reply[:4]) == (tid, 0x8500):
+                answered += 1
+                time.sleep(max(0.0, deadline - time.time()))
+                break
+    print(json.dumps({"asked": count, "answered": answered}), flush=True)
+
+
+def wins_claim(wins, name, address, seconds):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("0.0.0.0", 137))
+    encoded = encode_name(name)
+    # Unicast, recursion desired, an M node's unique name.
+    s.sendto(struct.pack(">HHHHHH", 0x6A6A, 0x2900, 1, 0, 0, 1) + encoded + b"\x00\x20\x00\x01"
+             + b"\xc0\x0c\x00\x20\x00\x01" + struct.pack(">IHH", 300000, 6, 0x4000)
+             + socket.inet_aton(address), (wins, 137))
+    rcode, start = None, time.time()
+    while time.time() - start < seconds:
+        s.settimeout(max(0.01, start + seconds - time.time()))
+        try:
+            packet, peer = s.recvfrom(1500)
+        except socket.timeout:
+            break
+        tid, flags = struct.unpack(">HH", packet[:4])
+        if flags & 0x8000 and tid == 0x6A6A and (flags >> 11) & 0xF == 5 and rcode is None:
+            rcode = flags & 0xF  # not a wait-for-acknowledgement (opcode 7)
+            print(json.dumps(rcode), flush=True)
+        elif not flags & 0x8000 and packet[12:46] == encoded and peer[0] == wins:
+            # The server's challenge: yes, this name is ours.
+            s.sendto(packet[:2] + struct.pack(">HHHHH", 0x8500, 0, 1, 0, 0) + encoded +
+                     struct.pack(">HHIHH", 0x20, 1, 300000, 6, 0x4000) + socket.inet_aton(address),
+                     peer)
+    if rcode is None:
+        print("null", flush=True)
+
+
+def churn(path, login, seconds):
+    count, start = 0, time.time()
+    while time.time() - start < seconds:
+        with socket.socket(socket.AF_UNIX) as s:
+            try:
+                s.connect(path)
+                s.sendall(("REGISTER %s\n" % login).encode())
+                count += 1
+            except OSError:
+                pass  # refused: too many connections from this user
+    print(count, flush=True)
+
+
+def count_sent(address, seconds):
+    # Every protocol: only such sockets are shown what the host sends.
+    s = socket.socket(socket.AF_PACKET, socket.SOCK_DGRAM, socket.htons(0x0003))
+    s.bind(("eth0", 0))
+    ours, count, start = socket.inet_aton(address), 0, time.time()
+    while time.time() - start < seconds:
+        s.settimeout(max(0.01, start + seconds - time.time()))
+        try:
+            frame, where = s.recvfrom(2048)
+        except socket.timeout:
+            break
+        # Outgoing UDP from our address, port 137.
+        if (where[2] == socket.PACKET_OUTGOING and where[1] == 0x0800 and len(frame) >= 22
+                and frame[9] == 17 and frame[12:16] == ours and frame[20:22] == b"\x00\x89"):
+            count += 1
+    print(count, flush=True)
+
+
 if __name__ == "__main__":
     mode, args = sys.argv[1], sys.argv[2:]
     {"register": lambda: register(args[0], args[1]),
@@ -219,4 +345,9 @@ if __name__ == "__main__":
      "defend": lambda: defend(args[0], args[1], args[2]),
      "pipelined": lambda: pipelined(args[0], args[1], int(args[2])),
      "datagrams": lambda: datagrams(args[0], args[1]),
-     "dgflood": lambda: dgflood(args[0], args[1], int(args[2]), float(args[3]))}[mode]()
+     "dgflood": lambda: dgflood(args[0], args[1], int(args[2]), float(args[3])),
+     "forge": lambda: forge(args[0], args[1], int(args[2]), float(args[3]), args[4]),
+     "ask": lambda: ask(args[0], args[1], int(args[2])),
+     "wins-claim": lambda: wins_claim(args[0], args[1], args[2], float(args[3])),
+     "churn": lambda: churn(args[0], args[1], float(args[2])),
+     "count-sent": lambda: count_sent(args[0], float(args[1]))}[mode]()

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -122,13 +123,25 @@ TEST(SourceBudget, ANoisySourceSpendsItsOwnShareAndLeavesTheOthersTheirs)
     EXPECT_EQ(kept, 50);
 }
 
-// The name service faked: every claim succeeds at once, releases counted.
+// The name service faked: every claim succeeds at once; claims of names not
+// held (what puts packets on the LAN) and releases counted.
 class FakeClaims : public NameClaims {
 public:
-    Standing Claim(const netbios::RawName&) override { return Standing::kClaimed; }
-    void Release(const netbios::RawName&) override { ++releases; }
-    int releases = 0;
+    Standing Claim(const netbios::RawName& name) override
+    {
+        claims += held.insert(name).second;
+        return Standing::kClaimed;
+    }
+    void Release(const netbios::RawName& name) override
+    {
+        held.erase(name);
+        ++releases;
+    }
+    std::set<netbios::RawName> held;
+    int claims = 0, releases = 0;
 };
+
+constexpr auto kGrace = std::chrono::milliseconds(300);
 
 class RegistrationSocket : public ::testing::Test {
 protected:
@@ -154,7 +167,7 @@ protected:
             [](const std::string& login) {
                 return netbios::MakeName(Utf8ToUtf16(login), netbios::kMessengerSuffix);
             },
-            [](const netbios::RawName& name) { return netbios::NameText(name); });
+            [](const netbios::RawName& name) { return netbios::NameText(name); }, kGrace);
     }
     void TearDown() override
     {
@@ -182,6 +195,10 @@ protected:
     void Turn()
     {
         for (int i = 0; i < 5; ++i) loop_.RunOnce(Clock::now() + std::chrono::milliseconds(20));
+    }
+    void RunFor(Clock::duration time)
+    {
+        for (const auto until = Clock::now() + time; Clock::now() < until;) loop_.RunOnce(until);
     }
 
     // What the service answered on `fd` so far; "EOF" appended once it closed.
@@ -240,6 +257,8 @@ TEST_F(RegistrationSocket, NameReleasedWhenItsLastConnectionCloses)
     Disconnect(first);
     EXPECT_EQ(claims_.releases, 0);
     Disconnect(second);
+    EXPECT_EQ(claims_.releases, 0) << "kept a moment for a reconnect";
+    RunFor(kGrace * 2);
     EXPECT_EQ(claims_.releases, 1);
     // Stopping tells those still registered.
     const int third = Connect("REGISTER carol\n");
@@ -293,6 +312,25 @@ TEST(MessageKeeper, WaitsForTheSpoolOffTheLoopAndAnswersOnIt)
     }
     EXPECT_EQ(kept, (std::vector<std::string>{"one\n", "two\n", "three\n"}));
     std::system(("rm -rf " + std::string(dir)).c_str());
+}
+
+TEST_F(RegistrationSocket, ReconnectsClaimNothingAndAUserClaimsAFewNamesAMinute)
+{
+    for (int i = 0; i < 5; ++i) {
+        const int fd = Connect("REGISTER erin\n");
+        EXPECT_EQ(Answers(fd), "CLAIMED ERIN\n");
+        Disconnect(fd);
+    }
+    EXPECT_EQ(claims_.claims, 1);
+    EXPECT_EQ(claims_.releases, 0);
+    RunFor(kGrace * 2);
+    EXPECT_EQ(claims_.releases, 1);
+    std::string answers;
+    for (const char* login : {"user1", "user2", "user3"})
+        answers += Answers(Connect(std::string("REGISTER ") + login + "\n"));
+    EXPECT_EQ(answers, "CLAIMED USER1\nCLAIMED USER2\n"
+                       "REFUSED USER3 too many claims from that user; try again later\n");
+    EXPECT_EQ(claims_.claims, kClaimsPerUserBurst);
 }
 
 }  // namespace

@@ -153,9 +153,9 @@ int AddToCount(const Spool& spool, const char* name, std::uint64_t more)
     const int length = std::snprintf(text, sizeof text, "%020llu\n",
                                      static_cast<unsigned long long>(ReadCount(spool, name) + more));
     if (fd.ok() && fstat(fd.get(), &st) == 0 && IsSpoolFile(spool, st, 24)) {
-        if (fchmod(fd.get(), kCountMode) != 0 && (st.st_mode & 0777) != kCountMode) {
-            // Another writer's, which this one may write but not open to the
-            // group: left as it is.
+        // Open to the other writers' group, whatever umask made it; one of
+        // another writer's that this one may write anyway stays as it is.
+        if ((st.st_mode & 0777) != kCountMode && fchmod(fd.get(), kCountMode) != 0) {
         }
         if (pwrite(fd.get(), text, static_cast<std::size_t>(length), 0) == length) return 0;
         return errno ? errno : EIO;

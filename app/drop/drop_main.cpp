@@ -159,6 +159,13 @@ int main(int argc, char** argv)
     const auto stored = vindrel::spool::StoreRecord(spool, record);
     if (through_group && setegid(getgid()) != 0)
         return Fail(kFailed, std::string("cannot set the group back: ") + std::strerror(errno));
+    // Run by Samba but not given the spool's group, which the package does
+    // only where Samba's message command names this program.
+    const std::string hint =
+        !through_group && geteuid() != 0 && stored.detail.find(std::strerror(EACCES)) != std::string::npos
+            ? std::string(" (vindrel-drop has not the spool's group, which it is given once Samba's "
+                          "message command names it: dpkg-reconfigure vindrel-receiver)")
+            : std::string();
     switch (stored.error) {
     case vindrel::spool::StoreError::kNone:
         unlink(file);
@@ -170,14 +177,14 @@ int main(int argc, char** argv)
         return Fail(kFull, "the spool " + spool + " is full; message from " + record.from +
                                " refused" + (stored.detail.empty() ? "" : "; " + stored.detail));
     case vindrel::spool::StoreError::kSpoolMissing:
-        return Fail(kFailed, "cannot open the spool " + spool + ": " + stored.detail +
+        return Fail(kFailed, "cannot open the spool " + spool + ": " + stored.detail + hint +
                                  "; the message stays in " + file);
     case vindrel::spool::StoreError::kSpoolBusy:
-        return Fail(kFailed, "the spool " + spool + " is busy: " + stored.detail +
+        return Fail(kFailed, "the spool " + spool + " is busy: " + stored.detail + hint +
                                  "; the message stays in " + file);
     case vindrel::spool::StoreError::kWriteFailed:
         break;
     }
-    return Fail(kFailed, "cannot store the message in " + spool + ": " + stored.detail +
+    return Fail(kFailed, "cannot store the message in " + spool + ": " + stored.detail + hint +
                              "; the message stays in " + file);
 }

@@ -106,7 +106,7 @@ std::string CleanText(std::string_view raw)
 
 std::string ShareKey(const Record& record)
 {
-    return record.datagram ? "datagram" : record.source;
+    return record.datagram ? kDatagramShare : record.source;
 }
 
 std::string EncodeRecord(const Record& record)

@@ -46,6 +46,7 @@ std::string CleanText(std::string_view raw);
 // confirmed; one share for every datagram, whose source anyone can forge;
 // and the unknown sender, empty, for the Samba route and older records.
 std::string ShareKey(const Record& record);
+inline constexpr char kDatagramShare[] = "datagram";
 
 // The record's file contents. The fields must be clean.
 std::string EncodeRecord(const Record& record);

@@ -172,7 +172,9 @@ void Refuse(StoreResult& result, Room room, const std::string& key)
 {
     result.error = StoreError::kSpoolFull;
     if (room == Room::kShareFull)
-        result.detail = "its sender (" + key + ") holds its share of the spool already (" +
+        result.detail = "its sender (" +
+                        (key == kDatagramShare ? "every datagram's" : key) +
+                        ") holds its share of the spool already (" +
                         std::to_string(kMaxSourceMessages) + " messages or " +
                         std::to_string(kMaxSourceBytes >> 10) + " KiB)";
 }
@@ -205,11 +207,10 @@ void FailLock(std::vector<StoreResult>& results, const std::vector<bool>& open, 
     }
 }
 
-// Under the lock: for each record still open, whether it fits, given what
-// the records before it took. A record that fits is left open; one that
-// does not is refused. When `files` is given, room is made for a record by
-// removing the oldest of a sender holding more than its share; without,
-// such a record is taken to fit.
+// Under the lock, before anything is written: for each record still open,
+// whether it fits, given what the records before it took. One that fits,
+// or would once a sender holding more than its share gave way, is left
+// open; the rest are refused. How many were.
 std::uint64_t Decide(const std::vector<std::string>& keys, const std::vector<std::size_t>& sizes,
                      std::vector<bool>& open, std::vector<StoreResult>& results, Usage& usage)
 {
@@ -297,8 +298,9 @@ std::vector<StoreResult> StoreRecords(const std::string& spool, std::span<const 
         } else if (usage = lock.Measure(); !usage) {
             fail_open(StoreError::kWriteFailed, errno);
         }
+        // Record names added and removed since the spool was last measured.
         std::size_t added = 0, removed = 0;
-        std::uint64_t refused = 0;
+        std::uint64_t refused = 0, replaced = 0, placed = 0;
         for (std::size_t i = 0; i < records.size(); ++i) {
             if (!open[i]) continue;
             std::string victim;
@@ -306,7 +308,10 @@ std::vector<StoreResult> StoreRecords(const std::string& spool, std::span<const 
             // The victims' records, oldest first, read only when room is made.
             std::vector<RecordFile> gone;
             while (room == Room::kReplace) {
-                if (!files && !(files = lock.Records(*usage))) break;
+                if (!files) {
+                    if (!(files = lock.Records(*usage))) break;
+                    added = removed = 0;
+                }
                 const auto oldest = std::find_if(files->begin(), files->end(),
                                                  [&](const RecordFile& f) { return f.key == victim; });
                 if (oldest == files->end()) break;
@@ -335,17 +340,24 @@ std::vector<StoreResult> StoreRecords(const std::string& spool, std::span<const 
             // Placed first, so that a failure leaves one too many rather
             // than one message lost for nothing.
             ++added;
+            ++placed;
             usage->Add(keys[i], sizes[i]);
-            for (const RecordFile& file : gone)
-                if (unlinkat(opened.dir.get(), file.name.c_str(), 0) == 0) ++removed;
+            for (const RecordFile& file : gone) {
+                if (unlinkat(opened.dir.get(), file.name.c_str(), 0) != 0) {
+                    usage->Add(file.key, file.bytes);
+                    continue;
+                }
+                ++removed;
+                ++replaced;
+            }
             if (!gone.empty()) results[i].replaced = gone.front().name;
             open[i] = false;
         }
         if (lock.ok() && usage) {
             lock.Keep(*usage, added, removed);
-            Count(opened, results, refused, removed);
+            Count(opened, results, refused, replaced);
         }
-        changed = added > 0 || removed > 0;
+        changed = placed > 0 || replaced > 0;
     }
     // The renames on disk before anyone is told a record was kept, after
     // the lock is let go.

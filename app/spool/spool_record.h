@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vindrel::spool {
 
@@ -19,6 +20,13 @@ inline constexpr std::size_t kMaxTextChars = 1600;
 inline constexpr std::size_t kMaxRecordBytes = 8192;
 
 struct Record {
+    Record() = default;
+    // The fields every route knows, in their order; the rest as a route knows them.
+    Record(std::int64_t received_ms, std::string from, std::string to, std::string text)
+        : received_ms(received_ms), from(std::move(from)), to(std::move(to)), text(std::move(text))
+    {
+    }
+
     std::int64_t received_ms = 0;  // milliseconds since 1970, UTC
     std::string from;              // UTF-8, as CleanName leaves it
     std::string to;

@@ -44,15 +44,16 @@ public:
 
 Receiver::Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_fd)
     : setup_(std::move(setup)), names_(ServerConfig(setup_)),
-      keeper_(setup_.spool, setup_.code_page)
+      keeper_(loop_, setup_.spool, setup_.code_page)
 {
     port_ = std::make_unique<NameServicePort>(loop_, sockets.name_service, names_,
                                               setup_.interfaces, [this] { OnNameEvents(); });
     sessions_ = std::make_unique<SessionServer>(
         loop_, sockets.session,
-        [this](const netbios::RawName& called) {
-            return names_.StateOf(called) == netbios::NameState::kClaimed;
-        },
+        // A name still being claimed takes sessions: it is ours unless a
+        // conflict ends it, and a sender that found us at once must not be
+        // turned away for the claim's 750 ms.
+        [this](const netbios::RawName& called) { return names_.StateOf(called).has_value(); },
         keeper_);
     registrations_ = std::make_unique<Registrations>(
         loop_, sockets.registration, *this,
@@ -144,20 +145,27 @@ void Receiver::OnNameEvents()
 
 bool Receiver::Run()
 {
-    if (!loop_.ok()) return false;
+    if (!loop_.ok() || !keeper_.ok()) return false;
     for (const netbios::RawName& name : setup_.names) names_.Claim(name, Clock::now());
+    // Once stopping: the writes handed over get their answers, within a bound.
+    std::optional<Clock::time_point> stop_by;
     for (;;) {
         OnNameEvents();
         port_->SendOutgoing();
-        if (stop_->stopping) break;
+        if (stop_->stopping && !stop_by) {
+            stop_by = Clock::now() + kKeepingAtStop;
+            loop_.Remove(stop_->fd_);  // the signal stays pending; the loop must not spin on it
+        }
+        if (stop_by && (keeper_.unanswered() == 0 || Clock::now() >= *stop_by)) break;
         std::optional<Clock::time_point> until = names_.NextTimer();
         if (const auto session = sessions_->NextDeadline(); session && (!until || *session < *until))
             until = session;
+        if (stop_by && (!until || *stop_by < *until)) until = stop_by;
         if (!loop_.RunOnce(until)) return false;
         const auto now = Clock::now();
         if (const auto timer = names_.NextTimer(); timer && *timer <= now) names_.OnTimer(now);
         sessions_->OnTimer(now);
-        sessions_->KeepFinished();
+        if (!stop_by) sessions_->KeepFinished();
     }
     names_.ReleaseAll(Clock::now());
     OnNameEvents();

@@ -32,7 +32,7 @@ class SessionServer::Connection final : public StreamPeer {
 public:
     Connection(SessionServer& owner, int fd, std::uint32_t source)
         : StreamPeer(owner.loop_, fd, kMaxPendingOutput, kReadPerTurn), owner_(owner),
-          source_(source), session_(owner.is_our_name_),
+          serial_(owner.next_serial_++), source_(source), session_(owner.is_our_name_),
           session_end_(Clock::now() + netbios::kSessionTime),
           frame_end_(Clock::now() + netbios::kFrameTime)
     {
@@ -53,7 +53,7 @@ public:
         owner_.Close(*this);
     }
 
-    std::optional<netbios::ReceivedMessage> message;  // taken, not yet kept
+    std::optional<netbios::ReceivedMessage> message;  // taken, not yet handed to the keeper
 
     void Stored(bool ok)
     {
@@ -61,6 +61,7 @@ public:
         Pump();
     }
 
+    std::uint64_t serial() const { return serial_; }
     std::uint32_t source() const { return source_; }
     std::string Who() const { return Dotted(source_); }
 
@@ -106,6 +107,7 @@ private:
     }
 
     SessionServer& owner_;
+    std::uint64_t serial_;
     std::uint32_t source_;
     netbios::MessageSession session_;
     Clock::time_point session_end_, frame_end_;
@@ -113,7 +115,7 @@ private:
 
 SessionServer::SessionServer(EventLoop& loop, int listen_fd,
                              netbios::MessageSession::NameCheck is_our_name,
-                             const MessageKeeper& keeper)
+                             MessageKeeper& keeper)
     : loop_(loop), listen_fd_(listen_fd), is_our_name_(std::move(is_our_name)), keeper_(keeper)
 {
     loop_.Add(listen_fd_, EPOLLIN, this);
@@ -176,19 +178,30 @@ void SessionServer::ReapFinished()
 void SessionServer::KeepFinished()
 {
     if (finished_.empty()) return;
-    const std::vector<Connection*> batch = std::exchange(finished_, {});
     std::vector<spool::Record> records;
+    std::vector<Sent> sent;
     const std::int64_t now = NowMs();
-    for (Connection* c : batch) records.push_back(keeper_.ToRecord(*c->message, now));
-    const auto results = keeper_.Keep(records);
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        Connection* c = batch[i];
+    for (Connection* c : std::exchange(finished_, {})) {
+        records.push_back(keeper_.ToRecord(*c->message, now));
+        c->message.reset();
+        keeping_.emplace(c->serial(), c);
+        sent.push_back({c->serial(), "message from " + records.back().from + " (" + c->Who() +
+                                         ") to " + records.back().to});
+    }
+    keeper_.Submit(std::move(records),
+                   [this, sent = std::move(sent)](std::vector<spool::StoreResult> results) {
+                       Answer(sent, results);
+                   });
+}
+
+void SessionServer::Answer(const std::vector<Sent>& sent,
+                           const std::vector<spool::StoreResult>& results)
+{
+    for (std::size_t i = 0; i < sent.size() && i < results.size(); ++i) {
         const spool::StoreResult& result = results[i];
         const bool kept = result.error == spool::StoreError::kNone;
-        const std::string what = "message from " + records[i].from + " (" + c->Who() + ") to " +
-                                 records[i].to;
         if (kept) {
-            Log().Write(LogKind::kMessage, what + " kept as " + result.name);
+            Log().Write(LogKind::kMessage, sent[i].what + " kept as " + result.name);
         } else {
             const char* why = result.error == spool::StoreError::kSpoolFull ? "the spool is full"
                               : result.error == spool::StoreError::kSpoolMissing
@@ -196,12 +209,19 @@ void SessionServer::KeepFinished()
                               : result.error == spool::StoreError::kSpoolBusy
                                   ? "another writer holds the spool's lock"
                                   : "cannot write to the spool";
-            Log().Write(LogKind::kMessage, what + " refused: " + why +
+            Log().Write(LogKind::kMessage, sent[i].what + " refused: " + why +
                                                (result.detail.empty() ? "" : ": " + result.detail));
         }
-        c->message.reset();
+        // The sender may have gone meanwhile; what was kept stays kept.
+        const auto waiting = keeping_.find(sent[i].serial);
+        if (waiting == keeping_.end()) continue;
+        Connection* c = waiting->second;
+        keeping_.erase(waiting);
         c->Stored(kept);
     }
+    // The answers let sessions read on: messages that were sent behind
+    // these, in the same write, are finished now and go to the writer at once.
+    KeepFinished();
 }
 
 void SessionServer::OnTimer(Clock::time_point now)
@@ -226,6 +246,7 @@ void SessionServer::Close(Connection& connection)
     if (fd < 0) return;
     loop_.Remove(fd);
     finished_.erase(std::remove(finished_.begin(), finished_.end(), &connection), finished_.end());
+    keeping_.erase(connection.serial());
     if (--per_source_[connection.source()] == 0) per_source_.erase(connection.source());
     connection.Shut();
     auto it = connections_.find(fd);

@@ -1,13 +1,15 @@
 // TCP port 139: accepts connections within the session limits, runs one
 // MessageSession per connection against its frame and session deadlines,
-// and keeps the messages that sessions finish, a whole loop turn's worth
-// in one batch, before any of them is answered.
+// and hands the messages that sessions finish, a whole loop turn's worth at
+// once, to the keeper; each is answered only once the keeper says it is kept.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "app/vindreld/event_loop.h"
 #include "app/vindreld/message_keeper.h"
@@ -26,12 +28,12 @@ inline constexpr std::size_t kMaxPendingOutput = 16384;
 class SessionServer final : public Watcher {
 public:
     SessionServer(EventLoop& loop, int listen_fd, netbios::MessageSession::NameCheck is_our_name,
-                  const MessageKeeper& keeper);
+                  MessageKeeper& keeper);
     ~SessionServer() override;
 
     void OnReady(std::uint32_t events) override;  // new connections
 
-    // Keeps the messages finished since the last call and answers them.
+    // Hands the messages finished since the last call to the keeper.
     void KeepFinished();
     // Ends sessions whose deadline has passed.
     void OnTimer(Clock::time_point now);
@@ -43,16 +45,27 @@ private:
     class Connection;
     friend class Connection;
 
+    // What a message is logged as once the keeper is done with it.
+    struct Sent {
+        std::uint64_t serial;  // of the connection
+        std::string what;
+    };
+
     void Close(Connection& connection);
     void ReapFinished();
+    void Answer(const std::vector<Sent>& sent, const std::vector<spool::StoreResult>& results);
 
     EventLoop& loop_;
     int listen_fd_;
     netbios::MessageSession::NameCheck is_our_name_;
-    const MessageKeeper& keeper_;
+    MessageKeeper& keeper_;
     std::map<int, std::unique_ptr<Connection>> connections_;
     std::map<std::uint32_t, std::size_t> per_source_;
-    std::vector<Connection*> finished_;  // a message waits to be kept
+    std::vector<Connection*> finished_;  // a message waits to be handed to the keeper
+    // By serial, not by descriptor: a session may end, and its descriptor
+    // be reused, while its message is being kept.
+    std::map<std::uint64_t, Connection*> keeping_;
+    std::uint64_t next_serial_ = 1;
 };
 
 }  // namespace vindrel::daemon

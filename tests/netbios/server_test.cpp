@@ -267,6 +267,33 @@ TEST(NameServer, HeldNamesAreDefendedAnsweredListedAndReleased)
     EXPECT_FALSE(lab.server.NextTimer().has_value());
 }
 
+TEST(NameServer, ANameStillBeingClaimedIsNeitherAnsweredNorDefended)
+{
+    // Each request once during the claim, then again once the name is held.
+    const std::pair<const char*, Bytes> requests[] = {
+        {"a query for it", BuildNameQuery(0x51, kRx1, true)},
+        {"a query for everyone", BuildNameQuery(0x52, WildcardName(), true)},
+        {"a node status request", BuildNodeStatusRequest(0x53)},
+        {"another host registering it", BuildNameRegistration(0x54, kRx1, 0, kPeer, 300000, true)},
+    };
+    for (const auto& [what, request] : requests) {
+        SCOPED_TRACE(what);
+        NameLab lab;
+        lab.Claim(kRx1);
+        lab.RunTo(300);
+        const std::size_t claims = lab.sent.size();
+        lab.Receive(request);
+        EXPECT_EQ(lab.sent.size(), claims) << "answered while claiming";
+        EXPECT_EQ(lab.kinds, (std::vector<K>{K::kClaiming}));
+        lab.RunTo(1000);
+        ASSERT_EQ(lab.server.StateOf(kRx1), NameState::kClaimed);
+        const std::size_t held = lab.sent.size();
+        lab.Receive(request);
+        ASSERT_EQ(lab.sent.size(), held + 1) << "not answered once held";
+        EXPECT_EQ(lab.sent.back().substr(0, 21), "1000 10.0.0.7: answer");
+    }
+}
+
 TEST(NameServer, WinsRegistersRefreshesRefusesAndReleases)
 {
     struct Case {

@@ -637,7 +637,9 @@ TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndSambasGuestAccount)
 
 TEST(Record, CutAtEveryLengthOrTamperedWithIsRefused)
 {
-    const Record record{1796649673841, "ALICE", "BOB", "caf\xC3\xA9\nsecond line", "10.0.0.7", true};
+    Record record{1796649673841, "ALICE", "BOB", "caf\xC3\xA9\nsecond line"};
+    record.source = "10.0.0.7";
+    record.datagram = true;
     const std::string bytes = vindrel::spool::EncodeRecord(record);
     Record back;
     ASSERT_EQ(vindrel::spool::ParseRecord(bytes, back), vindrel::spool::RecordError::kNone);

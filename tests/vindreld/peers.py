@@ -10,6 +10,10 @@
                                        (null: still open after 10 s)
     peers.py defend BCAST NAME ADDR    broadcasts a registration of NAME<03>
                                        for ADDR; prints who answered it, how
+    peers.py pipelined ADDRESS NAME N  one session, N single-block messages
+                                       "p0".. in one write; prints one JSON
+                                       object: the session response, each
+                                       answer as [mid, status], the seconds
 """
 
 import json
@@ -22,8 +26,11 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+sys.path.insert(0, os.path.join(HERE, "..", "netbios"))
 from netbios_lab import encode_name  # noqa: E402
+from hostile_peer import read_frame  # noqa: E402
 
 
 def register(path, login):
@@ -59,8 +66,8 @@ def session_request(name):
     return struct.pack(">BBH", 0x81, 0, len(body)) + body
 
 
-def smb(command, words, data):
-    header = b"\xffSMB" + bytes([command]) + b"\0" * 4 + b"\x18" + b"\0" * 20 + b"\x01\x00"
+def smb(command, words, data, mid=1):
+    header = b"\xffSMB" + bytes([command]) + b"\0" * 4 + b"\x18" + b"\0" * 20 + struct.pack("<H", mid)
     body = header + bytes([len(words) // 2]) + words + struct.pack("<H", len(data)) + data
     return struct.pack(">BBH", 0, 0, len(body)) + body
 
@@ -105,6 +112,31 @@ def hostile(address, name):
     print(json.dumps(closed), flush=True)
 
 
+def pipelined(address, name, count):
+    s = socket.create_connection((address, 139), timeout=10)
+    start = time.time()
+    s.sendall(session_request(name))
+    session = read_frame(s)[0][0]
+    sends = []
+    for i in range(count):
+        text = b"p%d" % i
+        data = b"\x04PIPE\0\x04" + name.encode() + b"\0\x01" + struct.pack("<H", len(text)) + text
+        sends.append(smb(0xD0, b"", data, mid=i + 1))
+    s.sendall(b"".join(sends))
+    answers = []
+    try:
+        while len(answers) < count:
+            frame = read_frame(s)
+            if frame is None:
+                break
+            answers.append(list(struct.unpack("<H", frame[1][30:32]) +
+                                struct.unpack("<I", frame[1][5:9])))
+    except socket.timeout:
+        pass
+    print(json.dumps({"session": session, "answers": answers,
+                      "seconds": round(time.time() - start, 2)}), flush=True)
+
+
 def defend(bcast, name, address):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
@@ -136,4 +168,5 @@ if __name__ == "__main__":
     {"register": lambda: register(args[0], args[1]),
      "idle": lambda: idle(args[0], int(args[1])),
      "hostile": lambda: hostile(args[0], args[1]),
-     "defend": lambda: defend(args[0], args[1], args[2])}[mode]()
+     "defend": lambda: defend(args[0], args[1], args[2]),
+     "pipelined": lambda: pipelined(args[0], args[1], int(args[2]))}[mode]()

@@ -29,6 +29,10 @@ endforeach()
 # on), so ExecStart= names the staged program in the copy checked.
 set(check ${STAGE}/verify)
 file(READ ${service} unit)
+# Enabled, it runs from boot: names held before anyone looks for them.
+if(NOT unit MATCHES "\n\\[Install\\]\n([^[]*\n)?WantedBy=multi-user[.]target\n")
+  message(FATAL_ERROR "vindreld.service is not wanted by multi-user.target")
+endif()
 string(REGEX REPLACE "ExecStart=([^ ]*)" "ExecStart=${daemon}" unit "${unit}")
 file(WRITE ${check}/vindreld.service "${unit}")
 file(COPY ${socket} DESTINATION ${check})

@@ -6,6 +6,7 @@ Samba. Needs root; with CI=true a skip counts as a failure.
 """
 
 import argparse
+import fcntl
 import json
 import os
 import socket
@@ -187,7 +188,7 @@ class Names(unittest.TestCase):
         LAB.stop_daemon("vrx", "vindreld")
         self.assertNotIn("VRX<03>", wins_lookup("VRX#03")[1])
         # Back, with its sockets passed as systemd passes them.
-        start_activated()
+        start_activated("started by systemd")
         self.assertIn("started by systemd", log())
         deadline = time.time() + 5
         while "VRX<03>" not in wins_lookup("VRX#03")[1] and time.time() < deadline:
@@ -226,6 +227,73 @@ class Hostile(unittest.TestCase):
         self.assertEqual(out.split()[:2], ["status", "0"], out)
 
 
+class Keeping(unittest.TestCase):
+    """Messages are kept off the loop that answers names, and every one a
+    session sends is answered, however they arrive."""
+
+    def setUp(self):
+        clear_spool()
+
+    def test_a_message_sent_as_the_service_starts_is_kept(self):
+        LAB.stop_daemon("vrx", "vindreld")
+        started = time.time()
+        since = start_activated()
+        # Until the activator has bound the port, the connection is refused;
+        # after that, while the names are still being claimed, it is taken.
+        while True:
+            status, out = run("cli", "smbclient", "-s", LAB.config("cli"), "-M", "VRX", "-I", VRX,
+                              "-N", "-U", "carol", stdin="at once")
+            if status == 0 or "CONNECTION_REFUSED" not in out or time.time() - started > 10:
+                break
+        kept = wait_records(1)
+        print("\n  first message kept %.0f ms after the start" % ((time.time() - started) * 1000),
+              file=sys.stderr)
+        self.assertEqual(status, 0, out)
+        self.assertEqual(kept, [("carol", "VRX", "at once")])
+        wait_log(since, "VRX<03> claimed", "FRONTDESK<03> claimed")  # for the tests after
+
+    def test_names_are_answered_while_another_writer_holds_the_spool(self):
+        path = os.path.join(LAB.spool("vrx"), ".lock")
+        lock = os.open(path, os.O_RDWR | os.O_CREAT, 0o660)
+        try:
+            # The spool's own file, or the writers would put it away.
+            os.fchown(lock, 4240, 4240)
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            held = time.time()
+            sender = subprocess.Popen(LAB.exec_in("cli", "smbclient", "-s", LAB.config("cli"),
+                                                  "-M", "VRX", "-I", VRX, "-N", "-U", "carol"),
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                      stderr=subprocess.STDOUT, text=True)
+            sender.stdin.write("waited")
+            sender.stdin.close()
+            time.sleep(0.5)
+            status, out = run("cli", "nmblookup", "-s", LAB.config("cli"), "VRX#03")
+            self.assertIn("%s VRX<03>" % VRX, out)
+            self.assertLess(time.time() - held, 2.5, "the name was answered late")
+            time.sleep(max(0.0, held + 3 - time.time()))
+            self.assertEqual(records(), [], "kept while the lock was held")
+            self.assertIsNone(sender.poll(), "answered before it was kept")
+        finally:
+            os.close(lock)
+        # Under the writers' 5 s wait: kept, and only then answered.
+        status = sender.wait(timeout=10)
+        with sender.stdout:
+            self.assertEqual(status, 0, sender.stdout.read())
+        self.assertEqual(wait_records(1), [("carol", "VRX", "waited")])
+
+    def test_every_message_sent_in_one_write_is_answered_in_order_and_kept(self):
+        for count in (2, 50):
+            with self.subTest(count=count):
+                clear_spool()
+                status, out = run("bad", *peer("pipelined", VRX, "VRX", str(count)))
+                got = json.loads(out.splitlines()[-1])
+                self.assertEqual(got["session"], 0x82, out)
+                self.assertEqual(got["answers"], [[mid, 0] for mid in range(1, count + 1)], out)
+                self.assertLess(got["seconds"], 5, out)
+                texts = [t for _, _, t in wait_records(count)]
+                self.assertEqual(sorted(texts), sorted("p%d" % i for i in range(count)))
+
+
 class Privileges(unittest.TestCase):
     def test_runs_as_its_user_with_no_capabilities(self):
         with open("/proc/%d/status" % vindreld_pid()) as f:
@@ -261,12 +329,25 @@ ACTIVATOR = (
     "os.execv(sys.argv[2], sys.argv[2:])\n")
 
 
-def start_activated():
-    proc = LAB.start_vindreld("vrx", launcher=(sys.executable, "-c", ACTIVATOR,
-                                               LAB.registration_socket("vrx")))
-    deadline = time.time() + 10
-    while "started by systemd" not in log() and time.time() < deadline and proc.poll() is None:
+STARTED = []
+
+
+def wait_log(since, *lines, timeout=10):
+    """Until the log, from offset `since`, holds every one of `lines`."""
+    deadline = time.time() + timeout
+    while not all(line in log()[since:] for line in lines) and time.time() < deadline:
         time.sleep(0.05)
+
+
+def start_activated(*wait_for):
+    """Starts vindreld with its sockets passed, and waits until its log says
+    each of `wait_for`; returns where its log began."""
+    since = len(log())
+    # Held, so the process is not waited for as a leftover when it is freed.
+    STARTED.append(LAB.start_vindreld("vrx", launcher=(sys.executable, "-c", ACTIVATOR,
+                                                       LAB.registration_socket("vrx"))))
+    wait_log(since, *wait_for)
+    return since
 
 
 def main():

@@ -1,16 +1,21 @@
-// vindreld without a network: the strict configuration reader, and the
+// vindreld without a network: the strict configuration reader, the
 // registration socket's protocol and limits over a real Unix socket with
-// the name service faked.
+// the name service faked, and the message keeper's writer.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/vindreld/daemon_config.h"
+#include "app/spool/spool_lock.h"
+#include "app/vindreld/message_keeper.h"
 #include "app/vindreld/registrations.h"
 #include "platform/netbios/cp850.h"
 #include "platform/utf8.h"
@@ -218,6 +223,47 @@ TEST_F(RegistrationSocket, OneUserHoldsABoundedNumberOfConnections)
     for (std::size_t i = 0; i < kMaxClientsPerUser; ++i)
         EXPECT_EQ(Answers(Connect("REGISTER dave\n")), "CLAIMED DAVE\n");
     EXPECT_EQ(Answers(Connect("REGISTER dave\n")), "REFUSED DAVE too many registrations\nEOF");
+}
+
+// The keeper against a spool whose lock another writer holds: the loop goes
+// on turning meanwhile, and once the lock is free both batches are kept and
+// answered on the loop's thread, in the order given.
+TEST(MessageKeeper, WaitsForTheSpoolOffTheLoopAndAnswersOnIt)
+{
+    char dir[] = "/tmp/vindreld-test-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const int lock = open((std::string(dir) + "/" + spool::kLockFile).c_str(),
+                          O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    EventLoop loop;
+    std::vector<std::string> kept;
+    {
+        MessageKeeper keeper(loop, dir, nullptr);
+        ASSERT_TRUE(keeper.ok());
+        const auto start = Clock::now();
+        const auto loop_thread = std::this_thread::get_id();
+        for (std::vector<std::string> texts : {std::vector<std::string>{"one"}, {"two", "three"}}) {
+            std::vector<spool::Record> records;
+            for (const std::string& text : texts) records.push_back({0, "A", "B", text + "\n"});
+            keeper.Submit(std::move(records), [&](std::vector<spool::StoreResult> results) {
+                EXPECT_EQ(std::this_thread::get_id(), loop_thread);
+                for (const spool::StoreResult& r : results) {
+                    spool::Record record;
+                    if (r.error == spool::StoreError::kNone)
+                        spool::ReadRecord(dir, r.name, record);
+                    kept.push_back(record.text);
+                }
+            });
+        }
+        loop.RunOnce(start + std::chrono::milliseconds(300));
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(1)) << "the loop waited for the spool";
+        EXPECT_EQ(keeper.unanswered(), 2u);
+        close(lock);
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (keeper.unanswered() > 0 && Clock::now() < deadline) loop.RunOnce(deadline);
+    }
+    EXPECT_EQ(kept, (std::vector<std::string>{"one\n", "two\n", "three\n"}));
+    std::system(("rm -rf " + std::string(dir)).c_str());
 }
 
 }  // namespace

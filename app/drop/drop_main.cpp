@@ -161,11 +161,12 @@ int main(int argc, char** argv)
         return Fail(kFailed, std::string("cannot set the group back: ") + std::strerror(errno));
     // Run by Samba but not given the spool's group, which the package does
     // only where Samba's message command names this program.
-    const std::string hint =
-        !through_group && geteuid() != 0 && stored.detail.find(std::strerror(EACCES)) != std::string::npos
-            ? std::string(" (vindrel-drop has not the spool's group, which it is given once Samba's "
-                          "message command names it: dpkg-reconfigure vindrel-receiver)")
-            : std::string();
+    const bool denied = stored.detail.find(std::strerror(EACCES)) != std::string::npos;
+    const std::string hint = !through_group && geteuid() != 0 && denied
+                                 ? std::string(" (vindrel-drop has not the spool's group, which it "
+                                               "is given once Samba's message command names it: "
+                                               "dpkg-reconfigure vindrel-receiver)")
+                                 : std::string();
     switch (stored.error) {
     case vindrel::spool::StoreError::kNone:
         unlink(file);

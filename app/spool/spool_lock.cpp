@@ -235,8 +235,9 @@ std::optional<std::vector<RecordFile>> WritersLock::Records(Usage& usage)
 void WritersLock::Keep(const Usage& usage, std::size_t added, std::size_t removed)
 {
     char line[128];
-    std::snprintf(line, sizeof line, kUsageFormat, named_ + added - std::min(named_ + added, removed),
-                  usage.messages, static_cast<unsigned long long>(usage.bytes), uses_);
+    const std::size_t named = named_ + added - std::min(named_ + added, removed);
+    std::snprintf(line, sizeof line, kUsageFormat, named, usage.messages,
+                  static_cast<unsigned long long>(usage.bytes), uses_);
     std::string text = line;
     for (const auto& [key, share] : usage.by_key) {
         std::snprintf(line, sizeof line, kShareFormat, share.messages,

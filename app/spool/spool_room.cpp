@@ -37,7 +37,8 @@ Room FindRoom(const Usage& usage, const std::string& key, std::uint64_t bytes,
     const Share* most = nullptr;
     for (const auto& [other, share] : usage.by_key) {
         if (other == key || !OverShare(share)) continue;
-        if (!most || std::tie(share.messages, share.bytes) > std::tie(most->messages, most->bytes)) {
+        if (!most ||
+            std::tie(share.messages, share.bytes) > std::tie(most->messages, most->bytes)) {
             most = &share;
             victim = other;
         }

@@ -150,8 +150,8 @@ int AddToCount(const Spool& spool, const char* name, std::uint64_t more)
     struct stat st{};
     char text[32];
     // Of a fixed width, so that a rewrite in place leaves nothing behind.
-    const int length = std::snprintf(text, sizeof text, "%020llu\n",
-                                     static_cast<unsigned long long>(ReadCount(spool, name) + more));
+    const auto count = static_cast<unsigned long long>(ReadCount(spool, name) + more);
+    const int length = std::snprintf(text, sizeof text, "%020llu\n", count);
     if (fd.ok() && fstat(fd.get(), &st) == 0 && IsSpoolFile(spool, st, 24)) {
         // Open to the other writers' group, whatever umask made it; one of
         // another writer's that this one may write anyway stays as it is.
@@ -312,8 +312,9 @@ std::vector<StoreResult> StoreRecords(const std::string& spool, std::span<const 
                     if (!(files = lock.Records(*usage))) break;
                     added = removed = 0;
                 }
-                const auto oldest = std::find_if(files->begin(), files->end(),
-                                                 [&](const RecordFile& f) { return f.key == victim; });
+                const auto oldest =
+                    std::find_if(files->begin(), files->end(),
+                                 [&](const RecordFile& f) { return f.key == victim; });
                 if (oldest == files->end()) break;
                 usage->Remove(oldest->key, oldest->bytes);
                 gone.push_back(std::move(*oldest));

@@ -32,6 +32,14 @@ using vindrel::spool::Record;
 
 namespace {
 
+// `record` as sent from `source`, in a datagram or not.
+Record From(const std::string& source, bool datagram, Record record)
+{
+    record.source = source;
+    record.datagram = datagram;
+    return record;
+}
+
 struct Outcome {
     int status = -1;
     std::string err;
@@ -162,7 +170,7 @@ protected:
         std::vector<Record> records;
         for (std::size_t i = 0; i < count; ++i)
             records.push_back(
-                {static_cast<std::int64_t>(1000 + i), "OLD", "ME", text, source, datagram});
+                From(source, datagram, {static_cast<std::int64_t>(1000 + i), "OLD", "ME", text}));
         std::size_t kept = 0;
         for (const auto& result : vindrel::spool::StoreRecords(spool_.string(), records))
             kept += result.error == vindrel::spool::StoreError::kNone;
@@ -302,7 +310,7 @@ TEST_F(DropTest, BatchMeetingFourMebibytesKeepsWhatFitsAndCountsTheRest)
 {
     const std::string text = Repeat("\xE2\x82\xAC", 1600);  // the longest there is
     const std::size_t kept = Fill(900, text);
-    const Record like{1000, "OLD", "ME", text, "", false};
+    const Record like{1000, "OLD", "ME", text};
     EXPECT_EQ(kept, vindrel::spool::kMaxSpoolBytes / vindrel::spool::EncodeRecord(like).size());
     EXPECT_EQ(vindrel::spool::RefusedCount(spool_), 900u - kept);
     EXPECT_EQ(DropMessage("A", "B", text).status, 3);
@@ -317,7 +325,9 @@ TEST_F(DropTest, AtEachLimitAMessageIsRefusedOrTakesTheRoomOfASenderHoldingMore)
     const std::string longest = Repeat("\xE2\x82\xAC", 1600);
     const std::size_t share = vindrel::spool::kMaxSourceMessages;
     auto from = [](const std::string& source, const std::string& text = "new",
-                   bool datagram = false) { return Record{5000, "NEW", "ME", text, source, datagram}; };
+                   bool datagram = false) {
+        return From(source, datagram, {5000, "NEW", "ME", text});
+    };
     struct Row {
         const char* what;
         std::function<void()> fill;
@@ -339,7 +349,8 @@ TEST_F(DropTest, AtEachLimitAMessageIsRefusedOrTakesTheRoomOfASenderHoldingMore)
          [&] { Fill(share, "kept", "10.0.0.1", true); }, from("10.0.0.99", "new", true),
          StoreError::kSpoolFull, false},
         {"ten hosts hold their shares", [&] {
-             for (int host = 0; host < 10; ++host) Fill(share, "kept", "10.0.1." + std::to_string(host));
+             for (int host = 0; host < 10; ++host)
+                 Fill(share, "kept", "10.0.1." + std::to_string(host));
          }, from("10.0.0.2"), StoreError::kSpoolFull, false},
         {"beside a host holding its share", [&] { Fill(share, "kept", "10.0.0.1"); },
          from("10.0.0.2"), StoreError::kNone, false},
@@ -351,7 +362,7 @@ TEST_F(DropTest, AtEachLimitAMessageIsRefusedOrTakesTheRoomOfASenderHoldingMore)
         fs::remove_all(spool_);
         fs::create_directory(spool_);
         row.fill();
-        const auto before = vindrel::spool::ListRecordNames(spool_).value_or(std::vector<std::string>{});
+        const auto before = *vindrel::spool::ListRecordNames(spool_);
         const std::uint64_t refused = vindrel::spool::RefusedCount(spool_);
         const int watch = inotify_init1(IN_NONBLOCK);
         ASSERT_GE(inotify_add_watch(watch, spool_.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_TO), 0);
@@ -366,7 +377,7 @@ TEST_F(DropTest, AtEachLimitAMessageIsRefusedOrTakesTheRoomOfASenderHoldingMore)
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
         EXPECT_EQ(result.error, row.want) << result.detail;
-        const auto after = vindrel::spool::ListRecordNames(spool_).value_or(std::vector<std::string>{});
+        const auto after = *vindrel::spool::ListRecordNames(spool_);
         EXPECT_EQ(vindrel::spool::RefusedCount(spool_), refused + (row.want != StoreError::kNone));
         EXPECT_EQ(vindrel::spool::ReplacedCount(spool_), row.replaces ? 1u : 0u);
         if (row.want != StoreError::kNone) {
@@ -400,7 +411,7 @@ TEST_F(DropTest, AWriterHoldingTheLockPastTheWaitLeavesTheSpoolBusy)
     ASSERT_EQ(Fill(1), 1u);
     const int lock = open((spool_ / ".lock").c_str(), O_RDWR);
     ASSERT_EQ(flock(lock, LOCK_EX), 0);
-    const auto result = vindrel::spool::StoreRecord(spool_, {1, "A", "B", "t", "", false});
+    const auto result = vindrel::spool::StoreRecord(spool_, {1, "A", "B", "t"});
     close(lock);
     EXPECT_EQ(result.error, vindrel::spool::StoreError::kSpoolBusy);
     EXPECT_EQ(std::distance(fs::directory_iterator(spool_), {}), 2) << "a record and the lock";
@@ -424,7 +435,8 @@ TEST_F(DropTest, TemporaryFilesAWriterLeftAreRemovedAtTheNextWrite)
     EXPECT_EQ(DropMessage("A", "B", "hi").status, 0);
     std::set<std::string> left;
     for (const auto& entry : fs::directory_iterator(spool_))
-        if (entry.path().filename().string().rfind(".tmp-", 0) == 0) left.insert(entry.path().filename());
+        if (entry.path().filename().string().rfind(".tmp-", 0) == 0)
+            left.insert(entry.path().filename());
     EXPECT_EQ(left, std::set<std::string>{".tmp-2-0000beef"});
 }
 
@@ -432,7 +444,7 @@ TEST_F(DropTest, TemporaryFilesAWriterLeftAreRemovedAtTheNextWrite)
 // shown, and they neither fill the spool nor hold its writers up.
 TEST_F(DropTest, FilesTheSpoolDidNotExpectAreNeitherShownNorCounted)
 {
-    const std::string valid = vindrel::spool::EncodeRecord({1, "BOSS", "ME", "fake", "", false});
+    const std::string valid = vindrel::spool::EncodeRecord({1, "BOSS", "ME", "fake"});
     const std::string name = "1-1-0000000%d.msg";
     auto planted = [&](int n) {
         char out[32];
@@ -497,7 +509,7 @@ TEST_F(DropOnDiskTest, DropsRacingForTheLastPlacesKeepSoManyAndCountTheRest)
     // Written straight in, never flushed: quick to remove again.
     for (std::size_t i = 0; i < vindrel::spool::kMaxMessages - places; ++i)
         WriteFile(spool_ / ("1-1-" + std::to_string(10'000'000 + i) + ".msg"),
-                  vindrel::spool::EncodeRecord({1, "OLD", "ME", "kept", "", false}));
+                  vindrel::spool::EncodeRecord({1, "OLD", "ME", "kept"}));
     int stored = 0, full = 0;
     for (const int status : DropAtOnce(racers, [](int) { return "racer"; })) {
         stored += status == 0;
@@ -553,7 +565,8 @@ TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndSambasGuestAccount)
         else mknod((layer / "upper" / "samba" / "smb.conf").c_str(), S_IFCHR, 0);  // removed
         std::vector<std::string> full{
             "unshare", "--mount", "--propagation", "private", "--", "sh", "-c",
-            R"(mount --bind "$1" "$2" && mount -t overlay overlay -o "lowerdir=/etc,upperdir=$3/upper,workdir=$3/work" /etc && shift 3 && exec "$@")",
+            R"(mount --bind "$1" "$2" && mount -t overlay overlay \
+               -o "lowerdir=/etc,upperdir=$3/upper,workdir=$3/work" /etc && shift 3 && exec "$@")",
             "sh", bound.string(), builtin.parent_path().string(), layer.string()};
         if (uid != 0)
             full.insert(full.end(), {"setpriv", "--reuid=" + std::to_string(uid),
@@ -582,7 +595,8 @@ TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndSambasGuestAccount)
         {"the guest account naming a kept record as its file", kNobody, guest_default, {}, true,
          Lock::kOwners, 0},
         {"nobody where no Samba is configured", kNobody, std::nullopt, {}, false, Lock::kOwners, 4},
-        {"nobody where Samba's guest is another", kNobody, guest_daemon, {}, false, Lock::kOwners, 4},
+        {"nobody where Samba's guest is another", kNobody, guest_daemon, {}, false, Lock::kOwners,
+         4},
         {"the guest account set in smb.conf", kDaemon, guest_daemon, {}, false, Lock::kOwners, 0},
         {"the guest account where the owner made no lock", kNobody, guest_default, {}, false,
          Lock::kMissing, 1},
@@ -632,7 +646,8 @@ TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndSambasGuestAccount)
     }
     // What the guest account wrote, it cannot simply write again.
     const std::string written = (spool / records().back()).string();
-    EXPECT_NE(run_as(kNobody, guest_default, {"sh", "-c", "echo forged >>\"$0\"", written}).status, 0);
+    EXPECT_NE(run_as(kNobody, guest_default, {"sh", "-c", "echo forged >>\"$0\"", written}).status,
+              0);
 }
 
 TEST(Record, CutAtEveryLengthOrTamperedWithIsRefused)

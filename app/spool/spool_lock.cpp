@@ -139,9 +139,11 @@ WritersLock::WritersLock(const Spool& spool, int ms) : spool_(spool)
                        kLockMode));
         struct stat held{};
         if (!lock.ok() && errno == EACCES && owner) {
-            // A stranger's, left from an older writer: the owner makes its own.
-            unlinkat(dir, kLockFile, 0);
-            continue;
+            // A stranger's, left from an older writer: the owner makes its
+            // own. Or a spool the owner may not write.
+            if (unlinkat(dir, kLockFile, 0) == 0) continue;
+            errno = EACCES;
+            return;
         }
         if (!lock.ok() || fstat(lock.get(), &held) != 0) return;
         if (held.st_uid != spool.st.st_uid || !S_ISREG(held.st_mode) || (held.st_mode & 07) != 0) {

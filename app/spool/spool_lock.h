@@ -38,7 +38,8 @@ class WritersLock {
 public:
     // Waits at most `ms` for the lock; ok() is false (errno set) when it
     // was not had: ENOENT when there is no lock file and this writer may
-    // not make one, ETIMEDOUT when another writer held it all along.
+    // not make one, EPERM when it is not the owner's alone, ETIMEDOUT when
+    // another writer held it all along.
     WritersLock(const Spool& spool, int ms);
     bool ok() const { return fd_.ok(); }
 

@@ -198,6 +198,8 @@ void FailLock(std::vector<StoreResult>& results, const std::vector<bool>& open, 
         if (err == ENOENT)
             Fail(results[i], StoreError::kSpoolMissing, err,
                  "it holds no lock file (.lock), which systemd-tmpfiles or vindreld makes: ");
+        else if (err == EACCES)
+            Fail(results[i], StoreError::kWriteFailed, err, "its lock file (.lock): ");
         else if (err == EPERM)
             Fail(results[i], StoreError::kSpoolBusy, err,
                  "its lock file (.lock) is not the spool owner's alone; systemd-tmpfiles --create "

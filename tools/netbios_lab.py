@@ -280,6 +280,11 @@ class Lab:
             os.makedirs(self.spool(host), exist_ok=True)
             os.chown(self.spool(host), 0, pwd.getpwnam("nobody").pw_gid)
             os.chmod(self.spool(host), 0o775)
+            # The writers' lock, which the spool's owner makes, as tmpfiles does.
+            lock = os.path.join(self.spool(host), ".lock")
+            open(lock, "a").close()
+            os.chown(lock, 0, pwd.getpwnam("nobody").pw_gid)
+            os.chmod(lock, 0o660)
         lines = [
             "[global]",
             "netbios name = %s" % netbios_name(host),

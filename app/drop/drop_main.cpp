@@ -7,11 +7,14 @@
 // It runs as Samba's guest account for every message that arrives, with
 // FROM, TO and the text chosen by whoever sent it. Installed with the
 // spool's group (setgid), it writes there through that group; since anyone
-// can start it then, it serves only root and Samba's guest account, writes
-// only to the spool it was built for, and reads and removes Samba's file
-// with the caller's own rights.
+// can start it then, it serves only root and the guest account of the Samba
+// configured on this computer (none without a configuration), writes only
+// to the spool it was built for, and reads and removes Samba's file with
+// the caller's own rights. The package makes it setgid only where Samba's
+// message command names it.
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -87,13 +90,22 @@ std::int64_t NowMs()
 }
 
 // Whether the real user may write to the spool through its group: root,
-// and the account Samba runs the message command as. `why` says otherwise.
+// and the account Samba runs the message command as. Without a Samba
+// configuration no Samba runs it, and Samba's default guest account
+// (nobody, which other services share) is no one to trust. `why` says
+// otherwise.
 bool MaySendThroughGroup(std::string& why)
 {
     const uid_t caller = getuid();
     if (caller == 0) return true;
+    const auto config = vindrel::netbios::ReadConfigFile(kSambaConfig);
+    if (!config) {
+        why = "run by uid " + std::to_string(caller) + " on a computer without a Samba " +
+              "configuration (" + kSambaConfig + "), whose Samba would run it";
+        return false;
+    }
     std::string guest =
-        vindrel::netbios::ReadSambaConfig(kSambaConfig).guest_account;
+        vindrel::netbios::ParseSambaConfig(*config, vindrel::netbios::ReadConfigFile).guest_account;
     if (guest.empty()) guest = "nobody";  // Samba's own default
     const passwd* account = getpwnam(guest.c_str());
     if (account != nullptr && account->pw_uid == caller) return true;
@@ -109,6 +121,9 @@ int main(int argc, char** argv)
     // Started with the spool's group (setgid): the caller's own group for
     // everything but the store itself.
     const bool through_group = getauxval(AT_SECURE) != 0;
+    // A file-size limit fails the write, which is then cleaned up, rather
+    // than killing this program between writing a file and removing it.
+    signal(SIGXFSZ, SIG_IGN);
     const gid_t spool_group = getegid();
     if (through_group && setegid(getgid()) != 0)
         return Fail(kFailed, std::string("cannot set the group back: ") + std::strerror(errno));
@@ -144,6 +159,14 @@ int main(int argc, char** argv)
     const auto stored = vindrel::spool::StoreRecord(spool, record);
     if (through_group && setegid(getgid()) != 0)
         return Fail(kFailed, std::string("cannot set the group back: ") + std::strerror(errno));
+    // Run by Samba but not given the spool's group, which the package does
+    // only where Samba's message command names this program.
+    const bool denied = stored.detail.find(std::strerror(EACCES)) != std::string::npos;
+    const std::string hint = !through_group && geteuid() != 0 && denied
+                                 ? std::string(" (vindrel-drop has not the spool's group, which it "
+                                               "is given once Samba's message command names it: "
+                                               "dpkg-reconfigure vindrel-receiver)")
+                                 : std::string();
     switch (stored.error) {
     case vindrel::spool::StoreError::kNone:
         unlink(file);
@@ -155,14 +178,14 @@ int main(int argc, char** argv)
         return Fail(kFull, "the spool " + spool + " is full; message from " + record.from +
                                " refused" + (stored.detail.empty() ? "" : "; " + stored.detail));
     case vindrel::spool::StoreError::kSpoolMissing:
-        return Fail(kFailed, "cannot open the spool " + spool + ": " + stored.detail +
+        return Fail(kFailed, "cannot open the spool " + spool + ": " + stored.detail + hint +
                                  "; the message stays in " + file);
     case vindrel::spool::StoreError::kSpoolBusy:
-        return Fail(kFailed, "the spool " + spool + " is busy: " + stored.detail +
+        return Fail(kFailed, "the spool " + spool + " is busy: " + stored.detail + hint +
                                  "; the message stays in " + file);
     case vindrel::spool::StoreError::kWriteFailed:
         break;
     }
-    return Fail(kFailed, "cannot store the message in " + spool + ": " + stored.detail +
+    return Fail(kFailed, "cannot store the message in " + spool + ": " + stored.detail + hint +
                              "; the message stays in " + file);
 }

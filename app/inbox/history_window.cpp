@@ -18,9 +18,18 @@
 #include "app/inbox/inbox.h"
 
 namespace vindrel {
-QString RefusalNotice(quint64 count)
+QString RefusalNotice(quint64 refused, quint64 replaced)
 {
-    return QStringLiteral("%1 messages could not be kept because the inbox was full.").arg(count);
+    QStringList said;
+    if (refused || !replaced)
+        said << QStringLiteral("%1 messages could not be kept because the inbox, or their "
+                               "sender's share of it, was full.")
+                    .arg(refused);
+    if (replaced)
+        said << QStringLiteral("%1 older messages were removed to make room for others: their "
+                               "sender had sent more than its share.")
+                    .arg(replaced);
+    return said.join(QLatin1Char(' '));
 }
 
 HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
@@ -158,9 +167,9 @@ void HistoryWindow::SetShowAs(ShowAs show_as)
 
 void HistoryWindow::Refresh()
 {
-    const quint64 refused = inbox_.RefusedCount();
+    const quint64 refused = inbox_.RefusedCount(), replaced = inbox_.ReplacedCount();
     QStringList notes;
-    if (refused) notes << RefusalNotice(refused);
+    if (refused || replaced) notes << RefusalNotice(refused, replaced);
     if (const std::size_t ignored = inbox_.IgnoredCount())
         notes << QStringLiteral("%1 more records in the spool were not read: it holds more "
                                 "than %2.")

@@ -18,8 +18,10 @@ namespace vindrel {
 class HistoryModel;
 class Inbox;
 
-// The notice for refusals: "N messages could not be kept because the inbox was full."
-QString RefusalNotice(quint64 count);
+// The notice for messages the spool lost: `refused` (it, or their sender's
+// share, was full) and `replaced` (the oldest of a sender holding more than
+// its share, removed for a newer message of another's).
+QString RefusalNotice(quint64 refused, quint64 replaced = 0);
 
 // How new messages are shown.
 enum class ShowAs { kNotifications, kWindows };

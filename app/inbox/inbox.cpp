@@ -49,6 +49,7 @@ Inbox::Inbox(QString spool, QString state_file, QObject* parent, std::size_t max
     QStringList none;
     LoadSpool(none);
     refused_ = spool::RefusedCount(spool_.toStdString());
+    replaced_ = spool::ReplacedCount(spool_.toStdString());
 }
 
 void Inbox::Start()
@@ -165,6 +166,9 @@ void Inbox::Rescan()
     if (!listed) return;
 
     refused_ = spool::RefusedCount(spool_.toStdString());
+    const std::uint64_t replaced =
+        std::exchange(replaced_, spool::ReplacedCount(spool_.toStdString()));
+    changed_any = changed_any || replaced != replaced_;
     if (refused_ < state_.RefusalsSeen()) {
         // The count was cleaned away and started again.
         state_.SetRefusalsSeen(refused_);

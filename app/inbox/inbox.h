@@ -58,6 +58,8 @@ public:
     int UnreadCount() const;
     // Refusals counted in the spool, as the drop recorded them.
     std::uint64_t RefusedCount() const { return refused_; }
+    // Messages removed to make room for others', as the writers recorded them.
+    std::uint64_t ReplacedCount() const { return replaced_; }
     // Records at the last look past the newest max_records, left unread.
     std::size_t IgnoredCount() const { return ignored_; }
 
@@ -100,6 +102,7 @@ private:
     std::vector<InboxMessage> messages_;
     QSet<QString> seen_;  // names among the newest looked at, good or not
     std::uint64_t refused_ = 0;
+    std::uint64_t replaced_ = 0;
     std::size_t ignored_ = 0;
     bool listing_failed_ = false;
     bool started_ = false;

@@ -95,8 +95,10 @@ int ListMessages(const std::string& spool, const QString& state_file, ListFormat
         }
         first = false;
     }
-    if (const std::uint64_t refused = spool::RefusedCount(spool))
-        std::fprintf(err, "%s\n", RefusalNotice(refused).toUtf8().constData());
+    const std::uint64_t refused = spool::RefusedCount(spool);
+    const std::uint64_t replaced = spool::ReplacedCount(spool);
+    if (refused || replaced)
+        std::fprintf(err, "%s\n", RefusalNotice(refused, replaced).toUtf8().constData());
     return std::fflush(out) == 0 ? 0 : 1;
 }
 

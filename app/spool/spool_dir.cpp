@@ -1,5 +1,5 @@
 // Reading the spool on POSIX: which files are records, listing and reading
-// them, and the refusal count.
+// them, and the counts of messages refused and replaced.
 #include "app/spool/spool_dir.h"
 
 #include <dirent.h>
@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
 #include <string_view>
 #include <utility>
 
@@ -48,7 +51,7 @@ std::optional<std::size_t> ScanRecords(const Spool& spool, std::vector<RecordFil
             fstatat(spool.dir.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !IsSpoolFile(spool, st, kMaxRecordBytes))
             continue;
-        files->push_back({entry->d_name, static_cast<std::uint64_t>(st.st_size)});
+        files->push_back({entry->d_name, static_cast<std::uint64_t>(st.st_size), {}});
     }
     closedir(listing);
     return named;
@@ -74,10 +77,51 @@ bool ReadSpoolFile(const Spool& spool, const char* name, std::size_t limit, std:
     return got <= limit;
 }
 
-std::uint64_t ReadRefusedCount(const Spool& spool)
+void ReadShareKeys(const Spool& spool, std::vector<RecordFile>& files)
+{
+    std::string bytes;
+    for (RecordFile& file : files) {
+        Record record;
+        file.key = ReadSpoolFile(spool, file.name.c_str(), kMaxRecordBytes, bytes) &&
+                           ParseRecord(bytes, record) == RecordError::kNone
+                       ? ShareKey(record)
+                       : std::string();
+    }
+}
+
+void SortOldestFirst(std::vector<RecordFile>& files)
+{
+    // A longer leading number is a later one.
+    std::sort(files.begin(), files.end(), [](const RecordFile& a, const RecordFile& b) {
+        return std::pair(a.name.find('-'), std::string_view(a.name)) <
+               std::pair(b.name.find('-'), std::string_view(b.name));
+    });
+}
+
+void RemoveStaleTemps(const Spool& spool)
+{
+    const int copy = dup(spool.dir.get());
+    DIR* listing = copy < 0 ? nullptr : fdopendir(copy);
+    if (listing == nullptr) {
+        if (copy >= 0) close(copy);
+        return;
+    }
+    rewinddir(listing);
+    const time_t stale = time(nullptr) - kStaleTempSeconds;
+    while (const dirent* entry = readdir(listing)) {
+        struct stat st{};
+        if (std::strncmp(entry->d_name, kTempPrefix, sizeof kTempPrefix - 1) == 0 &&
+            fstatat(spool.dir.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            IsSpoolFile(spool, st, UINT64_MAX) && st.st_mtime < stale)
+            unlinkat(spool.dir.get(), entry->d_name, 0);
+    }
+    closedir(listing);
+}
+
+std::uint64_t ReadCount(const Spool& spool, const char* name)
 {
     std::string text;
-    if (!ReadSpoolFile(spool, kRefusedFile, 24, text)) return 0;
+    if (!ReadSpoolFile(spool, name, 24, text)) return 0;
     while (!text.empty() && text.back() == '\n') text.pop_back();
     std::uint64_t count = 0;
     for (const char c : text) {
@@ -109,14 +153,10 @@ std::optional<std::vector<std::string>> ListRecordNames(const std::string& spool
     Spool opened;
     std::vector<RecordFile> records;
     if (!OpenSpool(spool, opened) || !ScanRecords(opened, &records)) return std::nullopt;
+    SortOldestFirst(records);
     std::vector<std::string> names;
     names.reserve(records.size());
     for (RecordFile& record : records) names.push_back(std::move(record.name));
-    // By time: a longer leading number is a later one.
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        return std::pair(a.find('-'), std::string_view(a)) <
-               std::pair(b.find('-'), std::string_view(b));
-    });
     return names;
 }
 
@@ -134,7 +174,13 @@ RecordError ReadRecord(const std::string& spool, const std::string& name, Record
 std::uint64_t RefusedCount(const std::string& spool)
 {
     Spool opened;
-    return OpenSpool(spool, opened) ? ReadRefusedCount(opened) : 0;
+    return OpenSpool(spool, opened) ? ReadCount(opened, kRefusedFile) : 0;
+}
+
+std::uint64_t ReplacedCount(const std::string& spool)
+{
+    Spool opened;
+    return OpenSpool(spool, opened) ? ReadCount(opened, kReplacedFile) : 0;
 }
 
 }  // namespace vindrel::spool

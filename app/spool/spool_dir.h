@@ -1,5 +1,6 @@
 // The spool directory: storing records atomically within the spool's
-// limits, counting refusals, and reading the records back.
+// limits and each sender's share of them, counting refusals and
+// replacements, and reading the records back.
 //
 // The spool belongs to the receiver: its account owns it, and the Samba
 // route's helper writes through the spool's group. Every local user reads
@@ -22,8 +23,18 @@ namespace vindrel::spool {
 inline constexpr char kDefaultSpool[] = VINDREL_SPOOL_DIR;
 inline constexpr std::size_t kMaxMessages = 1000;
 inline constexpr std::uint64_t kMaxSpoolBytes = 4u << 20;
-// The count of messages refused because the spool was full.
+// The most one sender may hold (see ShareKey): one part in kShareParts of
+// each limit, so that one host cannot fill the spool for all.
+inline constexpr std::size_t kShareParts = 10;
+inline constexpr std::size_t kMaxSourceMessages = kMaxMessages / kShareParts;
+inline constexpr std::uint64_t kMaxSourceBytes = kMaxSpoolBytes / kShareParts;
+// The count of messages refused because the spool, or their sender's share
+// of it, was full.
 inline constexpr char kRefusedFile[] = "refused";
+// The count of messages removed to make room in a full spool: the oldest of
+// a sender holding more than its share (the unknown sender's, which has no
+// share of its own), for a message from a sender holding less.
+inline constexpr char kReplacedFile[] = "replaced";
 // How long a writer waits for the other writers before it refuses. They
 // hold the lock for a millisecond or two each, so only a stuck writer makes
 // anyone wait this long.
@@ -31,8 +42,9 @@ inline constexpr int kLockWaitMs = 5000;
 
 enum class StoreError {
     kNone,
-    kSpoolMissing,  // the spool cannot be opened
-    kSpoolFull,     // refused and counted: kMaxMessages or kMaxSpoolBytes reached
+    kSpoolMissing,  // the spool cannot be opened, or the receiver made no lock in it
+    kSpoolFull,     // refused and counted: the sender's share (detail says so), or the
+                    // whole spool with no other sender holding more than a share
     kSpoolBusy,     // refused, not counted: the writers' lock was not had in kLockWaitMs
     kWriteFailed,   // the record could not be written, flushed or named
 };
@@ -41,13 +53,16 @@ struct StoreResult {
     StoreError error = StoreError::kNone;
     std::string detail;  // the system's own words, when it failed
     std::string name;    // the record's file name, when kept
+    std::string replaced;  // the record removed to make room for it, if any
 };
 
 // Adds `records` (clean fields) to the spool, one result each, in order.
 // Each record appears whole (written under a temporary name, flushed, then
-// renamed) and is on disk when its result says kept. One lock is taken for
-// the whole batch; the limits are checked for each record in turn, so a
-// batch that meets a full spool keeps its first records and counts the rest.
+// renamed) and is on disk when its result says kept. The limits are checked
+// for each record in turn, so a batch that meets a full spool keeps its
+// first records and counts the rest; they are checked before anything is
+// written, so a batch refused whole writes only its count and flushes
+// nothing. Records left by writers killed mid-write are removed here.
 std::vector<StoreResult> StoreRecords(const std::string& spool, std::span<const Record> records);
 
 // StoreRecords for one record.
@@ -67,5 +82,8 @@ RecordError ReadRecord(const std::string& spool, const std::string& name, Record
 
 // How many messages were refused because the spool was full; 0 when never.
 std::uint64_t RefusedCount(const std::string& spool);
+
+// How many messages were removed to make room for others' (kReplacedFile).
+std::uint64_t ReplacedCount(const std::string& spool);
 
 }  // namespace vindrel::spool

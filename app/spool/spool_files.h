@@ -52,6 +52,7 @@ bool IsSpoolFile(const Spool& spool, const struct stat& file, std::uint64_t limi
 struct RecordFile {
     std::string name;
     std::uint64_t bytes = 0;
+    std::string key;  // the share it counts against, once ReadShareKeys has read it
 };
 
 // Walks the spool's record names and returns how many there are; with
@@ -59,11 +60,28 @@ struct RecordFile {
 // None when the spool cannot be listed.
 std::optional<std::size_t> ScanRecords(const Spool& spool, std::vector<RecordFile>* files);
 
+// Fills in the share key (ShareKey) of each of `files`; a file that is no
+// record counts as the unknown sender's, "".
+void ReadShareKeys(const Spool& spool, std::vector<RecordFile>& files);
+
+// Oldest first, as the names say: by the time they begin with.
+void SortOldestFirst(std::vector<RecordFile>& files);
+
+// Prefix of the names files are written under before they are named.
+inline constexpr char kTempPrefix[] = ".tmp-";
+// How old a temporary file must be to be taken for one a writer killed
+// mid-write left: far longer than a write and flush under any load.
+inline constexpr int kStaleTempSeconds = 30;
+
+// Removes temporary files of the spool's own older than kStaleTempSeconds.
+void RemoveStaleTemps(const Spool& spool);
+
 // Reads a spool file `name` (not through a link) of at most `limit` bytes
 // into `out`; false when it is no spool file or is longer.
 bool ReadSpoolFile(const Spool& spool, const char* name, std::size_t limit, std::string& out);
 
-// The refusal count kept in kRefusedFile; 0 when none or unreadable.
-std::uint64_t ReadRefusedCount(const Spool& spool);
+// A count kept in the file `name` (kRefusedFile, kReplacedFile); 0 when
+// none or unreadable.
+std::uint64_t ReadCount(const Spool& spool, const char* name);
 
 }  // namespace vindrel::spool

@@ -5,7 +5,8 @@
 // last writer left in it: records are added only by writers, who keep the
 // usage, and taken away only by the cleanup or by hand, which lowers the
 // count. It is measured afresh when the count differs, when it cannot be
-// read (a crash mid-write), and every kRescanEvery stores in any case.
+// read or does not add up (a crash mid-write), and every kRescanEvery
+// stores in any case.
 #include "app/spool/spool_lock.h"
 
 #include <fcntl.h>
@@ -18,17 +19,66 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <string>
+#include <string_view>
+
+#include "app/spool/spool_dir.h"
 
 namespace vindrel::spool {
 namespace {
 
 constexpr mode_t kLockMode = 0660;
 constexpr unsigned kRescanEvery = 256;
-// "<names> <messages> <bytes> <uses>\n", each field of a fixed width so a
-// rewrite in place leaves nothing of the old one behind.
-constexpr char kUsageFormat[] = "%10zu %10zu %20llu %10u\n";
-constexpr std::size_t kUsageBytes = 10 + 1 + 10 + 1 + 20 + 1 + 10 + 1;
+// "<names> <messages> <bytes> <uses>\n", then "<messages> <bytes> <key>\n"
+// for each sender, then "end\n": a rewrite cut short, or the longer one it
+// was written over, is seen not to add up.
+constexpr char kUsageFormat[] = "%zu %zu %llu %u\n";
+constexpr char kShareFormat[] = "%zu %llu %s\n";
+constexpr std::string_view kUsageEnd = "end\n";
+// A sender for every record, each "<4 digits> <7 digits> <15 characters>\n".
+constexpr std::size_t kMaxUsageBytes = 64 + 30 * kMaxMessages;
+
+// The usage as Keep wrote it, or none when it does not add up.
+std::optional<Usage> ParseUsage(std::string_view text, std::size_t& named, unsigned& uses)
+{
+    auto line = [&](std::string& out) {
+        const auto end = text.find('\n');
+        if (end == std::string_view::npos) return false;
+        out.assign(text.substr(0, end));
+        text.remove_prefix(end + 1);
+        return true;
+    };
+    std::string first, each;
+    Usage usage;
+    unsigned long long bytes = 0;
+    int used = 0;
+    if (!line(first) ||
+        std::sscanf(first.c_str(), "%zu %zu %llu %u%n", &named, &usage.messages, &bytes, &uses,
+                    &used) != 4 ||
+        static_cast<std::size_t>(used) != first.size())
+        return std::nullopt;
+    usage.bytes = bytes;
+    Share sum;
+    while (line(each)) {
+        if (each + "\n" == kUsageEnd)
+            return sum.messages == usage.messages && sum.bytes == usage.bytes
+                       ? std::optional(usage)
+                       : std::nullopt;
+        Share share;
+        unsigned long long share_bytes = 0;
+        used = 0;
+        if (std::sscanf(each.c_str(), "%zu %llu %n", &share.messages, &share_bytes, &used) != 2 ||
+            used == 0 || share.messages == 0 || each[static_cast<std::size_t>(used) - 1] != ' ')
+            return std::nullopt;
+        share.bytes = share_bytes;
+        sum.messages += share.messages;
+        sum.bytes += share.bytes;
+        if (!usage.by_key.emplace(each.substr(static_cast<std::size_t>(used)), share).second)
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
 
 std::int64_t MonotonicMs()
 {
@@ -81,30 +131,33 @@ WritersLock::WritersLock(const Spool& spool, int ms) : spool_(spool)
 {
     const std::int64_t deadline = MonotonicMs() + ms;
     const int dir = spool.dir.get();
+    // Only the spool's owner makes the lock: one made by a writer through
+    // the group would be that writer's, to open and hold whenever it likes.
+    const bool owner = geteuid() == spool.st.st_uid;
     for (int tries = 0; tries < 8; ++tries) {
-        Fd lock(openat(dir, kLockFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kLockMode));
+        Fd lock(openat(dir, kLockFile, O_RDWR | O_NOFOLLOW | O_CLOEXEC | (owner ? O_CREAT : 0),
+                       kLockMode));
         struct stat held{};
-        if (!lock.ok() && errno == EACCES) {
-            // A stranger's (see below), or one another writer has only just
-            // made and not yet opened to the group.
-            struct stat found{};
-            if (fstatat(dir, kLockFile, &found, AT_SYMLINK_NOFOLLOW) == 0 &&
-                !IsSpoolFile(spool, found, 4096))
-                unlinkat(dir, kLockFile, 0);
-            const timespec pause{0, 1'000'000};
-            nanosleep(&pause, nullptr);
-            continue;
+        if (!lock.ok() && errno == EACCES && owner) {
+            // A stranger's, left from an older writer: the owner makes its
+            // own. Or a spool the owner may not write.
+            if (unlinkat(dir, kLockFile, 0) == 0) continue;
+            errno = EACCES;
+            return;
         }
         if (!lock.ok() || fstat(lock.get(), &held) != 0) return;
-        // Group-writable whatever umask made it, so both writers can use it.
-        if ((held.st_mode & 0777) != kLockMode && held.st_uid == geteuid())
-            fchmod(lock.get(), kLockMode);
-        // One that others may open, left from when the spool was open to
-        // all, is one a stranger could hold for ever: put it away.
-        else if (!IsSpoolFile(spool, held, 4096) || (held.st_mode & 07) != 0) {
+        if (held.st_uid != spool.st.st_uid || !S_ISREG(held.st_mode) || (held.st_mode & 07) != 0) {
+            // Not the owner's, or open to every user: whoever owns it could
+            // hold it for ever. Only the owner may put it away and start again.
+            if (!owner) {
+                errno = EPERM;
+                return;
+            }
             unlinkat(dir, kLockFile, 0);
             continue;
         }
+        // Group-writable whatever umask made it, so both writers can use it.
+        if ((held.st_mode & 0777) != kLockMode && owner) fchmod(lock.get(), kLockMode);
         std::optional<ReleaseWatch> watch;
         while (flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK) return;
@@ -125,44 +178,78 @@ WritersLock::WritersLock(const Spool& spool, int ms) : spool_(spool)
             fd_ = std::move(lock);
             return;
         }
+        if (!owner && errno == ENOENT) return;
     }
     errno = EAGAIN;
+}
+
+void Usage::Add(const std::string& key, std::uint64_t size)
+{
+    ++messages;
+    bytes += size;
+    Share& share = by_key[key];
+    ++share.messages;
+    share.bytes += size;
+}
+
+void Usage::Remove(const std::string& key, std::uint64_t size)
+{
+    --messages;
+    bytes -= size;
+    const auto share = by_key.find(key);
+    if (share == by_key.end()) return;
+    share->second.bytes -= std::min(share->second.bytes, size);
+    if (--share->second.messages == 0) by_key.erase(share);
 }
 
 std::optional<Usage> WritersLock::Measure()
 {
     const auto named = ScanRecords(spool_, nullptr);
     if (!named) return std::nullopt;
-    char text[kUsageBytes + 1] = {};
+    std::string text(kMaxUsageBytes, '\0');
+    const ssize_t got = pread(fd_.get(), text.data(), text.size(), 0);
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     std::size_t kept_named = 0;
-    Usage usage;
-    unsigned long long bytes = 0;
-    if (pread(fd_.get(), text, kUsageBytes, 0) == static_cast<ssize_t>(kUsageBytes) &&
-        text[kUsageBytes - 1] == '\n' &&
-        std::sscanf(text, "%zu %zu %llu %u", &kept_named, &usage.messages, &bytes, &uses_) == 4 &&
-        kept_named == *named && ++uses_ < kRescanEvery) {
+    std::optional<Usage> usage = ParseUsage(text, kept_named, uses_);
+    if (usage && kept_named == *named && ++uses_ < kRescanEvery) {
         named_ = kept_named;
-        usage.bytes = bytes;
         return usage;
     }
-    std::vector<RecordFile> files;
-    const auto rescanned = ScanRecords(spool_, &files);
-    if (!rescanned) return std::nullopt;
-    named_ = *rescanned;
-    uses_ = 0;
-    usage = {files.size(), 0};
-    for (const RecordFile& file : files) usage.bytes += file.bytes;
-    return usage;
+    Usage measured;
+    if (!Records(measured)) return std::nullopt;
+    return measured;
 }
 
-void WritersLock::Keep(const Usage& usage, std::size_t added)
+std::optional<std::vector<RecordFile>> WritersLock::Records(Usage& usage)
 {
-    char text[kUsageBytes + 1];
-    std::snprintf(text, sizeof text, kUsageFormat, named_ + added, usage.messages,
+    std::vector<RecordFile> files;
+    const auto named = ScanRecords(spool_, &files);
+    if (!named) return std::nullopt;
+    ReadShareKeys(spool_, files);
+    SortOldestFirst(files);
+    named_ = *named;
+    uses_ = 0;
+    usage = {};
+    for (const RecordFile& file : files) usage.Add(file.key, file.bytes);
+    return files;
+}
+
+void WritersLock::Keep(const Usage& usage, std::size_t added, std::size_t removed)
+{
+    char line[128];
+    const std::size_t named = named_ + added - std::min(named_ + added, removed);
+    std::snprintf(line, sizeof line, kUsageFormat, named, usage.messages,
                   static_cast<unsigned long long>(usage.bytes), uses_);
+    std::string text = line;
+    for (const auto& [key, share] : usage.by_key) {
+        std::snprintf(line, sizeof line, kShareFormat, share.messages,
+                      static_cast<unsigned long long>(share.bytes), key.c_str());
+        text += line;
+    }
+    text += kUsageEnd;
     // Should this fail, the next writer measures the spool in full.
-    if (pwrite(fd_.get(), text, kUsageBytes, 0) != static_cast<ssize_t>(kUsageBytes) &&
-        ftruncate(fd_.get(), 0) != 0) {
+    if (pwrite(fd_.get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
+        ftruncate(fd_.get(), static_cast<off_t>(text.size())) != 0) {
     }
 }
 

@@ -104,6 +104,11 @@ std::string CleanText(std::string_view raw)
     return Utf16ToUtf8(text);
 }
 
+std::string ShareKey(const Record& record)
+{
+    return record.datagram ? kDatagramShare : record.source;
+}
+
 std::string EncodeRecord(const Record& record)
 {
     std::string out(kMagic);

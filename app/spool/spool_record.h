@@ -49,6 +49,13 @@ std::string CleanName(std::string_view raw);
 // it is cut to kMaxTextChars characters.
 std::string CleanText(std::string_view raw);
 
+// Which sender's share of the spool the record counts against: its source
+// for a message that came in a session, whose address the handshake
+// confirmed; one share for every datagram, whose source anyone can forge;
+// and the unknown sender, empty, for the Samba route and older records.
+std::string ShareKey(const Record& record);
+inline constexpr char kDatagramShare[] = "datagram";
+
 // The record's file contents. The fields must be clean.
 std::string EncodeRecord(const Record& record);
 

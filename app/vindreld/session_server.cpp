@@ -183,6 +183,7 @@ void SessionServer::KeepFinished()
     const std::int64_t now = NowMs();
     for (Connection* c : std::exchange(finished_, {})) {
         records.push_back(keeper_.ToRecord(*c->message, now));
+        records.back().source = c->Who();  // what each sender's share of the spool counts by
         c->message.reset();
         keeping_.emplace(c->serial(), c);
         sent.push_back({c->serial(), "message from " + records.back().from + " (" + c->Who() +

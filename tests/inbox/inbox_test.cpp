@@ -322,10 +322,20 @@ private slots:
         QMessageBox* told = nullptr;
         QTRY_VERIFY((told = VisibleWindow<QMessageBox>()) != nullptr);
         QCOMPARE(told->text(),
-                 QStringLiteral("3 messages could not be kept because the inbox was full."));
+                 QStringLiteral("3 messages could not be kept because the inbox, or their "
+                                "sender's share of it, was full."));
         told->close();
         app->ShowHistory();
         QCOMPARE(app->history()->notice()->text(), told->text());
+        // A flood's oldest messages removed for others': said in the same notice.
+        QFile replaced(h_.spool + "/replaced");
+        QVERIFY(replaced.open(QIODevice::WriteOnly) && replaced.write("2\n") == 2);
+        replaced.close();
+        app->inbox().Rescan();
+        QCOMPARE(app->history()->notice()->text(), vindrel::RefusalNotice(3, 2));
+        QVERIFY(app->history()->notice()->text().endsWith(
+            QStringLiteral("2 older messages were removed to make room for others: their sender "
+                           "had sent more than its share.")));
         // Told already: a restart says nothing more.
         app.reset();
         QTRY_VERIFY(VisibleWindow<QMessageBox>() == nullptr);

@@ -50,9 +50,12 @@ def inside(debs, work):
         check(' '.join(command) + ' runs', chroot(*command).returncode, 0)
     done = chroot('systemd-analyze', 'verify', '--man=no', *UNITS)
     check('systemd-analyze verify accepts the units', (done.returncode, done.stderr), (0, ''))
-    check('the socket enabled, vindrel-drop setgid to the group vindrel',
+    check('the socket enabled, vindrel-drop not setgid where Samba does not run it',
           (os.path.islink(root + SOCKET_LINK), chroot('stat', '-c', '%G %a', DROP).stdout.strip()),
-          (True, 'vindrel 2755'))
+          (True, 'root 755'))
+    os.makedirs(root + '/etc/samba', exist_ok=True)
+    with open(root + '/etc/samba/smb.conf', 'a') as conf:
+        conf.write('[global]\n   Message Command = %s "%%f" "%%L" "%%s"\n' % DROP)
 
     holder = subprocess.Popen([sys.executable, '-c', HOLD_137], stdout=subprocess.PIPE)
     try:
@@ -63,9 +66,16 @@ def inside(debs, work):
     finally:
         holder.kill()
     note = [line for line in done.stderr.splitlines() if SAMBA_NOTE in line]
-    check('with Samba on UDP 137: succeeds, one line naming the Samba route, the socket disabled',
-          (done.returncode, len(note) == 1 and 'examples/smb.conf' in note[0], os.path.lexists(root + SOCKET_LINK)),
-          (0, True, False))
+    check('with Samba on UDP 137 running vindrel-drop: succeeds, one line naming the Samba route, '
+          'the socket disabled, vindrel-drop setgid to the group vindrel',
+          (done.returncode, len(note) == 1 and 'examples/smb.conf' in note[0], os.path.lexists(root + SOCKET_LINK),
+           chroot('stat', '-c', '%G %a', DROP).stdout.strip()),
+          (0, True, False, 'vindrel 2755'))
+    os.remove(root + '/etc/samba/smb.conf')
+    chroot('/var/lib/dpkg/info/vindrel-receiver.postinst', 'configure', '1.0.0',
+           DPKG_MAINTSCRIPT_PACKAGE='vindrel-receiver', DPKG_MAINTSCRIPT_NAME='postinst')
+    check('configured again without Samba: vindrel-drop not setgid',
+          chroot('stat', '-c', '%G %a', DROP).stdout.strip(), 'root 755')
 
     check('apt-get purge succeeds', chroot('apt-get', 'purge', '-y', 'vindrel', 'vindrel-receiver').returncode, 0)
     left = [os.path.join(folder, name)[len(upper):] for folder, dirs, files in os.walk(upper)

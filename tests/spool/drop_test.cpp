@@ -1,10 +1,12 @@
 // vindrel-drop run as Samba runs it, against hostile names and files, a
-// full spool and many drops at once; and the record parser against records
-// cut short or tampered with.
+// full spool and many drops at once; the spool's limits and each sender's
+// share of them; and the record parser against records cut short or
+// tampered with.
 #include <fcntl.h>
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -28,6 +31,14 @@ namespace fs = std::filesystem;
 using vindrel::spool::Record;
 
 namespace {
+
+// `record` as sent from `source`, in a datagram or not.
+Record From(const std::string& source, bool datagram, Record record)
+{
+    record.source = source;
+    record.datagram = datagram;
+    return record;
+}
 
 struct Outcome {
     int status = -1;
@@ -151,12 +162,15 @@ protected:
         return statuses;
     }
 
-    // Stores `count` records of `text` in one batch; how many were kept.
-    std::size_t Fill(std::size_t count, const std::string& text = "kept")
+    // Stores `count` records of `text` from `source` in one batch; how many
+    // were kept.
+    std::size_t Fill(std::size_t count, const std::string& text = "kept",
+                     const std::string& source = "", bool datagram = false)
     {
         std::vector<Record> records;
         for (std::size_t i = 0; i < count; ++i)
-            records.push_back({static_cast<std::int64_t>(1000 + i), "OLD", "ME", text});
+            records.push_back(
+                From(source, datagram, {static_cast<std::int64_t>(1000 + i), "OLD", "ME", text}));
         std::size_t kept = 0;
         for (const auto& result : vindrel::spool::StoreRecords(spool_.string(), records))
             kept += result.error == vindrel::spool::StoreError::kNone;
@@ -302,6 +316,130 @@ TEST_F(DropTest, BatchMeetingFourMebibytesKeepsWhatFitsAndCountsTheRest)
     EXPECT_EQ(DropMessage("A", "B", text).status, 3);
 }
 
+// The spool's limits and each sender's share, checked before anything is
+// written: a refusal makes no file, and a message that takes a flood's room
+// replaces only the oldest of the sender holding most.
+TEST_F(DropTest, AtEachLimitAMessageIsRefusedOrTakesTheRoomOfASenderHoldingMore)
+{
+    using vindrel::spool::StoreError;
+    const std::string longest = Repeat("\xE2\x82\xAC", 1600);
+    const std::size_t share = vindrel::spool::kMaxSourceMessages;
+    auto from = [](const std::string& source, const std::string& text = "new",
+                   bool datagram = false) {
+        return From(source, datagram, {5000, "NEW", "ME", text});
+    };
+    struct Row {
+        const char* what;
+        std::function<void()> fill;
+        Record record;
+        StoreError want;
+        bool replaces;
+    };
+    const Row rows[] = {
+        {"the spool holds 1,000 records", [&] { Fill(vindrel::spool::kMaxMessages); },
+         from(""), StoreError::kSpoolFull, false},
+        {"the spool holds 4 MiB", [&] { Fill(900, longest); }, from("", longest),
+         StoreError::kSpoolFull, false},
+        {"its sender holds its share of messages", [&] { Fill(share, "kept", "10.0.0.1"); },
+         from("10.0.0.1"), StoreError::kSpoolFull, false},
+        {"its sender holds its share of bytes",
+         [&] { EXPECT_LT(Fill(share, longest, "10.0.0.1"), share); }, from("10.0.0.1", longest),
+         StoreError::kSpoolFull, false},
+        {"datagrams from forged sources share one part",
+         [&] { Fill(share, "kept", "10.0.0.1", true); }, from("10.0.0.99", "new", true),
+         StoreError::kSpoolFull, false},
+        {"ten hosts hold their shares", [&] {
+             for (int host = 0; host < 10; ++host)
+                 Fill(share, "kept", "10.0.1." + std::to_string(host));
+         }, from("10.0.0.2"), StoreError::kSpoolFull, false},
+        {"beside a host holding its share", [&] { Fill(share, "kept", "10.0.0.1"); },
+         from("10.0.0.2"), StoreError::kNone, false},
+        {"full of the Samba route's records", [&] { Fill(vindrel::spool::kMaxMessages); },
+         from("10.0.0.2"), StoreError::kNone, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(spool_);
+        fs::create_directory(spool_);
+        row.fill();
+        const auto before = *vindrel::spool::ListRecordNames(spool_);
+        const std::uint64_t refused = vindrel::spool::RefusedCount(spool_);
+        const int watch = inotify_init1(IN_NONBLOCK);
+        ASSERT_GE(inotify_add_watch(watch, spool_.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_TO), 0);
+        const auto result = vindrel::spool::StoreRecord(spool_, row.record);
+        alignas(inotify_event) char events[4096];
+        const ssize_t got = read(watch, events, sizeof events);
+        close(watch);
+        std::set<std::string> touched;
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (event->len && std::string(event->name) != "refused") touched.insert(event->name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+        EXPECT_EQ(result.error, row.want) << result.detail;
+        const auto after = *vindrel::spool::ListRecordNames(spool_);
+        EXPECT_EQ(vindrel::spool::RefusedCount(spool_), refused + (row.want != StoreError::kNone));
+        EXPECT_EQ(vindrel::spool::ReplacedCount(spool_), row.replaces ? 1u : 0u);
+        if (row.want != StoreError::kNone) {
+            EXPECT_EQ(after, before);
+            EXPECT_EQ(touched, std::set<std::string>{}) << "a refusal makes no file but its count";
+        } else {
+            EXPECT_EQ(after.size(), before.size() + !row.replaces);
+            EXPECT_EQ(result.replaced, row.replaces ? before.front() : "");
+            EXPECT_EQ(after.front() == before.front(), !row.replaces);
+        }
+    }
+}
+
+TEST_F(DropTest, RecordsRemovedFromOutsideGiveTheirRoomBack)
+{
+    ASSERT_EQ(Fill(vindrel::spool::kMaxMessages), vindrel::spool::kMaxMessages);
+    ASSERT_EQ(Fill(1), 0u);
+    const auto names = *vindrel::spool::ListRecordNames(spool_);
+    for (int i = 0; i < 10; ++i) fs::remove(spool_ / names[i]);
+    EXPECT_EQ(Fill(11), 10u);
+    // And again after a writer died writing down the usage.
+    for (int i = 10; i < 15; ++i) fs::remove(spool_ / names[i]);
+    fs::resize_file(spool_ / ".lock", 20);
+    EXPECT_EQ(Fill(6), 5u);
+    EXPECT_EQ(Records().size(), vindrel::spool::kMaxMessages);
+    EXPECT_EQ(vindrel::spool::RefusedCount(spool_), 3u);
+}
+
+TEST_F(DropTest, AWriterHoldingTheLockPastTheWaitLeavesTheSpoolBusy)
+{
+    ASSERT_EQ(Fill(1), 1u);
+    const int lock = open((spool_ / ".lock").c_str(), O_RDWR);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    const auto result = vindrel::spool::StoreRecord(spool_, {1, "A", "B", "t"});
+    close(lock);
+    EXPECT_EQ(result.error, vindrel::spool::StoreError::kSpoolBusy);
+    EXPECT_EQ(std::distance(fs::directory_iterator(spool_), {}), 2) << "a record and the lock";
+}
+
+// A writer killed mid-write (here by a file-size limit, which the drop
+// takes as a failed write instead) leaves no temporary file for long.
+TEST_F(DropTest, TemporaryFilesAWriterLeftAreRemovedAtTheNextWrite)
+{
+    const fs::path file = root_ / "msg.txt";
+    WriteFile(file, "hi");
+    const Outcome limited = Run({"sh", "-c", "ulimit -f 0; exec \"$0\" \"$@\"", VINDREL_DROP,
+                                 "--spool", spool_.string(), "A", "B", file.string()},
+                                true);
+    EXPECT_EQ(limited.status, 1);
+    EXPECT_EQ(ReadFile(file), "hi");
+    WriteFile(spool_ / ".tmp-1-0000dead", "left");
+    WriteFile(spool_ / ".tmp-2-0000beef", "being written");
+    const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(1);
+    fs::last_write_time(spool_ / ".tmp-1-0000dead", old);
+    EXPECT_EQ(DropMessage("A", "B", "hi").status, 0);
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(spool_))
+        if (entry.path().filename().string().rfind(".tmp-", 0) == 0)
+            left.insert(entry.path().filename());
+    EXPECT_EQ(left, std::set<std::string>{".tmp-2-0000beef"});
+}
+
 // Files a writer of the spool never makes: whoever left them, they are not
 // shown, and they neither fill the spool nor hold its writers up.
 TEST_F(DropTest, FilesTheSpoolDidNotExpectAreNeitherShownNorCounted)
@@ -384,11 +522,13 @@ TEST_F(DropOnDiskTest, DropsRacingForTheLastPlacesKeepSoManyAndCountTheRest)
 }
 
 // Installed with the spool's group (setgid), anyone can start the drop: it
-// must serve only root and Samba's guest account, store only in the spool
-// it was built for, and read and remove Samba's file with the caller's own
-// rights. Each run is in a mount namespace of its own where the built-in
-// spool's parent is a directory of the test.
-TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndTheGuestAccount)
+// must serve only root and the guest account of the Samba configured here,
+// store only in the spool it was built for, read and remove Samba's file
+// with the caller's own rights, never make the lock its caller could then
+// hold, and leave records its caller cannot simply write again. Each run is
+// in a mount namespace of its own where the built-in spool's parent is a
+// directory of the test and /etc an overlay holding the row's smb.conf.
+TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndSambasGuestAccount)
 {
     if (kSanitized) GTEST_SKIP() << "LeakSanitizer cannot inspect a setgid process";
     if (geteuid() != 0) {
@@ -398,9 +538,13 @@ TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndTheGuestAccount)
     }
     constexpr gid_t kGroup = 4244;  // no group of this machine's
     constexpr uid_t kStranger = 4243, kNobody = 65534;
+    const passwd* daemon_account = getpwnam("daemon");
+    ASSERT_NE(daemon_account, nullptr);
+    const uid_t kDaemon = daemon_account->pw_uid;
     const fs::path builtin = vindrel::spool::kDefaultSpool;
     const fs::path bound = root_ / "bound", spool = bound / builtin.filename();
     const fs::path drop = root_ / "vindrel-drop", inbox = root_ / "samba";
+    const fs::path lock = spool / ".lock";
     fs::create_directories(spool);
     fs::create_directory(inbox);
     fs::copy_file(VINDREL_DROP, drop);
@@ -408,33 +552,59 @@ TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndTheGuestAccount)
                   chown(drop.c_str(), 0, kGroup) | chmod(drop.c_str(), 02755) |
                   chmod(root_.c_str(), 0755) | chmod(inbox.c_str(), 01777),
               0);
-    // Samba's guest account is nobody unless this machine's Samba says
-    // otherwise (its parameter names ignore case and spaces).
-    std::string conf = ReadFile("/etc/samba/smb.conf");
-    std::erase(conf, ' ');
-    for (char& c : conf) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const bool guest_is_nobody = conf.find("guestaccount") == std::string::npos;
-
     auto records = [&] {
         return vindrel::spool::ListRecordNames(spool).value_or(std::vector<std::string>{});
     };
+    // Runs `command` as `uid` in the namespace, with `conf` as smb.conf (none: no file).
+    auto run_as = [&](uid_t uid, const std::optional<std::string>& conf,
+                      std::vector<std::string> command) {
+        const fs::path layer = root_ / ("etc" + std::to_string(runs_));
+        fs::create_directories(layer / "upper" / "samba");
+        fs::create_directory(layer / "work");
+        if (conf) WriteFile(layer / "upper" / "samba" / "smb.conf", *conf);
+        else mknod((layer / "upper" / "samba" / "smb.conf").c_str(), S_IFCHR, 0);  // removed
+        std::vector<std::string> full{
+            "unshare", "--mount", "--propagation", "private", "--", "sh", "-c",
+            R"(mount --bind "$1" "$2" && mount -t overlay overlay \
+               -o "lowerdir=/etc,upperdir=$3/upper,workdir=$3/work" /etc && shift 3 && exec "$@")",
+            "sh", bound.string(), builtin.parent_path().string(), layer.string()};
+        if (uid != 0)
+            full.insert(full.end(), {"setpriv", "--reuid=" + std::to_string(uid),
+                                     "--regid=" + std::to_string(uid), "--clear-groups"});
+        full.insert(full.end(), command.begin(), command.end());
+        return Run(full, true);
+    };
+    const std::string guest_default = "[global]\n   message command = /x \"%f\" \"%L\" \"%s\"\n";
+    const std::string guest_daemon = "[global]\n   Guest Account = daemon\n";
+    enum class Lock { kOwners, kMissing, kCallers };
     struct Row {
         const char* what;
         uid_t uid;
+        std::optional<std::string> conf;
         std::vector<std::string> options;
         bool own_record;  // Samba's file named as a record already kept
+        Lock lock;
         int want_status;
     };
     const Row rows[] = {
-        {"root", 0, {}, false, 0},
-        {"a local user", kStranger, {}, false, 4},
-        {"root naming a spool of its own", 0, {"--spool", root_.string()}, false, 2},
-        {"the guest account", kNobody, {}, false, 0},
-        {"the guest account naming a kept record as its file", kNobody, {}, true, 0},
+        {"root", 0, guest_default, {}, false, Lock::kOwners, 0},
+        {"a local user", kStranger, guest_default, {}, false, Lock::kOwners, 4},
+        {"root naming a spool of its own", 0, guest_default, {"--spool", root_.string()}, false,
+         Lock::kOwners, 2},
+        {"Samba's default guest account", kNobody, guest_default, {}, false, Lock::kOwners, 0},
+        {"the guest account naming a kept record as its file", kNobody, guest_default, {}, true,
+         Lock::kOwners, 0},
+        {"nobody where no Samba is configured", kNobody, std::nullopt, {}, false, Lock::kOwners, 4},
+        {"nobody where Samba's guest is another", kNobody, guest_daemon, {}, false, Lock::kOwners,
+         4},
+        {"the guest account set in smb.conf", kDaemon, guest_daemon, {}, false, Lock::kOwners, 0},
+        {"the guest account where the owner made no lock", kNobody, guest_default, {}, false,
+         Lock::kMissing, 1},
+        {"the guest account finding a lock it owns", kNobody, guest_default, {}, false,
+         Lock::kCallers, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        if (row.uid == kNobody && !guest_is_nobody) continue;
         const std::size_t before = records().size();
         fs::path file = inbox / "msg";
         if (row.own_record) {
@@ -444,25 +614,40 @@ TEST_F(DropOnDiskTest, WithTheSpoolsGroupItServesOnlyRootAndTheGuestAccount)
             WriteFile(file, "from the boss");
             ASSERT_EQ(chown(file.c_str(), row.uid, row.uid), 0);
         }
-        std::vector<std::string> command{
-            "unshare", "--mount", "--propagation", "private", "--", "sh", "-c",
-            R"(mount --bind "$1" "$2" && shift 2 && exec "$@")", "sh", bound.string(),
-            builtin.parent_path().string()};
-        if (row.uid != 0)
-            command.insert(command.end(), {"setpriv", "--reuid=" + std::to_string(row.uid),
-                                           "--regid=" + std::to_string(row.uid), "--clear-groups"});
-        command.push_back(drop.string());
+        if (row.lock != Lock::kOwners) fs::remove(lock);
+        if (row.lock == Lock::kCallers) {
+            WriteFile(lock, "");
+            ASSERT_EQ(chown(lock.c_str(), row.uid, kGroup) | chmod(lock.c_str(), 0660), 0);
+        }
+        std::vector<std::string> command{drop.string()};
         command.insert(command.end(), row.options.begin(), row.options.end());
         command.insert(command.end(), {"BOSS", "ME", file.string()});
-        const Outcome out = Run(command, true);
+        const Outcome out = run_as(row.uid, row.conf, command);
         EXPECT_EQ(out.status, row.want_status) << out.err;
         EXPECT_EQ(records().size(), before + (row.want_status == 0)) << out.err;
         EXPECT_EQ(fs::exists(file), row.want_status != 0 || row.own_record);
+        if (row.lock != Lock::kOwners) {
+            EXPECT_NE(out.err.find(".lock"), std::string::npos) << out.err;
+            struct stat st{};
+            EXPECT_EQ(stat(lock.c_str(), &st) == 0 ? st.st_uid : kStranger,
+                      row.lock == Lock::kMissing ? kStranger : row.uid)
+                << "left as it was";
+            fs::remove(lock);
+            WriteFile(file, "from root");
+            ASSERT_EQ(run_as(0, guest_default, {drop.string(), "A", "B", file.string()}).status, 0);
+            ASSERT_TRUE(fs::exists(lock)) << "made again by the spool's owner";
+        }
         for (const auto& name : records()) {
             struct stat st{};
-            EXPECT_EQ(stat((spool / name).c_str(), &st) == 0 ? st.st_gid : 0, kGroup) << name;
+            ASSERT_EQ(stat((spool / name).c_str(), &st), 0) << name;
+            EXPECT_EQ(st.st_gid, kGroup) << name;
+            EXPECT_EQ(st.st_mode & 0777, 0444u) << name;
         }
     }
+    // What the guest account wrote, it cannot simply write again.
+    const std::string written = (spool / records().back()).string();
+    EXPECT_NE(run_as(kNobody, guest_default, {"sh", "-c", "echo forged >>\"$0\"", written}).status,
+              0);
 }
 
 TEST(Record, CutAtEveryLengthOrTamperedWithIsRefused)

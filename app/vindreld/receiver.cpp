@@ -15,6 +15,10 @@
 namespace vindrel::daemon {
 namespace {
 
+// How often the ports are looked at again: reading the socket tables costs
+// well under a millisecond, but nothing here needs it sooner.
+constexpr auto kPortCheckInterval = std::chrono::minutes(1);
+
 std::uint32_t Unpredictable()
 {
     std::uint32_t seed = 0;
@@ -44,7 +48,8 @@ public:
 
 Receiver::Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_fd)
     : setup_(std::move(setup)), names_(ServerConfig(setup_)),
-      keeper_(setup_.spool, setup_.code_page)
+      keeper_(setup_.spool, setup_.code_page), ports_(ServicePorts(sockets)),
+      next_port_check_(Clock::now() + kPortCheckInterval), activated_(sockets.activated)
 {
     port_ = std::make_unique<NameServicePort>(loop_, sockets.name_service, names_,
                                               setup_.interfaces, [this] { OnNameEvents(); });
@@ -95,6 +100,18 @@ void Receiver::Release(const netbios::RawName& name)
 {
     // The computer's own names stay, whoever else registered them too.
     if (!Permanent(name)) names_.Release(name, Clock::now());
+}
+
+void Receiver::CheckPorts(Clock::time_point now)
+{
+    if (now < next_port_check_) return;
+    next_port_check_ = now + kPortCheckInterval;
+    const auto holder = FindOtherHolder(ports_);
+    if (holder && !ports_shared_)
+        Log().Write(LogKind::kService, Describe(*holder) +
+                                           " beside vindreld: queries and sessions may reach "
+                                           "either; " + kOneOwnerAdvice);
+    ports_shared_ = holder.has_value();
 }
 
 void Receiver::OnNameEvents()
@@ -153,15 +170,20 @@ bool Receiver::Run()
         std::optional<Clock::time_point> until = names_.NextTimer();
         if (const auto session = sessions_->NextDeadline(); session && (!until || *session < *until))
             until = session;
+        if (!until || next_port_check_ < *until) until = next_port_check_;
         if (!loop_.RunOnce(until)) return false;
         const auto now = Clock::now();
+        CheckPorts(now);
         if (const auto timer = names_.NextTimer(); timer && *timer <= now) names_.OnTimer(now);
         sessions_->OnTimer(now);
         sessions_->KeepFinished();
     }
     names_.ReleaseAll(Clock::now());
     OnNameEvents();
-    port_->SendOutgoing();
+    const int broadcasts = port_->SendOutgoing();
+    // systemd still listens on our socket: the releases that came back to
+    // it would start the service again at once.
+    if (activated_) port_->DrainOwnEchoes(broadcasts, Clock::now() + kEchoWait);
     registrations_->ReleaseAll();
     return true;
 }

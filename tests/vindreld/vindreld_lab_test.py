@@ -8,6 +8,7 @@ Samba. Needs root; with CI=true a skip counts as a failure.
 import argparse
 import json
 import os
+import signal
 import socket
 import subprocess
 import sys
@@ -237,13 +238,23 @@ class Privileges(unittest.TestCase):
         self.assertEqual(status["NoNewPrivs"].strip(), "1")
 
     def test_beside_samba_it_stops_at_once_and_says_why(self):
-        out = subprocess.run(
-            LAB.with_accounts("rx1", ARGS.vindreld, "--foreground", "--config", "/dev/null",
-                              "--user", "vindrel", "--runtime-dir", LAB.dir("rx1") + "/run"),
-            capture_output=True, text=True, timeout=10)
-        self.assertEqual(out.returncode, 4, out.stderr)
-        self.assertEqual(len(out.stderr.splitlines()), 1, out.stderr)
-        self.assertIn("vindrel-drop", out.stderr)
+        # Binding itself, and given systemd's sockets (which nmbd shares).
+        run_dir = LAB.dir("rx1") + "/run"
+        for launcher in ((), activator(run_dir + "/report", "udp:137", "unix:%s/s.sock" % run_dir)):
+            started = time.monotonic()
+            out = subprocess.run(
+                LAB.with_accounts("rx1", *launcher, ARGS.vindreld, "--foreground", "--config",
+                                  "/dev/null", "--user", "vindrel", "--runtime-dir", run_dir),
+                capture_output=True, text=True, timeout=10)
+            took = time.monotonic() - started
+            status = report_of(run_dir + "/report")["status"] if launcher else out.returncode
+            self.assertEqual(status, 4, out.stderr)
+            self.assertEqual(len(out.stderr.splitlines()), 1, out.stderr)
+            self.assertRegex(out.stderr, r"nmbd \(pid \d+\) holds UDP port 137")
+            for advice in ("vindrel-drop", "systemctl disable --now smbd nmbd"):
+                self.assertIn(advice, out.stderr)
+            print("refused beside nmbd%s in %.0f ms" % (" (activated)" if launcher else "",
+                                                        took * 1000))
 
 
 # A parent that binds the three sockets as systemd's socket activation does,
@@ -261,11 +272,49 @@ ACTIVATOR = (
     "os.execv(sys.argv[2], sys.argv[2:])\n")
 
 
+def activator(report, *sockets):
+    """activate.py as a launcher: systemd's sockets, kept after vindreld exits."""
+    return (sys.executable, os.path.join(HERE, "activate.py"), "--report", report) + sockets + ("--",)
+
+
+def report_of(path):
+    with open(path) as f:
+        return json.load(f)
+
+
+class FromThisComputer(unittest.TestCase):
+    def test_queries_from_the_receiving_host_itself_are_answered(self):
+        for server in ("127.0.0.1", VRX):
+            status, out = run("vrx", "nmblookup", "-s", LAB.config("cli"), "-U", server, "VRX#03")
+            self.assertIn("%s VRX<03>" % VRX, out, server)
+
+    def test_stopping_leaves_no_echo_to_start_it_again(self):
+        LAB.stop_daemon("vrx", "vindreld")
+        report = LAB.dir("vrx") + "/activation.json"
+        mark = len(log())
+        proc = LAB.start_vindreld("vrx", launcher=activator(
+            report, "tcp:139", "udp:137", "unix:" + LAB.registration_socket("vrx")))
+        try:
+            deadline = time.time() + 10
+            while "FRONTDESK<03> claimed" not in log()[mark:] and time.time() < deadline:
+                time.sleep(0.05)
+            os.kill(proc.pid, signal.SIGTERM)
+            proc.wait(timeout=10)
+            left = report_of(report)
+            self.assertEqual(left["status"], 0, left)
+            self.assertEqual([src for src in left["udp:137"] if src[0] == VRX], [], left)
+            self.assertEqual((left["tcp:139"], left["unix"]), (False, False), left)
+            print("stopped in %s ms" % left["stop_ms"])
+        finally:
+            start_activated()
+
+
 def start_activated():
+    before = log().count("started by systemd")
     proc = LAB.start_vindreld("vrx", launcher=(sys.executable, "-c", ACTIVATOR,
                                                LAB.registration_socket("vrx")))
     deadline = time.time() + 10
-    while "started by systemd" not in log() and time.time() < deadline and proc.poll() is None:
+    while log().count("started by systemd") == before and time.time() < deadline and proc.poll() is None:
         time.sleep(0.05)
 
 

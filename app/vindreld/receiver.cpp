@@ -109,8 +109,8 @@ void Receiver::CheckPorts(Clock::time_point now)
     const auto holder = FindOtherHolder(ports_);
     if (holder && !ports_shared_)
         Log().Write(LogKind::kService, Describe(*holder) +
-                                           " beside vindreld: queries and sessions may reach "
-                                           "either; " + kOneOwnerAdvice);
+                                           " beside vindreld, which name queries and sessions "
+                                           "may reach instead: " + kOneOwnerAdvice);
     ports_shared_ = holder.has_value();
 }
 

@@ -133,14 +133,10 @@ void NameServicePort::DrainOwnEchoes(int echoes, Clock::time_point deadline)
     for (int taken = 0;;) {
         // The echoes expected are waited for; any more of ours are taken
         // only while already there.
-        int wait_ms = 0;
-        if (taken < echoes) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return;
-            wait_ms = static_cast<int>(left.count());
-        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return;
         pollfd ready{fd_, POLLIN, 0};
-        const int n = poll(&ready, 1, wait_ms);
+        const int n = poll(&ready, 1, taken < echoes ? static_cast<int>(left.count()) : 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
         std::uint8_t byte = 0;

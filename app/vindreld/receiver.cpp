@@ -15,8 +15,8 @@
 namespace vindrel::daemon {
 namespace {
 
-// How often the ports are looked at again: reading the socket tables costs
-// well under a millisecond, but nothing here needs it sooner.
+// How often the ports are looked at again: reading the kernel's TCP tables
+// takes milliseconds (it walks every bucket), too long for every turn.
 constexpr auto kPortCheckInterval = std::chrono::minutes(1);
 
 std::uint32_t Unpredictable()

@@ -1,9 +1,7 @@
 // vindreld without a network: the strict configuration reader, the
 // registration socket's protocol and limits over a real Unix socket with
 // the name service faked, and the reading of the kernel's socket tables.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -62,58 +60,6 @@ TEST(DaemonConfig, StrictLineByLine)
     ASSERT_TRUE(all);
     EXPECT_EQ(all->names, (std::vector<std::string>{"A", "B", "C"}));
     EXPECT_EQ(all->wins, 0x0A000001u);
-}
-
-TEST(PortOwners, SocketTablesReadByPortStateAndInode)
-{
-    const std::string udp =
-        "   sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode ref\n"
-        "  1: 00000000:0089 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 101 2\n"
-        "  2: 154D0A0A:0089 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 102 2\n"
-        "  3: 00000000:008A 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 103 2\n"
-        "  4: 00000000:0089 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 0 2\n"
-        "  5: 00000000:0089 00000000:0000 07\n"
-        "  6: 00000000:89 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 x1 2\n"
-        "  7: 00000000000000000000000000000000:0089 00000000000000000000000000000000:0000 07 "
-        "00000000:00000000 00:00000000 00000000     0        0 104 2";
-    EXPECT_EQ(SocketInodes(udp, 137, false), (std::vector<unsigned long>{101, 102, 104}));
-    EXPECT_EQ(SocketInodes(udp, 138, false), (std::vector<unsigned long>{103}));
-    const std::string tcp =
-        "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
-        "   0: 00000000:008B 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 201 1\n"
-        "   1: 154D0A0A:008B 0B4D0A0A:9C40 01 00000000:00000000 00:00000000 00000000  4240        0 202 1\n";
-    EXPECT_EQ(SocketInodes(tcp, 139, true), (std::vector<unsigned long>{201})) << "a session is not a listener";
-    EXPECT_TRUE(SocketInodes("", 137, false).empty());
-    EXPECT_TRUE(SocketInodes("heading only", 137, false).empty());
-}
-
-TEST(PortOwners, ASecondSocketOnThePortIsAnotherHolder)
-{
-    // Two sockets of this process share a port as nmbd shares ours; the one
-    // that is not in the row is the other holder (this process does not
-    // name itself).
-    const auto bound = [](std::uint16_t port) {
-        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        const int on = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(port);
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-        socklen_t size = sizeof sa;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &size);
-        return std::pair{fd, ntohs(sa.sin_port)};
-    };
-    const auto [ours, port] = bound(0);
-    const std::vector<ServicePort> row{{Transport::kUdp, port, ours}};
-    EXPECT_FALSE(FindOtherHolder(row).has_value());
-    const int other = bound(port).first;
-    const auto holder = FindOtherHolder(row);
-    ASSERT_TRUE(holder.has_value());
-    EXPECT_EQ(Describe(*holder), "another process holds UDP port " + std::to_string(port));
-    close(other);
-    close(ours);
 }
 
 TEST(DaemonConfig, AbsentKeysComeFromSamba)
@@ -273,6 +219,29 @@ TEST_F(RegistrationSocket, OneUserHoldsABoundedNumberOfConnections)
     for (std::size_t i = 0; i < kMaxClientsPerUser; ++i)
         EXPECT_EQ(Answers(Connect("REGISTER dave\n")), "CLAIMED DAVE\n");
     EXPECT_EQ(Answers(Connect("REGISTER dave\n")), "REFUSED DAVE too many registrations\nEOF");
+}
+
+TEST(PortOwners, SocketTablesReadByPortStateAndInode)
+{
+    const std::string udp =
+        "   sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode ref\n"
+        "  1: 00000000:0089 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 101 2\n"
+        "  2: 154D0A0A:0089 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 102 2\n"
+        "  3: 00000000:008A 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 103 2\n"
+        "  4: 00000000:0089 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 0 2\n"
+        "  5: 00000000:0089 00000000:0000 07\n"
+        "  6: 00000000:89 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 x1 2\n"
+        "  7: 00000000000000000000000000000000:0089 00000000000000000000000000000000:0000 07 "
+        "00000000:00000000 00:00000000 00000000     0        0 104 2";
+    EXPECT_EQ(SocketInodes(udp, 137, false), (std::vector<unsigned long>{101, 102, 104}));
+    EXPECT_EQ(SocketInodes(udp, 138, false), (std::vector<unsigned long>{103}));
+    const std::string tcp =
+        "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+        "   0: 00000000:008B 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 201 1\n"
+        "   1: 154D0A0A:008B 0B4D0A0A:9C40 01 00000000:00000000 00:00000000 00000000  4240        0 202 1\n";
+    EXPECT_EQ(SocketInodes(tcp, 139, true), (std::vector<unsigned long>{201})) << "a session is not a listener";
+    EXPECT_TRUE(SocketInodes("", 137, false).empty());
+    EXPECT_TRUE(SocketInodes("heading only", 137, false).empty());
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ bool NameServicePort::IsOurs(const sockaddr_in& from) const
 
 int NameServicePort::SendOutgoing()
 {
-    int broadcasts = 0;
+    int sent = 0;
     for (const netbios::OutgoingDatagram& d : server_.TakeOutgoing()) {
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -120,33 +120,32 @@ int NameServicePort::SendOutgoing()
         }
         // A datagram the system refuses is one lost on the way; the name
         // service's retries cover it.
-        const bool sent = sendmsg(fd_, &msg, MSG_DONTWAIT) >= 0;
-        if (sent && std::any_of(interfaces_.begin(), interfaces_.end(),
-                                [&d](const ServedInterface& s) { return s.lan.broadcast == d.address; }))
-            ++broadcasts;
+        if (sendmsg(fd_, &msg, MSG_DONTWAIT) >= 0) ++sent;
     }
-    return broadcasts;
+    return sent;
 }
 
-void NameServicePort::DrainOwnEchoes(int echoes, Clock::time_point deadline)
+void NameServicePort::DrainReturns(int returns, Clock::time_point deadline)
 {
     for (int taken = 0;;) {
-        // The echoes expected are waited for; any more of ours are taken
-        // only while already there.
+        // The returns expected are waited for; any more are taken only
+        // while already there.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return;
         pollfd ready{fd_, POLLIN, 0};
-        const int n = poll(&ready, 1, taken < echoes ? static_cast<int>(left.count()) : 0);
+        const int n = poll(&ready, 1, taken < returns ? static_cast<int>(left.count()) : 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
-        std::uint8_t byte = 0;
+        // The header's id and flags: enough to tell an answer (R bit) from
+        // a question.
+        std::uint8_t header[3] = {};
         sockaddr_in from{};
         socklen_t size = sizeof from;
-        if (recvfrom(fd_, &byte, sizeof byte, MSG_PEEK | MSG_DONTWAIT,
-                     reinterpret_cast<sockaddr*>(&from), &size) < 0 ||
-            !IsOurs(from))
-            return;
-        recv(fd_, &byte, sizeof byte, MSG_DONTWAIT);
+        const ssize_t n_peeked = recvfrom(fd_, header, sizeof header, MSG_PEEK | MSG_DONTWAIT,
+                                          reinterpret_cast<sockaddr*>(&from), &size);
+        const bool answer = n_peeked == sizeof header && (header[2] & 0x80) != 0;
+        if (n_peeked < 0 || !(IsOurs(from) || answer)) return;
+        recv(fd_, header, sizeof header, MSG_DONTWAIT);
         ++taken;
     }
 }

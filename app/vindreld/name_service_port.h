@@ -20,8 +20,8 @@ namespace vindrel::daemon {
 
 // Datagrams read in one turn, so a flood cannot hold up the sessions.
 inline constexpr int kDatagramsPerTurn = 64;
-// How long a stopping service waits for its last broadcasts to come back.
-inline constexpr auto kEchoWait = std::chrono::milliseconds(100);
+// How long a stopping service waits for its releases' echoes and answers.
+inline constexpr auto kReturnWait = std::chrono::milliseconds(100);
 
 class NameServicePort final : public Watcher {
 public:
@@ -33,15 +33,15 @@ public:
 
     void OnReady(std::uint32_t events) override;
 
-    // Sends every datagram the NameServer has waiting; returns how many
-    // went to a served interface's broadcast address (each comes back to us).
+    // Sends every datagram the NameServer has waiting; returns how many.
     int SendOutgoing();
 
-    // Takes our own datagrams (from one of our addresses, port 137) off the
-    // socket's queue, waiting until `deadline` for `echoes` of them; stops
-    // at the first datagram from anyone else, which is left for whoever
-    // reads the socket next.
-    void DrainOwnEchoes(int echoes, Clock::time_point deadline);
+    // Takes what our last requests bring back off the socket's queue: our
+    // own datagrams (from one of our addresses, port 137: a broadcast's
+    // echo) and answers (the WINS server's to a release), waiting until
+    // `deadline` for `returns` of them. Stops at the first question from
+    // anyone else, which is left for whoever reads the socket next.
+    void DrainReturns(int returns, Clock::time_point deadline);
 
 private:
     const ServedInterface* ArrivedOn(unsigned index, std::uint32_t destination) const;

@@ -180,10 +180,11 @@ bool Receiver::Run()
     }
     names_.ReleaseAll(Clock::now());
     OnNameEvents();
-    const int broadcasts = port_->SendOutgoing();
-    // systemd still listens on our socket: the releases that came back to
-    // it would start the service again at once.
-    if (activated_) port_->DrainOwnEchoes(broadcasts, Clock::now() + kEchoWait);
+    // Each release, broadcast or sent to the WINS server, brings one
+    // datagram back: its echo or the server's answer. systemd still listens
+    // on our socket, and either would start the service again at once.
+    const int releases = port_->SendOutgoing();
+    if (activated_) port_->DrainReturns(releases, Clock::now() + kReturnWait);
     registrations_->ReleaseAll();
     return true;
 }

@@ -7,8 +7,8 @@ binds each SOCKET (udp:137, tcp:139, unix:PATH) as the socket unit does,
 runs vindreld as a child with them as descriptors 3... and LISTEN_PID and
 LISTEN_FDS set, passes SIGTERM on, and once it has exited keeps the sockets
 open as systemd does and writes to FILE, as JSON, its exit status, how long
-it took to stop, and what waits in each socket's queue: the sources of the
-datagrams on a UDP socket, whether a connection waits on a stream socket.
+it took to stop, and what waits in each socket's queue: each datagram's
+source and whether it is a name service answer, whether a connection waits.
 """
 
 import fcntl
@@ -42,13 +42,14 @@ def bind(spec):
 def queued(s):
     if s.type == socket.SOCK_STREAM:
         return bool(select.select([s], [], [], 0)[0])
-    sources = []
+    datagrams = []
     s.setblocking(False)
     while True:
         try:
-            sources.append(s.recvfrom(2048)[1])
+            data, (address, port) = s.recvfrom(2048)
         except BlockingIOError:
-            return sources
+            return datagrams
+        datagrams.append([address, port, "answer" if len(data) > 2 and data[2] & 0x80 else "question"])
 
 
 def main():

@@ -208,8 +208,13 @@ class Hostile(unittest.TestCase):
             self.assertEqual(words[:2], ["status", "0"], out)
             self.assertLess(float(words[3]), 1000, out)
             # What the service holds: its three listeners and at most 8
-            # sessions from that host.
-            self.assertLessEqual(open_sockets(vindreld_pid()), 3 + 8)
+            # sessions from that host. A refused connection and the probe's
+            # finished session are closed moments later.
+            held = []
+            for _ in range(5):
+                held.append(open_sockets(vindreld_pid()))
+                time.sleep(0.1)
+            self.assertLessEqual(min(held), 3 + 8, held)
         finally:
             flood.communicate("", timeout=30)
         self.assertEqual([t for _, _, t in wait_records(1)], ["real"])
@@ -282,6 +287,14 @@ def report_of(path):
         return json.load(f)
 
 
+def wait_claimed(mark, timeout=10):
+    """Until the log past `mark` says both of VRX's names are claimed."""
+    deadline = time.time() + timeout
+    while time.time() < deadline and not all(
+            "%s<03> claimed" % name in log()[mark:] for name in ("VRX", "FRONTDESK")):
+        time.sleep(0.05)
+
+
 class FromThisComputer(unittest.TestCase):
     def test_queries_from_the_receiving_host_itself_are_answered(self):
         for server in ("127.0.0.1", VRX):
@@ -290,23 +303,25 @@ class FromThisComputer(unittest.TestCase):
 
     def test_stopping_leaves_no_echo_to_start_it_again(self):
         LAB.stop_daemon("vrx", "vindreld")
-        report = LAB.dir("vrx") + "/activation.json"
         mark = len(log())
+        report = LAB.dir("vrx") + "/activation.json"
         proc = LAB.start_vindreld("vrx", launcher=activator(
             report, "tcp:139", "udp:137", "unix:" + LAB.registration_socket("vrx")))
         try:
-            deadline = time.time() + 10
-            while "FRONTDESK<03> claimed" not in log()[mark:] and time.time() < deadline:
-                time.sleep(0.05)
+            wait_claimed(mark)
             os.kill(proc.pid, signal.SIGTERM)
             proc.wait(timeout=10)
             left = report_of(report)
             self.assertEqual(left["status"], 0, left)
-            self.assertEqual([src for src in left["udp:137"] if src[0] == VRX], [], left)
+            # Ours: our releases' echoes and the WINS server's answers to them.
+            self.assertEqual([d for d in left["udp:137"] if d[0] == VRX or d[2] == "answer"], [],
+                             left)
             self.assertEqual((left["tcp:139"], left["unix"]), (False, False), left)
             print("stopped in %s ms" % left["stop_ms"])
         finally:
+            mark = len(log())
             start_activated()
+            wait_claimed(mark)  # before the next test asks for them
 
 
 def start_activated():

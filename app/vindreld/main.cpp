@@ -4,6 +4,7 @@
 //            [--runtime-dir DIR]
 // Reads its configuration, takes or binds its sockets, gives up root, then
 // runs one event loop until SIGTERM or SIGINT.
+#include <malloc.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include "app/vindreld/event_log.h"
 #include "app/vindreld/listen_sockets.h"
 #include "app/vindreld/options.h"
+#include "app/vindreld/port_owners.h"
 #include "app/vindreld/privileges.h"
 #include "app/vindreld/receiver.h"
 #include "platform/netbios/messenger_client.h"
@@ -69,6 +71,9 @@ bool OwnNames(const DaemonConfig& config, vindrel::net::Network& network,
 int main(int argc, char** argv)
 {
     signal(SIGPIPE, SIG_IGN);
+    // One heap for the loop and the writer thread: an arena of its own would
+    // cost the writer more resident memory than everything it keeps.
+    mallopt(M_ARENA_MAX, 1);
     Options options;
     std::string error;
     if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
@@ -119,12 +124,19 @@ int main(int argc, char** argv)
     ListenError listen = TakeActivatedSockets(sockets, activated, error);
     if (listen == ListenError::kNone)
         listen = BindMissingSockets(sockets, options.runtime_dir, account.uid, account.gid, error);
-    if (listen == ListenError::kPortsTaken)
-        return Fail(kExitPortsTaken,
-                    error + ": another server (Samba's nmbd or smbd?) holds the NetBIOS ports; "
-                            "vindreld does not start beside it. With Samba, receive through "
-                            "Samba instead: message command = vindrel-drop \"%f\" \"%L\" \"%s\"");
-    if (listen != ListenError::kNone) return Fail(kExitFailed, error);
+    if (listen == ListenError::kFailed) return Fail(kExitFailed, error);
+    // Sockets shared through SO_REUSEADDR or systemd bind without an error:
+    // the kernel's tables say whether anyone else holds the ports. Looked
+    // at as root, which may see who.
+    if (const auto holder = FindOtherHolder(ServicePorts(sockets)))
+        error = Describe(*holder);
+    else if (listen == ListenError::kPortsTaken)
+        error += ": another process holds it";
+    else
+        error.clear();
+    if (!error.empty())
+        return Fail(kExitPortsTaken, error + "; vindreld does not start beside another server "
+                                             "on the NetBIOS ports: " + kOneOwnerAdvice);
 
     if (!sockets.no_datagrams.empty())
         Log().Write(LogKind::kService, sockets.no_datagrams +

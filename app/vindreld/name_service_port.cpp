@@ -3,19 +3,27 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace vindrel::daemon {
+namespace {
+
+bool IsLoopback(std::uint32_t address) { return (address >> 24) == 127; }
+
+}  // namespace
 
 NameServicePort::NameServicePort(EventLoop& loop, int fd, netbios::NameServer& server,
                                  std::vector<ServedInterface> interfaces,
                                  std::function<void()> after)
     : loop_(loop), fd_(fd), server_(server), interfaces_(std::move(interfaces)),
-      after_(std::move(after))
+      after_(std::move(after)), loopback_index_(if_nametoindex("lo"))
 {
     loop_.Add(fd_, EPOLLIN, this);
 }
@@ -42,16 +50,16 @@ void NameServicePort::OnReady(std::uint32_t)
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) break;  // none left (or an ICMP error of an earlier send)
         unsigned index = 0;
+        std::uint32_t destination = 0;
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c))
             if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
                 in_pktinfo info{};
                 std::memcpy(&info, CMSG_DATA(c), sizeof info);
                 index = static_cast<unsigned>(info.ipi_ifindex);
+                destination = ntohl(info.ipi_addr.s_addr);
             }
         // Only what arrived on a served interface; the rest is not for us.
-        const ServedInterface* on = nullptr;
-        for (const ServedInterface& s : interfaces_)
-            if (s.index == index) on = &s;
+        const ServedInterface* on = ArrivedOn(index, destination);
         if (on == nullptr || from.sin_family != AF_INET) continue;
         server_.OnDatagram({buffer, static_cast<std::size_t>(n)}, ntohl(from.sin_addr.s_addr),
                            ntohs(from.sin_port), on->lan.address, Clock::now());
@@ -59,8 +67,30 @@ void NameServicePort::OnReady(std::uint32_t)
     after_();
 }
 
-void NameServicePort::SendOutgoing()
+const ServedInterface* NameServicePort::ArrivedOn(unsigned index, std::uint32_t destination) const
 {
+    const auto served = [this](auto match) -> const ServedInterface* {
+        const auto at = std::find_if(interfaces_.begin(), interfaces_.end(), match);
+        return at == interfaces_.end() ? nullptr : &*at;
+    };
+    if (index != loopback_index_ || loopback_index_ == 0)
+        return served([index](const ServedInterface& s) { return s.index == index; });
+    // Sent to one of our own addresses, or to 127.x, from this computer.
+    if (IsLoopback(destination)) return interfaces_.empty() ? nullptr : &interfaces_.front();
+    return served([destination](const ServedInterface& s) { return s.lan.address == destination; });
+}
+
+bool NameServicePort::IsOurs(const sockaddr_in& from) const
+{
+    const std::uint32_t address = ntohl(from.sin_addr.s_addr);
+    return from.sin_family == AF_INET && ntohs(from.sin_port) == netbios::kNameServicePort &&
+           std::any_of(interfaces_.begin(), interfaces_.end(),
+                       [address](const ServedInterface& s) { return s.lan.address == address; });
+}
+
+int NameServicePort::SendOutgoing()
+{
+    int sent = 0;
     for (const netbios::OutgoingDatagram& d : server_.TakeOutgoing()) {
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -73,7 +103,9 @@ void NameServicePort::SendOutgoing()
         msg.msg_namelen = sizeof to;
         msg.msg_iov = &iov;
         msg.msg_iovlen = 1;
-        if (d.from != 0) {
+        // An asker on loopback hears back from loopback, where it sent its
+        // question.
+        if (d.from != 0 && !IsLoopback(d.address)) {
             // From our address on that LAN, so the peer sees the address
             // the name is registered at.
             msg.msg_control = control;
@@ -88,7 +120,33 @@ void NameServicePort::SendOutgoing()
         }
         // A datagram the system refuses is one lost on the way; the name
         // service's retries cover it.
-        sendmsg(fd_, &msg, MSG_DONTWAIT);
+        if (sendmsg(fd_, &msg, MSG_DONTWAIT) >= 0) ++sent;
+    }
+    return sent;
+}
+
+void NameServicePort::DrainReturns(int returns, Clock::time_point deadline)
+{
+    for (int taken = 0;;) {
+        // The returns expected are waited for; any more are taken only
+        // while already there.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return;
+        pollfd ready{fd_, POLLIN, 0};
+        const int n = poll(&ready, 1, taken < returns ? static_cast<int>(left.count()) : 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        // The header's id and flags: enough to tell an answer (R bit) from
+        // a question.
+        std::uint8_t header[3] = {};
+        sockaddr_in from{};
+        socklen_t size = sizeof from;
+        const ssize_t n_peeked = recvfrom(fd_, header, sizeof header, MSG_PEEK | MSG_DONTWAIT,
+                                          reinterpret_cast<sockaddr*>(&from), &size);
+        const bool answer = n_peeked == sizeof header && (header[2] & 0x80) != 0;
+        if (n_peeked < 0 || !(IsOurs(from) || answer)) return;
+        recv(fd_, header, sizeof header, MSG_DONTWAIT);
+        ++taken;
     }
 }
 

@@ -15,6 +15,10 @@
 namespace vindrel::daemon {
 namespace {
 
+// How often the ports are looked at again: reading the kernel's TCP tables
+// takes milliseconds (it walks every bucket), too long for every turn.
+constexpr auto kPortCheckInterval = std::chrono::minutes(1);
+
 std::uint32_t Unpredictable()
 {
     std::uint32_t seed = 0;
@@ -44,7 +48,8 @@ public:
 
 Receiver::Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_fd)
     : setup_(std::move(setup)), names_(ServerConfig(setup_)),
-      keeper_(loop_, setup_.spool, setup_.code_page)
+      keeper_(loop_, setup_.spool, setup_.code_page), ports_(ServicePorts(sockets)),
+      next_port_check_(Clock::now() + kPortCheckInterval), activated_(sockets.activated)
 {
     port_ = std::make_unique<NameServicePort>(loop_, sockets.name_service, names_,
                                               setup_.interfaces, [this] { OnNameEvents(); });
@@ -101,6 +106,18 @@ void Receiver::Release(const netbios::RawName& name)
 {
     // The computer's own names stay, whoever else registered them too.
     if (!Permanent(name)) names_.Release(name, Clock::now());
+}
+
+void Receiver::CheckPorts(Clock::time_point now)
+{
+    if (now < next_port_check_) return;
+    next_port_check_ = now + kPortCheckInterval;
+    const auto holder = FindOtherHolder(ports_);
+    if (holder && !ports_shared_)
+        Log().Write(LogKind::kService, Describe(*holder) +
+                                           " beside vindreld, which name queries and sessions "
+                                           "may reach instead: " + kOneOwnerAdvice);
+    ports_shared_ = holder.has_value();
 }
 
 void Receiver::OnNameEvents()
@@ -172,8 +189,10 @@ bool Receiver::Run()
         if (const auto report = datagrams_ ? datagrams_->NextDeadline() : std::nullopt;
             report && (!until || *report < *until))
             until = report;
+        if (!until || next_port_check_ < *until) until = next_port_check_;
         if (!loop_.RunOnce(until)) return false;
         const auto now = Clock::now();
+        CheckPorts(now);
         if (const auto timer = names_.NextTimer(); timer && *timer <= now) names_.OnTimer(now);
         sessions_->OnTimer(now);
         if (datagrams_) datagrams_->OnTimer(now);
@@ -181,7 +200,11 @@ bool Receiver::Run()
     }
     names_.ReleaseAll(Clock::now());
     OnNameEvents();
-    port_->SendOutgoing();
+    // Each release, broadcast or sent to the WINS server, brings one
+    // datagram back: its echo or the server's answer. systemd still listens
+    // on our socket, and either would start the service again at once.
+    const int releases = port_->SendOutgoing();
+    if (activated_) port_->DrainReturns(releases, Clock::now() + kReturnWait);
     registrations_->ReleaseAll();
     return true;
 }

@@ -11,6 +11,7 @@
 #include "app/vindreld/listen_sockets.h"
 #include "app/vindreld/message_keeper.h"
 #include "app/vindreld/name_service_port.h"
+#include "app/vindreld/port_owners.h"
 #include "app/vindreld/registrations.h"
 #include "app/vindreld/served_interfaces.h"
 #include "app/vindreld/session_server.h"
@@ -43,6 +44,7 @@ private:
     void OnNameEvents();
     std::string Show(const netbios::RawName& name) const;
     bool Permanent(const netbios::RawName& name) const;
+    void CheckPorts(Clock::time_point now);
 
     ReceiverSetup setup_;
     EventLoop loop_;
@@ -54,6 +56,11 @@ private:
     std::unique_ptr<Registrations> registrations_;
     class StopWatcher;
     std::unique_ptr<StopWatcher> stop_;
+    // Samba started beside us is said once, until the ports are ours alone again.
+    std::vector<ServicePort> ports_;
+    Clock::time_point next_port_check_;
+    bool ports_shared_ = false;
+    bool activated_;
 };
 
 }  // namespace vindrel::daemon

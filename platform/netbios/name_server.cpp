@@ -234,13 +234,15 @@ void NameServer::OnDatagram(ByteView data, net::Ipv4 source, std::uint16_t port,
                             net::Ipv4 local_address, net::Clock::time_point now)
 {
     const net::Interface* arrived_on = InterfaceAt(local_address);
-    // Our own broadcasts come back to us; they are not another host's.
-    if (!arrived_on || IsOurAddress(source) || port == 0) {
+    if (!arrived_on || port == 0) {
         ++stats_.ignored;
         return;
     }
     const auto packet = ParseNamePacket(data);
-    if (!packet) {
+    // From this computer only questions are taken: our own broadcasts come
+    // back to us, and a local program must not change what we hold.
+    const bool local = IsOurAddress(source) || (source >> 24) == 127;
+    if (!packet || (local && (packet->response || packet->opcode != NameOpcode::kQuery))) {
         ++stats_.ignored;
         return;
     }

@@ -98,7 +98,8 @@ public:
 
     // One datagram from `source`:`port` that arrived on the interface whose
     // address is `local_address`; one that arrived on an address not among
-    // the configured interfaces is ignored. Call TakeOutgoing() and
+    // the configured interfaces is ignored. From 127.x or one of our own
+    // addresses (this computer asking itself) only queries are answered. Call TakeOutgoing() and
     // TakeEvents() after this and every other call.
     void OnDatagram(ByteView data, net::Ipv4 source, std::uint16_t port,
                     net::Ipv4 local_address, net::Clock::time_point now);

@@ -294,6 +294,35 @@ TEST(NameServer, ANameStillBeingClaimedIsNeitherAnsweredNorDefended)
     }
 }
 
+TEST(NameServer, ThisComputerMayAskButNotChangeWhatWeHold)
+{
+    // From loopback or our own address: a question, or our own broadcast
+    // come back, or a local program trying to take or drop our name.
+    const net::Ipv4 loopback = Ip(127, 0, 0, 1);
+    const std::tuple<const char*, net::Ipv4, Bytes, const char*> cases[] = {
+        {"a query from loopback", loopback, BuildNameQuery(1, kRx1, false), "answer 0 RX1@10.0.0.9"},
+        {"a query from our address", kLan.address, BuildNameQuery(2, kRx1, false),
+         "answer 0 RX1@10.0.0.9"},
+        {"node status from 127.0.0.5", Ip(127, 0, 0, 5), BuildNodeStatusRequest(3), "answer 0 *"},
+        {"a registration from loopback", loopback,
+         BuildNameRegistration(4, kRx1, 0, loopback, 300000, false), nullptr},
+        {"a release from our address", kLan.address,
+         BuildNameRelease(5, kRx1, 0, kLan.address, true), nullptr},
+        {"an objection from loopback", loopback,
+         BuildRegistrationResponse(6, kRx1, NameRcode::kActive, 0, loopback), nullptr},
+    };
+    for (const auto& [what, source, datagram, answer] : cases) {
+        SCOPED_TRACE(what);
+        NameLab lab;
+        lab.Claim(kRx1);
+        lab.RunTo(1000);
+        lab.sent.clear();
+        lab.Receive(datagram, source);
+        EXPECT_EQ(lab.sent, answer ? Lines{"1000 " + Dotted(source) + ": " + answer} : Lines{});
+        EXPECT_EQ(lab.server.StateOf(kRx1), NameState::kClaimed);
+    }
+}
+
 TEST(NameServer, WinsRegistersRefreshesRefusesAndReleases)
 {
     struct Case {

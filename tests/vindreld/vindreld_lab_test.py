@@ -9,6 +9,7 @@ import argparse
 import fcntl
 import json
 import os
+import signal
 import socket
 import subprocess
 import sys
@@ -208,8 +209,13 @@ class Hostile(unittest.TestCase):
             self.assertEqual(words[:2], ["status", "0"], out)
             self.assertLess(float(words[3]), 1000, out)
             # What the service holds: its four listeners and at most 8
-            # sessions from that host.
-            self.assertLessEqual(open_sockets(vindreld_pid()), 4 + 8)
+            # sessions from that host. A refused connection and the probe's
+            # finished session are closed moments later.
+            held = []
+            for _ in range(5):
+                held.append(open_sockets(vindreld_pid()))
+                time.sleep(0.1)
+            self.assertLessEqual(min(held), 4 + 8, held)
         finally:
             flood.communicate("", timeout=30)
         self.assertEqual([t for _, _, t in wait_records(1)], ["real"])
@@ -414,13 +420,23 @@ class Privileges(unittest.TestCase):
         self.assertEqual(status["NoNewPrivs"].strip(), "1")
 
     def test_beside_samba_it_stops_at_once_and_says_why(self):
-        out = subprocess.run(
-            LAB.with_accounts("rx1", ARGS.vindreld, "--foreground", "--config", "/dev/null",
-                              "--user", "vindrel", "--runtime-dir", LAB.dir("rx1") + "/run"),
-            capture_output=True, text=True, timeout=10)
-        self.assertEqual(out.returncode, 4, out.stderr)
-        self.assertEqual(len(out.stderr.splitlines()), 1, out.stderr)
-        self.assertIn("vindrel-drop", out.stderr)
+        # Binding itself, and given systemd's sockets (which nmbd shares).
+        run_dir = LAB.dir("rx1") + "/run"
+        for launcher in ((), activator(run_dir + "/report", "udp:137", "unix:%s/s.sock" % run_dir)):
+            started = time.monotonic()
+            out = subprocess.run(
+                LAB.with_accounts("rx1", *launcher, ARGS.vindreld, "--foreground", "--config",
+                                  "/dev/null", "--user", "vindrel", "--runtime-dir", run_dir),
+                capture_output=True, text=True, timeout=10)
+            took = time.monotonic() - started
+            status = report_of(run_dir + "/report")["status"] if launcher else out.returncode
+            self.assertEqual(status, 4, out.stderr)
+            self.assertEqual(len(out.stderr.splitlines()), 1, out.stderr)
+            self.assertRegex(out.stderr, r"nmbd \(pid \d+\) holds UDP port 137")
+            for advice in ("vindrel-drop", "systemctl disable --now smbd nmbd"):
+                self.assertIn(advice, out.stderr)
+            if not launcher:  # the activator's own start and wait would swamp the figure
+                print("refused beside nmbd in %.0f ms" % (took * 1000))
 
 
 # A parent that binds the four sockets as systemd's socket activation does,
@@ -437,6 +453,55 @@ ACTIVATOR = (
     "    os.dup2(s.fileno(), fd); os.set_inheritable(fd, True)\n"
     "os.environ.update(LISTEN_PID=str(os.getpid()), LISTEN_FDS='4')\n"
     "os.execv(sys.argv[2], sys.argv[2:])\n")
+
+
+def activator(report, *sockets):
+    """activate.py as a launcher: systemd's sockets, kept after vindreld exits."""
+    return (sys.executable, os.path.join(HERE, "activate.py"), "--report", report) + sockets + ("--",)
+
+
+def report_of(path):
+    with open(path) as f:
+        return json.load(f)
+
+
+def wait_claimed(mark, timeout=10):
+    """Until the log past `mark` says both of VRX's names are claimed."""
+    deadline = time.time() + timeout
+    while time.time() < deadline and not all(
+            "%s<03> claimed" % name in log()[mark:] for name in ("VRX", "FRONTDESK")):
+        time.sleep(0.05)
+
+
+class FromThisComputer(unittest.TestCase):
+    def test_queries_from_the_receiving_host_itself_are_answered(self):
+        for server in ("127.0.0.1", VRX):
+            status, out = run("vrx", "nmblookup", "-s", LAB.config("cli"), "-U", server, "VRX#03")
+            self.assertIn("%s VRX<03>" % VRX, out, server)
+
+    def test_stopping_leaves_no_echo_to_start_it_again(self):
+        LAB.stop_daemon("vrx", "vindreld")
+        mark = len(log())
+        report = LAB.dir("vrx") + "/activation.json"
+        proc = LAB.start_vindreld("vrx", launcher=activator(
+            report, "tcp:139", "udp:137", "unix:" + LAB.registration_socket("vrx")))
+        try:
+            wait_claimed(mark)
+            os.kill(proc.pid, signal.SIGTERM)
+            proc.wait(timeout=10)
+            left = report_of(report)
+            self.assertEqual(left["status"], 0, left)
+            # What would start it again: our releases' echoes and the WINS
+            # server's answers to them. Behind a peer's question, which
+            # rightly starts it, they no longer matter.
+            first = left["udp:137"][:1]
+            self.assertEqual([d for d in first if d[0] == VRX or d[2] == "answer"], [], left)
+            self.assertEqual((left["tcp:139"], left["unix"]), (False, False), left)
+            print("stopped in %s ms" % left["stop_ms"])
+        finally:
+            mark = len(log())
+            start_activated()
+            wait_claimed(mark)  # before the next test asks for them
 
 
 STARTED = []

@@ -1,6 +1,7 @@
 // vindreld without a network: the strict configuration reader, the
 // registration socket's protocol and limits over a real Unix socket with
-// the name service faked, and the message keeper's writer.
+// the name service faked, the message keeper's writer, and the reading of
+// the kernel's socket tables.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -17,6 +18,7 @@
 #include "app/vindreld/daemon_config.h"
 #include "app/spool/spool_lock.h"
 #include "app/vindreld/message_keeper.h"
+#include "app/vindreld/port_owners.h"
 #include "app/vindreld/registrations.h"
 #include "app/vindreld/source_budget.h"
 #include "platform/netbios/cp850.h"
@@ -331,6 +333,29 @@ TEST_F(RegistrationSocket, ReconnectsClaimNothingAndAUserClaimsAFewNamesAMinute)
     EXPECT_EQ(answers, "CLAIMED USER1\nCLAIMED USER2\n"
                        "REFUSED USER3 too many claims from that user; try again later\n");
     EXPECT_EQ(claims_.claims, kClaimsPerUserBurst);
+}
+
+TEST(PortOwners, SocketTablesReadByPortStateAndInode)
+{
+    const std::string udp =
+        "   sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode ref\n"
+        "  1: 00000000:0089 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 101 2\n"
+        "  2: 154D0A0A:0089 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 102 2\n"
+        "  3: 00000000:008A 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 103 2\n"
+        "  4: 00000000:0089 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 0 2\n"
+        "  5: 00000000:0089 00000000:0000 07\n"
+        "  6: 00000000:89 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 x1 2\n"
+        "  7: 00000000000000000000000000000000:0089 00000000000000000000000000000000:0000 07 "
+        "00000000:00000000 00:00000000 00000000     0        0 104 2";
+    EXPECT_EQ(SocketInodes(udp, 137, false), (std::vector<unsigned long>{101, 102, 104}));
+    EXPECT_EQ(SocketInodes(udp, 138, false), (std::vector<unsigned long>{103}));
+    const std::string tcp =
+        "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+        "   0: 00000000:008B 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 201 1\n"
+        "   1: 154D0A0A:008B 0B4D0A0A:9C40 01 00000000:00000000 00:00000000 00000000  4240        0 202 1\n";
+    EXPECT_EQ(SocketInodes(tcp, 139, true), (std::vector<unsigned long>{201})) << "a session is not a listener";
+    EXPECT_TRUE(SocketInodes("", 137, false).empty());
+    EXPECT_TRUE(SocketInodes("heading only", 137, false).empty());
 }
 
 }  // namespace

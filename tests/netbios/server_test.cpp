@@ -145,12 +145,12 @@ struct NameLab {
     void Collect()
     {
         for (OutgoingDatagram& d : server.TakeOutgoing()) {
-            EXPECT_EQ(d.from, kLan.address);
             bytes.push_back(std::move(d.bytes));
             const auto p = ParseNamePacket(bytes.back());
             ASSERT_TRUE(p.has_value()) << "sent a packet our own reader refuses";
             packets.emplace_back(d.address, *p);
-            sent.push_back(std::to_string(now_ms) + " " + Dotted(d.address) + ": " + Shape(*p));
+            sent.push_back(std::to_string(now_ms) + " " + Dotted(d.address) + ": " + Shape(*p) +
+                           (d.from == kLan.address ? "" : " from " + Dotted(d.from)));
         }
         for (const NameEvent& e : server.TakeEvents()) {
             events.push_back(e);
@@ -336,6 +336,65 @@ TEST(NameServer, AnswersAreRateLimitedPerSourceAndInAll)
         << "one report per interval, however many refusals";
     EXPECT_EQ(lab.server.stats().limited, 3000u - kAnswersPerSourceBurst - kAnswersPerSourcePerSecond -
                                               kAnswersBurst);
+}
+
+TEST(NameServer, NamesFollowTheInterfaces)
+{
+    const net::Interface moved{Ip(10, 0, 0, 19), 0xFFFFFF00, Ip(10, 0, 0, 255)};
+    const net::Interface other{Ip(10, 0, 1, 9), 0xFFFFFF00, Ip(10, 0, 1, 255)};
+    const std::string release = "1000 10.0.0.255: 6 B ?RX1 RX1@10.0.0.9";
+    const auto claims = [](const net::Interface& on, const std::string& from) {
+        Lines three;
+        for (const char* ms : {"1000", "1250", "1500"})
+            three.push_back(std::string(ms) + " " + Dotted(on.broadcast) + ": 5 B ?RX1 RX1@" +
+                            Dotted(on.address) + from);
+        return three;
+    };
+    const auto both = [](Lines a, const Lines& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    struct Case {
+        const char* what;
+        std::vector<net::Interface> now;
+        Lines sent;  // compared sorted: what is sent, not in which order
+        std::vector<K> kinds;
+    };
+    const Case cases[] = {
+        {"the same again", {kLan}, {}, {}},
+        {"moved to another address", {moved},
+         both({release}, claims(moved, " from 10.0.0.19")), {K::kClaiming, K::kClaimed}},
+        {"another interface added", {kLan, other},
+         both(claims(kLan, ""), claims(other, " from 10.0.1.9")), {K::kClaiming, K::kClaimed}},
+        {"every interface gone", {}, {release}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        NameLab lab;
+        lab.Claim(kRx1);
+        lab.RunTo(1000);
+        lab.sent.clear();
+        lab.kinds.clear();
+        lab.server.SetInterfaces(c.now, lab.Now());
+        lab.Collect();
+        lab.RunTo(2000);
+        std::sort(lab.sent.begin(), lab.sent.end());
+        Lines want = c.sent;
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(lab.sent, want);
+        EXPECT_EQ(lab.kinds, c.kinds);
+        // Asked on each address that was ours: answered from those served now.
+        for (const net::Interface& asked_on : {kLan, moved, other}) {
+            lab.sent.clear();
+            lab.server.OnDatagram(BuildNameQuery(0x42, kRx1, true), kPeer, 137, asked_on.address,
+                                  lab.Now());
+            lab.Collect();
+            const bool served = std::any_of(c.now.begin(), c.now.end(), [&](const net::Interface& i) {
+                return i.address == asked_on.address;
+            });
+            EXPECT_EQ(lab.sent.size(), served ? 1u : 0u) << Dotted(asked_on.address);
+        }
+    }
 }
 
 // --- the message session -------------------------------------------------------------------

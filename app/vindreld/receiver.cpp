@@ -53,7 +53,7 @@ Receiver::Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_f
         [this](const netbios::RawName& called) {
             return names_.StateOf(called) == netbios::NameState::kClaimed;
         },
-        keeper_);
+        keeper_, [this](std::uint32_t local) { return IsServed(local); });
     registrations_ = std::make_unique<Registrations>(
         loop_, sockets.registration, *this,
         [this](const std::string& login) {
@@ -78,6 +78,12 @@ std::string Receiver::Show(const netbios::RawName& name) const
 bool Receiver::Permanent(const netbios::RawName& name) const
 {
     return std::find(setup_.names.begin(), setup_.names.end(), name) != setup_.names.end();
+}
+
+bool Receiver::IsServed(std::uint32_t address) const
+{
+    return std::any_of(setup_.interfaces.begin(), setup_.interfaces.end(),
+                       [address](const ServedInterface& i) { return i.lan.address == address; });
 }
 
 Standing Receiver::Claim(const netbios::RawName& name)

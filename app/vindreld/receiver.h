@@ -41,6 +41,7 @@ private:
     void OnNameEvents();
     std::string Show(const netbios::RawName& name) const;
     bool Permanent(const netbios::RawName& name) const;
+    bool IsServed(std::uint32_t address) const;
 
     ReceiverSetup setup_;
     EventLoop loop_;

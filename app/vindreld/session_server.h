@@ -1,10 +1,13 @@
-// TCP port 139: accepts connections within the session limits, runs one
-// MessageSession per connection against its frame and session deadlines,
-// and keeps the messages that sessions finish, a whole loop turn's worth
-// in one batch, before any of them is answered.
+// TCP port 139: accepts connections to a served address within the session
+// limits, runs one MessageSession per connection against its frame and
+// session deadlines, and keeps the messages that sessions finish, a whole
+// loop turn's worth in one batch, before any of them is answered. When every
+// seat is taken, a newcomer takes the seat of an idle session (one that is
+// not in the middle of a message), from the address that holds the most.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,8 +28,12 @@ inline constexpr std::size_t kMaxPendingOutput = 16384;
 
 class SessionServer final : public Watcher {
 public:
+    // True when a connection to this local address is one to serve; it
+    // follows the interfaces as they change.
+    using AddressCheck = std::function<bool(std::uint32_t local)>;
+
     SessionServer(EventLoop& loop, int listen_fd, netbios::MessageSession::NameCheck is_our_name,
-                  const MessageKeeper& keeper);
+                  const MessageKeeper& keeper, AddressCheck is_served);
     ~SessionServer() override;
 
     void OnReady(std::uint32_t events) override;  // new connections
@@ -45,11 +52,13 @@ private:
 
     void Close(Connection& connection);
     void ReapFinished();
+    bool EvictFor(std::uint32_t newcomer);
 
     EventLoop& loop_;
     int listen_fd_;
     netbios::MessageSession::NameCheck is_our_name_;
     const MessageKeeper& keeper_;
+    AddressCheck is_served_;
     std::map<int, std::unique_ptr<Connection>> connections_;
     std::map<std::uint32_t, std::size_t> per_source_;
     std::vector<Connection*> finished_;  // a message waits to be kept

@@ -61,6 +61,10 @@ Receiver::Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_f
                                      *setup_.code_page);
         },
         [this](const netbios::RawName& name) { return Show(name); });
+    std::string error;
+    interface_watcher_ = std::make_unique<InterfaceWatcher>(loop_, error);
+    if (!interface_watcher_->ok())
+        Log().Write(LogKind::kService, error + "; the interfaces found at start are served until restart");
     stop_ = std::make_unique<StopWatcher>(stop_fd);
     loop_.Add(stop_fd, EPOLLIN, stop_.get());
 }
@@ -84,6 +88,31 @@ bool Receiver::IsServed(std::uint32_t address) const
 {
     return std::any_of(setup_.interfaces.begin(), setup_.interfaces.end(),
                        [address](const ServedInterface& i) { return i.lan.address == address; });
+}
+
+// Reads the interfaces again after a change and, when the served ones
+// differ, moves the name service and the sessions to them.
+void Receiver::FollowInterfaces(Clock::time_point now)
+{
+    std::vector<std::string> unmatched;
+    std::vector<ServedInterface> found = FindInterfaces(setup_.wanted_interfaces, unmatched);
+    const auto same = [](const ServedInterface& a, const ServedInterface& b) {
+        return a.name == b.name && a.index == b.index && a.lan.address == b.lan.address &&
+               a.lan.netmask == b.lan.netmask && a.lan.broadcast == b.lan.broadcast;
+    };
+    if (std::equal(found.begin(), found.end(), setup_.interfaces.begin(), setup_.interfaces.end(),
+                   same))
+        return;
+    setup_.interfaces = std::move(found);
+    std::string served;
+    std::vector<net::Interface> lans;
+    for (const ServedInterface& i : setup_.interfaces) {
+        served += " " + i.name + " " + Dotted(i.lan.address);
+        lans.push_back(i.lan);
+    }
+    Log().Write(LogKind::kService, "interfaces now:" + (served.empty() ? std::string(" none") : served));
+    port_->SetInterfaces(setup_.interfaces);
+    names_.SetInterfaces(std::move(lans), now);
 }
 
 Standing Receiver::Claim(const netbios::RawName& name)
@@ -159,8 +188,11 @@ bool Receiver::Run()
         std::optional<Clock::time_point> until = names_.NextTimer();
         if (const auto session = sessions_->NextDeadline(); session && (!until || *session < *until))
             until = session;
+        if (const auto settle = interface_watcher_->NextDeadline(); settle && (!until || *settle < *until))
+            until = settle;
         if (!loop_.RunOnce(until)) return false;
         const auto now = Clock::now();
+        if (interface_watcher_->TakeDue(now)) FollowInterfaces(now);
         if (const auto timer = names_.NextTimer(); timer && *timer <= now) names_.OnTimer(now);
         sessions_->OnTimer(now);
         sessions_->KeepFinished();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/vindreld/event_loop.h"
+#include "app/vindreld/interface_watcher.h"
 #include "app/vindreld/listen_sockets.h"
 #include "app/vindreld/message_keeper.h"
 #include "app/vindreld/name_service_port.h"
@@ -22,6 +23,8 @@ struct ReceiverSetup {
     std::vector<netbios::RawName> names;  // <03> names; the computer's first
     std::shared_ptr<const net::CodePage> code_page;
     std::vector<ServedInterface> interfaces;
+    // The configuration's `interfaces`, to find them again when they change.
+    std::vector<std::string> wanted_interfaces;
     net::Ipv4 wins = 0;
     std::string spool;
 };
@@ -42,6 +45,7 @@ private:
     std::string Show(const netbios::RawName& name) const;
     bool Permanent(const netbios::RawName& name) const;
     bool IsServed(std::uint32_t address) const;
+    void FollowInterfaces(Clock::time_point now);
 
     ReceiverSetup setup_;
     EventLoop loop_;
@@ -50,6 +54,7 @@ private:
     std::unique_ptr<NameServicePort> port_;
     std::unique_ptr<SessionServer> sessions_;
     std::unique_ptr<Registrations> registrations_;
+    std::unique_ptr<InterfaceWatcher> interface_watcher_;
     class StopWatcher;
     std::unique_ptr<StopWatcher> stop_;
 };

@@ -10,6 +10,13 @@
                                        (null: still open after 10 s)
     peers.py defend BCAST NAME ADDR    broadcasts a registration of NAME<03>
                                        for ADDR; prints who answered it, how
+    peers.py hold ADDRESS NAME SOURCES PER
+                                       PER sessions to NAME from each of the
+                                       comma-separated SOURCES, each sending
+                                       keep-alives every 4 s and opened again
+                                       when closed; prints "ready" once all
+                                       are open, and when stdin closes, how
+                                       often they were closed
 """
 
 import json
@@ -105,6 +112,53 @@ def hostile(address, name):
     print(json.dumps(closed), flush=True)
 
 
+def hold(address, name, sources, per):
+    sources = sources.split(",")
+    stop = threading.Event()
+    lock = threading.Lock()
+    state = {"open": 0, "closed": 0, "ready": False}
+
+    def seat(source):
+        while not stop.is_set():
+            try:
+                s = socket.socket()
+                s.bind((source, 0))
+                s.settimeout(2)
+                s.connect((address, 139))
+                s.sendall(session_request(name))
+                opened = s.recv(4)[:1] == b"\x82"
+            except OSError:
+                opened = False
+            if not opened:
+                s.close()
+                time.sleep(0.2)
+                continue
+            with lock:
+                state["open"] += 1
+                if state["open"] == len(sources) * per and not state["ready"]:
+                    state["ready"] = True
+                    print("ready", flush=True)
+            while not stop.is_set():
+                try:
+                    if select.select([s], [], [], 4)[0]:
+                        if not s.recv(64):
+                            break
+                    else:
+                        s.sendall(b"\x85\0\0\0")
+                except OSError:
+                    break
+            s.close()
+            with lock:
+                state["open"] -= 1
+                state["closed"] += 1
+    for source in sources:
+        for _ in range(per):
+            threading.Thread(target=seat, args=(source,), daemon=True).start()
+    sys.stdin.read()
+    stop.set()
+    print(json.dumps({"closed": state["closed"]}), flush=True)
+
+
 def defend(bcast, name, address):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
@@ -136,4 +190,5 @@ if __name__ == "__main__":
     {"register": lambda: register(args[0], args[1]),
      "idle": lambda: idle(args[0], int(args[1])),
      "hostile": lambda: hostile(args[0], args[1]),
-     "defend": lambda: defend(args[0], args[1], args[2])}[mode]()
+     "defend": lambda: defend(args[0], args[1], args[2]),
+     "hold": lambda: hold(args[0], args[1], args[2], int(args[3]))}[mode]()

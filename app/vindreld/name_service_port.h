@@ -29,7 +29,10 @@ public:
     // Sends every datagram the NameServer has waiting.
     void SendOutgoing();
     // The interfaces changed: datagrams are taken from these from now on.
-    void SetInterfaces(std::vector<ServedInterface> interfaces) { interfaces_ = std::move(interfaces); }
+    void SetInterfaces(std::vector<ServedInterface> interfaces)
+    {
+        interfaces_ = std::move(interfaces);
+    }
 
 private:
     EventLoop& loop_;

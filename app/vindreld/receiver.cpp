@@ -64,7 +64,8 @@ Receiver::Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_f
     std::string error;
     interface_watcher_ = std::make_unique<InterfaceWatcher>(loop_, error);
     if (!interface_watcher_->ok())
-        Log().Write(LogKind::kService, error + "; the interfaces found at start are served until restart");
+        Log().Write(LogKind::kService,
+                    error + "; the interfaces found at start are served until restart");
     stop_ = std::make_unique<StopWatcher>(stop_fd);
     loop_.Add(stop_fd, EPOLLIN, stop_.get());
 }
@@ -110,7 +111,8 @@ void Receiver::FollowInterfaces(Clock::time_point now)
         served += " " + i.name + " " + Dotted(i.lan.address);
         lans.push_back(i.lan);
     }
-    Log().Write(LogKind::kService, "interfaces now:" + (served.empty() ? std::string(" none") : served));
+    Log().Write(LogKind::kService,
+                "interfaces now:" + (served.empty() ? std::string(" none") : served));
     port_->SetInterfaces(setup_.interfaces);
     names_.SetInterfaces(std::move(lans), now);
 }
@@ -188,7 +190,8 @@ bool Receiver::Run()
         std::optional<Clock::time_point> until = names_.NextTimer();
         if (const auto session = sessions_->NextDeadline(); session && (!until || *session < *until))
             until = session;
-        if (const auto settle = interface_watcher_->NextDeadline(); settle && (!until || *settle < *until))
+        if (const auto settle = interface_watcher_->NextDeadline();
+            settle && (!until || *settle < *until))
             until = settle;
         if (!loop_.RunOnce(until)) return false;
         const auto now = Clock::now();

@@ -168,7 +168,7 @@ void SessionServer::OnReady(std::uint32_t)
         if (fd < 0) return;
         const std::uint32_t source = ntohl(peer.sin_addr.s_addr);
         // Only the addresses of the interfaces served (loopback is none of
-        // them): no session service, not even a refusal, elsewhere.
+        // them); elsewhere a connection is closed unanswered.
         const auto local = LocalAddress(fd);
         if (!local || !is_served_(*local)) {
             Log().Write(LogKind::kRefusal, "session from " + Dotted(source) + " to " +
@@ -182,7 +182,8 @@ void SessionServer::OnReady(std::uint32_t)
             ReapFinished();
         std::string refusal;
         if (per_source_[source] >= netbios::kMaxSessionsPerSource)
-            refusal = std::to_string(netbios::kMaxSessionsPerSource) + " sessions from that address";
+            refusal =
+                std::to_string(netbios::kMaxSessionsPerSource) + " sessions from that address";
         else if (connections_.size() >= netbios::kMaxSessions && !EvictFor(source))
             refusal = std::to_string(netbios::kMaxSessions) + " sessions at once, none idle";
         if (refusal.empty()) {
@@ -194,7 +195,8 @@ void SessionServer::OnReady(std::uint32_t)
             }
             refusal = "cannot watch the connection";
         }
-        Log().Write(LogKind::kRefusal, "session from " + Dotted(source) + " refused: " + refusal);
+        Log().Write(LogKind::kRefusal,
+                    "session from " + Dotted(source) + " refused: " + refusal);
         // One small reply into an empty socket buffer: it cannot block.
         const netbios::Bytes reply = netbios::MessageSession::InsufficientResources();
         send(fd, reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -230,9 +232,9 @@ bool SessionServer::EvictFor(std::uint32_t newcomer)
         std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - victim->last_useful());
     Log().Write(LogKind::kRefusal,
                 "session from " + victim->Who() + " closed to seat one from " + Dotted(newcomer) +
-                    ": all " + std::to_string(netbios::kMaxSessions) + " seats taken and it " +
-                    (victim->sent_message() ? "sent nothing since its message" : "sent no message") +
-                    " in " + Seconds(idle) + " (its address held " +
+                    ": all " + std::to_string(netbios::kMaxSessions) + " seats taken and it sent " +
+                    (victim->sent_message() ? "nothing since its message" : "no message") + " in " +
+                    Seconds(idle) + " (its address held " +
                     std::to_string(held(victim->source())) + ")");
     Close(*victim);
     return true;

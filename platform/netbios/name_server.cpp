@@ -99,9 +99,9 @@ void NameServer::SetInterfaces(std::vector<net::Interface> interfaces, net::Cloc
                 Send(BuildNameRelease(NewId(), held.name, NbFlags(), i.address, true), i.broadcast,
                      kNameServicePort, i.address);
     }
-    const bool added = std::any_of(interfaces.begin(), interfaces.end(), [&](const net::Interface& i) {
-        return !has(config_.interfaces, i.address);
-    });
+    const bool added =
+        std::any_of(interfaces.begin(), interfaces.end(),
+                    [&](const net::Interface& i) { return !has(config_.interfaces, i.address); });
     const net::Ipv4 wins_from = config_.wins_server != 0 ? WinsLocalAddress() : 0;
     config_.interfaces = std::move(interfaces);
     config_.wins_server = config_.interfaces.empty() ? 0 : wins_wanted_;

@@ -38,6 +38,8 @@ InterfaceWatcher::InterfaceWatcher(EventLoop& loop, std::string& error) : loop_(
         return;
     }
     fd_ = fd;
+    // A change between the first reading and now told nobody: read once more.
+    due_ = Clock::now() + kInterfaceSettle;
 }
 
 InterfaceWatcher::~InterfaceWatcher()

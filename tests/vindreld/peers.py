@@ -16,7 +16,7 @@
                                        keep-alives every 4 s and opened again
                                        when closed; prints "ready" once all
                                        are open, and when stdin closes, how
-                                       often they were closed
+                                       many were opened in all
 """
 
 import json
@@ -113,50 +113,38 @@ def hostile(address, name):
 
 
 def hold(address, name, sources, per):
-    sources = sources.split(",")
     stop = threading.Event()
     lock = threading.Lock()
-    state = {"open": 0, "closed": 0, "ready": False}
+    opened = [0]
 
     def seat(source):
         while not stop.is_set():
+            s = socket.socket()
             try:
-                s = socket.socket()
                 s.bind((source, 0))
                 s.settimeout(2)
                 s.connect((address, 139))
                 s.sendall(session_request(name))
-                opened = s.recv(4)[:1] == b"\x82"
-            except OSError:
-                opened = False
-            if not opened:
-                s.close()
-                time.sleep(0.2)
-                continue
-            with lock:
-                state["open"] += 1
-                if state["open"] == len(sources) * per and not state["ready"]:
-                    state["ready"] = True
-                    print("ready", flush=True)
-            while not stop.is_set():
-                try:
-                    if select.select([s], [], [], 4)[0]:
-                        if not s.recv(64):
-                            break
-                    else:
+                if s.recv(4)[:1] != b"\x82":
+                    raise OSError("refused")
+                with lock:
+                    opened[0] += 1
+                    if opened[0] == len(sources.split(",")) * per:
+                        print("ready", flush=True)
+                while not stop.is_set():
+                    if not select.select([s], [], [], 4)[0]:
                         s.sendall(b"\x85\0\0\0")
-                except OSError:
-                    break
+                    elif not s.recv(64):
+                        break
+            except OSError:
+                time.sleep(0.2)
             s.close()
-            with lock:
-                state["open"] -= 1
-                state["closed"] += 1
-    for source in sources:
+    for source in sources.split(","):
         for _ in range(per):
             threading.Thread(target=seat, args=(source,), daemon=True).start()
     sys.stdin.read()
     stop.set()
-    print(json.dumps({"closed": state["closed"]}), flush=True)
+    print(json.dumps({"opened": opened[0]}), flush=True)
 
 
 def defend(bcast, name, address):

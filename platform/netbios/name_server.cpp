@@ -106,6 +106,14 @@ void NameServer::SetInterfaces(std::vector<net::Interface> interfaces, net::Cloc
     config_.interfaces = std::move(interfaces);
     config_.wins_server = config_.interfaces.empty() ? 0 : wins_wanted_;
     const net::Ipv4 wins_now = config_.wins_server != 0 ? WinsLocalAddress() : 0;
+    // The server holds the names at the address we had: released there
+    // (from the address we have now), a new registration does not make it
+    // ask a host that is gone and wait for its silence.
+    if (wins_from != 0 && wins_now != 0 && wins_now != wins_from)
+        for (const Held& held : names_)
+            if (held.wins != Wins::kNone)
+                Send(BuildNameRelease(NewId(), held.name, NbFlags(), wins_from, false),
+                     config_.wins_server, kNameServicePort, wins_now);
     if (!config_.interfaces.empty() && (added || wins_now != wins_from)) {
         for (Held& held : names_) BeginClaim(held, now);
         return;

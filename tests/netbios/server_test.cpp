@@ -381,6 +381,22 @@ TEST(NameServer, NamesFollowTheInterfaces)
     }
 }
 
+TEST(NameServer, AMovedNameIsReleasedAtTheWinsServerBeforeItIsRegisteredAgain)
+{
+    NameLab lab(kWins);
+    lab.Claim(kRx1);
+    lab.Receive(BuildRegistrationResponse(lab.packets[0].second.id, kRx1, NameRcode::kOk, kNbOntM,
+                                          kLan.address, 600), kWins);
+    lab.RunTo(1000);
+    lab.sent.clear();
+    lab.server.SetInterfaces({{Ip(10, 0, 0, 19), 0xFFFFFF00, Ip(10, 0, 0, 255)}}, lab.Now());
+    lab.Collect();
+    ASSERT_GE(lab.sent.size(), 3u);
+    EXPECT_EQ(Lines(lab.sent.begin(), lab.sent.begin() + 3),
+              (Lines{"1000 10.0.0.255: 6 B ?RX1 RX1@10.0.0.9", "1000 10.0.0.2: 6 ?RX1 RX1@10.0.0.9 from 10.0.0.19",
+                     "1000 10.0.0.2: 5 ?RX1 RX1@10.0.0.19 from 10.0.0.19"}));
+}
+
 // --- the message session -------------------------------------------------------------------
 
 Bytes Framed(ByteView smb) { return FrameSessionMessage(smb); }

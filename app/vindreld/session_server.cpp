@@ -185,7 +185,8 @@ void SessionServer::OnReady(std::uint32_t)
             refusal =
                 std::to_string(netbios::kMaxSessionsPerSource) + " sessions from that address";
         else if (connections_.size() >= netbios::kMaxSessions && !EvictFor(source))
-            refusal = std::to_string(netbios::kMaxSessions) + " sessions at once, none idle";
+            refusal = std::to_string(netbios::kMaxSessions) +
+                      " sessions at once, none idle that this address may take";
         if (refusal.empty()) {
             auto connection = std::make_unique<Connection>(*this, fd, source);
             if (loop_.Add(fd, EPOLLIN, connection.get())) {

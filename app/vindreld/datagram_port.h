@@ -32,6 +32,8 @@ public:
 
     // Writes the report of a burst of refusals once it is over.
     void OnTimer(Clock::time_point now);
+    // The interfaces changed: datagrams are taken from these from now on.
+    void SetInterfaces(std::vector<ServedInterface> interfaces) { interfaces_ = std::move(interfaces); }
     std::optional<Clock::time_point> NextDeadline() const;
 
 private:

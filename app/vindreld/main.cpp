@@ -145,6 +145,7 @@ int main(int argc, char** argv)
                                            "is restarted");
     std::vector<std::string> unmatched;
     setup.interfaces = FindInterfaces(config->interfaces, unmatched);
+    setup.wanted_interfaces = config->interfaces;
     for (const std::string& want : unmatched)
         Log().Write(LogKind::kService, options.config + ": interface '" + want +
                                            "' is not an IPv4 interface that is up; not served");

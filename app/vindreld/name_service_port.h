@@ -42,6 +42,11 @@ public:
     // `deadline` for `returns` of them. Stops at the first question from
     // anyone else, which is left for whoever reads the socket next.
     void DrainReturns(int returns, Clock::time_point deadline);
+    // The interfaces changed: datagrams are taken from these from now on.
+    void SetInterfaces(std::vector<ServedInterface> interfaces)
+    {
+        interfaces_ = std::move(interfaces);
+    }
 
 private:
     const ServedInterface* ArrivedOn(unsigned index, std::uint32_t destination) const;

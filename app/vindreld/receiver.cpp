@@ -59,7 +59,7 @@ Receiver::Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_f
         // conflict ends it, and a sender that found us at once must not be
         // turned away for the claim's 750 ms.
         [this](const netbios::RawName& called) { return names_.StateOf(called).has_value(); },
-        keeper_);
+        keeper_, [this](std::uint32_t local) { return IsServed(local); });
     if (sockets.datagram >= 0)
         datagrams_ = std::make_unique<DatagramPort>(
             loop_, sockets.datagram, setup_.interfaces,
@@ -72,6 +72,11 @@ Receiver::Receiver(ReceiverSetup setup, const ListenSockets& sockets, int stop_f
                                      *setup_.code_page);
         },
         [this](const netbios::RawName& name) { return Show(name); });
+    std::string error;
+    interface_watcher_ = std::make_unique<InterfaceWatcher>(loop_, error);
+    if (!interface_watcher_->ok())
+        Log().Write(LogKind::kService,
+                    error + "; the interfaces found at start are served until restart");
     stop_ = std::make_unique<StopWatcher>(stop_fd);
     loop_.Add(stop_fd, EPOLLIN, stop_.get());
 }
@@ -89,6 +94,39 @@ std::string Receiver::Show(const netbios::RawName& name) const
 bool Receiver::Permanent(const netbios::RawName& name) const
 {
     return std::find(setup_.names.begin(), setup_.names.end(), name) != setup_.names.end();
+}
+
+bool Receiver::IsServed(std::uint32_t address) const
+{
+    return std::any_of(setup_.interfaces.begin(), setup_.interfaces.end(),
+                       [address](const ServedInterface& i) { return i.lan.address == address; });
+}
+
+// Reads the interfaces again after a change and, when the served ones
+// differ, moves the name service and the sessions to them.
+void Receiver::FollowInterfaces(Clock::time_point now)
+{
+    std::vector<std::string> unmatched;
+    std::vector<ServedInterface> found = FindInterfaces(setup_.wanted_interfaces, unmatched);
+    const auto same = [](const ServedInterface& a, const ServedInterface& b) {
+        return a.name == b.name && a.index == b.index && a.lan.address == b.lan.address &&
+               a.lan.netmask == b.lan.netmask && a.lan.broadcast == b.lan.broadcast;
+    };
+    if (std::equal(found.begin(), found.end(), setup_.interfaces.begin(), setup_.interfaces.end(),
+                   same))
+        return;
+    setup_.interfaces = std::move(found);
+    std::string served;
+    std::vector<net::Interface> lans;
+    for (const ServedInterface& i : setup_.interfaces) {
+        served += " " + i.name + " " + Dotted(i.lan.address);
+        lans.push_back(i.lan);
+    }
+    Log().Write(LogKind::kService,
+                "interfaces now:" + (served.empty() ? std::string(" none") : served));
+    port_->SetInterfaces(setup_.interfaces);
+    if (datagrams_) datagrams_->SetInterfaces(setup_.interfaces);
+    names_.SetInterfaces(std::move(lans), now);
 }
 
 Standing Receiver::Claim(const netbios::RawName& name)
@@ -190,9 +228,13 @@ bool Receiver::Run()
             report && (!until || *report < *until))
             until = report;
         if (!until || next_port_check_ < *until) until = next_port_check_;
+        if (const auto settle = interface_watcher_->NextDeadline();
+            settle && (!until || *settle < *until))
+            until = settle;
         if (!loop_.RunOnce(until)) return false;
         const auto now = Clock::now();
         CheckPorts(now);
+        if (interface_watcher_->TakeDue(now)) FollowInterfaces(now);
         if (const auto timer = names_.NextTimer(); timer && *timer <= now) names_.OnTimer(now);
         sessions_->OnTimer(now);
         if (datagrams_) datagrams_->OnTimer(now);

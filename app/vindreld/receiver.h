@@ -8,6 +8,7 @@
 
 #include "app/vindreld/datagram_port.h"
 #include "app/vindreld/event_loop.h"
+#include "app/vindreld/interface_watcher.h"
 #include "app/vindreld/listen_sockets.h"
 #include "app/vindreld/message_keeper.h"
 #include "app/vindreld/name_service_port.h"
@@ -25,6 +26,8 @@ struct ReceiverSetup {
     netbios::RawName workgroup{};         // whose group datagrams are received
     std::shared_ptr<const net::CodePage> code_page;
     std::vector<ServedInterface> interfaces;
+    // The configuration's `interfaces`, to find them again when they change.
+    std::vector<std::string> wanted_interfaces;
     net::Ipv4 wins = 0;
     std::string spool;
 };
@@ -45,6 +48,8 @@ private:
     std::string Show(const netbios::RawName& name) const;
     bool Permanent(const netbios::RawName& name) const;
     void CheckPorts(Clock::time_point now);
+    bool IsServed(std::uint32_t address) const;
+    void FollowInterfaces(Clock::time_point now);
 
     ReceiverSetup setup_;
     EventLoop loop_;
@@ -54,6 +59,7 @@ private:
     std::unique_ptr<SessionServer> sessions_;
     std::unique_ptr<DatagramPort> datagrams_;
     std::unique_ptr<Registrations> registrations_;
+    std::unique_ptr<InterfaceWatcher> interface_watcher_;
     class StopWatcher;
     std::unique_ptr<StopWatcher> stop_;
     // Samba started beside us is said once, until the ports are ours alone again.

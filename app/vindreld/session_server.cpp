@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "app/vindreld/dotted.h"
@@ -26,6 +27,19 @@ std::int64_t NowMs()
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
 }
 
+std::string Seconds(std::chrono::seconds s) { return std::to_string(s.count()) + " s"; }
+
+// The address a connection was made to.
+std::optional<std::uint32_t> LocalAddress(int fd)
+{
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0 ||
+        local.sin_family != AF_INET)
+        return std::nullopt;
+    return ntohl(local.sin_addr.s_addr);
+}
+
 }  // namespace
 
 class SessionServer::Connection final : public StreamPeer {
@@ -34,7 +48,7 @@ public:
         : StreamPeer(owner.loop_, fd, kMaxPendingOutput, kReadPerTurn), owner_(owner),
           serial_(owner.next_serial_++), source_(source), session_(owner.is_our_name_),
           session_end_(Clock::now() + netbios::kSessionTime),
-          frame_end_(Clock::now() + netbios::kFrameTime)
+          frame_end_(Clock::now() + netbios::kFrameTime), last_useful_(Clock::now())
     {
     }
 
@@ -48,8 +62,10 @@ public:
     void Expire(Clock::time_point now)
     {
         const bool whole = now >= session_end_;
-        Log().Write(LogKind::kRefusal, "session from " + Who() + " closed: " +
-                                           (whole ? "longer than 30 s" : "no whole frame within 5 s"));
+        Log().Write(LogKind::kRefusal,
+                    "session from " + Who() + " closed: " +
+                        (whole ? "longer than " + Seconds(netbios::kSessionTime)
+                               : "no whole frame within " + Seconds(netbios::kFrameTime)));
         owner_.Close(*this);
     }
 
@@ -65,14 +81,28 @@ public:
     std::uint32_t source() const { return source_; }
     std::string Who() const { return Dotted(source_); }
 
+    // Whether its seat may go to a newcomer: never in the middle of a
+    // message or while one is being kept.
+    bool Evictable() const
+    {
+        return !session_.in_message() && !message && !session_.awaiting_store();
+    }
+    bool sent_message() const { return sent_message_; }
+    // The connection, or its latest frame that was not a keep-alive.
+    Clock::time_point last_useful() const { return last_useful_; }
+
 private:
     bool WantsInput() const override { return !session_.closing(); }
 
     void OnBytes(std::span<const std::uint8_t> bytes) override
     {
         const auto frames = session_.frames();
+        const auto useful = frames - static_cast<std::uint64_t>(session_.keep_alives());
         session_.OnBytes(bytes);
         if (session_.frames() != frames) frame_end_ = Clock::now() + netbios::kFrameTime;
+        // Keep-alives hold a seat; they are not a use of it.
+        if (session_.frames() - static_cast<std::uint64_t>(session_.keep_alives()) != useful)
+            last_useful_ = Clock::now();
         Pump();
     }
 
@@ -100,6 +130,7 @@ private:
         if (!message) {
             if (auto taken = session_.TakeMessage()) {
                 message = std::move(taken);
+                sent_message_ = true;
                 owner_.finished_.push_back(this);
             }
         }
@@ -110,13 +141,15 @@ private:
     std::uint64_t serial_;
     std::uint32_t source_;
     netbios::MessageSession session_;
-    Clock::time_point session_end_, frame_end_;
+    Clock::time_point session_end_, frame_end_, last_useful_;
+    bool sent_message_ = false;
 };
 
 SessionServer::SessionServer(EventLoop& loop, int listen_fd,
                              netbios::MessageSession::NameCheck is_our_name,
-                             MessageKeeper& keeper)
-    : loop_(loop), listen_fd_(listen_fd), is_our_name_(std::move(is_our_name)), keeper_(keeper)
+                             MessageKeeper& keeper, AddressCheck is_served)
+    : loop_(loop), listen_fd_(listen_fd), is_our_name_(std::move(is_our_name)), keeper_(keeper),
+      is_served_(std::move(is_served))
 {
     loop_.Add(listen_fd_, EPOLLIN, this);
 }
@@ -136,14 +169,27 @@ void SessionServer::OnReady(std::uint32_t)
                                SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return;
         const std::uint32_t source = ntohl(peer.sin_addr.s_addr);
+        // Only the addresses of the interfaces served (loopback is none of
+        // them); elsewhere a connection is closed unanswered.
+        const auto local = LocalAddress(fd);
+        if (!local || !is_served_(*local)) {
+            Log().Write(LogKind::kRefusal, "session from " + Dotted(source) + " to " +
+                                               (local ? Dotted(*local) : "an unknown address") +
+                                               " refused: not an address this service serves");
+            close(fd);
+            continue;
+        }
         if (connections_.size() >= netbios::kMaxSessions ||
             per_source_[source] >= netbios::kMaxSessionsPerSource)
             ReapFinished();
-        const char* refusal = connections_.size() >= netbios::kMaxSessions ? "64 sessions at once"
-                              : per_source_[source] >= netbios::kMaxSessionsPerSource
-                                  ? "8 sessions from that address"
-                                  : nullptr;
-        if (refusal == nullptr) {
+        std::string refusal;
+        if (per_source_[source] >= netbios::kMaxSessionsPerSource)
+            refusal =
+                std::to_string(netbios::kMaxSessionsPerSource) + " sessions from that address";
+        else if (connections_.size() >= netbios::kMaxSessions && !EvictFor(source))
+            refusal = std::to_string(netbios::kMaxSessions) +
+                      " sessions at once, none idle that this address may take";
+        if (refusal.empty()) {
             auto connection = std::make_unique<Connection>(*this, fd, source);
             if (loop_.Add(fd, EPOLLIN, connection.get())) {
                 ++per_source_[source];
@@ -160,6 +206,41 @@ void SessionServer::OnReady(std::uint32_t)
         close(fd);
         if (per_source_[source] == 0) per_source_.erase(source);
     }
+}
+
+// The table is full: the seat goes to `newcomer` from an idle session of the
+// address holding the most seats, the one that never sent a message and has
+// been idle longest first. That address must hold at least two more than
+// the newcomer's, so that a seat never passes back and forth between two
+// addresses that reconnect. False when no session qualifies.
+bool SessionServer::EvictFor(std::uint32_t newcomer)
+{
+    const auto held = [this](std::uint32_t source) {
+        const auto it = per_source_.find(source);
+        return it == per_source_.end() ? std::size_t{0} : it->second;
+    };
+    const std::size_t own = held(newcomer);
+    Connection* victim = nullptr;
+    const auto before = [&held](const Connection& a, const Connection& b) {
+        if (held(a.source()) != held(b.source())) return held(a.source()) > held(b.source());
+        if (a.sent_message() != b.sent_message()) return !a.sent_message();
+        return a.last_useful() < b.last_useful();
+    };
+    for (auto& [fd, connection] : connections_) {
+        if (!connection->Evictable() || held(connection->source()) < own + 2) continue;
+        if (victim == nullptr || before(*connection, *victim)) victim = connection.get();
+    }
+    if (victim == nullptr) return false;
+    const auto idle =
+        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - victim->last_useful());
+    Log().Write(LogKind::kRefusal,
+                "session from " + victim->Who() + " closed to seat one from " + Dotted(newcomer) +
+                    ": all " + std::to_string(netbios::kMaxSessions) + " seats taken and it sent " +
+                    (victim->sent_message() ? "nothing since its message" : "no message") + " in " +
+                    Seconds(idle) + " (its address held " +
+                    std::to_string(held(victim->source())) + ")");
+    Close(*victim);
+    return true;
 }
 
 // A sender closes its session once its message is answered; under load the

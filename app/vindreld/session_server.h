@@ -1,10 +1,14 @@
-// TCP port 139: accepts connections within the session limits, runs one
-// MessageSession per connection against its frame and session deadlines,
-// and hands the messages that sessions finish, a whole loop turn's worth at
-// once, to the keeper; each is answered only once the keeper says it is kept.
+// TCP port 139: accepts connections to a served address within the session
+// limits, runs one MessageSession per connection against its frame and
+// session deadlines, and hands the messages that sessions finish, a whole
+// loop turn's worth at once, to the keeper; each is answered only once the
+// keeper says it is kept. When every seat is taken, a newcomer takes the
+// seat of an idle session (one that is not in the middle of a message), from
+// the address that holds the most.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -27,8 +31,12 @@ inline constexpr std::size_t kMaxPendingOutput = 16384;
 
 class SessionServer final : public Watcher {
 public:
+    // True when a connection to this local address is one to serve; it
+    // follows the interfaces as they change.
+    using AddressCheck = std::function<bool(std::uint32_t local)>;
+
     SessionServer(EventLoop& loop, int listen_fd, netbios::MessageSession::NameCheck is_our_name,
-                  MessageKeeper& keeper);
+                  MessageKeeper& keeper, AddressCheck is_served);
     ~SessionServer() override;
 
     void OnReady(std::uint32_t events) override;  // new connections
@@ -54,11 +62,13 @@ private:
     void Close(Connection& connection);
     void ReapFinished();
     void Answer(const std::vector<Sent>& sent, const std::vector<spool::StoreResult>& results);
+    bool EvictFor(std::uint32_t newcomer);
 
     EventLoop& loop_;
     int listen_fd_;
     netbios::MessageSession::NameCheck is_our_name_;
     MessageKeeper& keeper_;
+    AddressCheck is_served_;
     std::map<int, std::unique_ptr<Connection>> connections_;
     std::map<std::uint32_t, std::size_t> per_source_;
     std::vector<Connection*> finished_;  // a message waits to be handed to the keeper

@@ -78,8 +78,12 @@ public:
     // A message is with the owner and its reply is held back; the frame
     // time does not run meanwhile.
     bool awaiting_store() const { return awaiting_store_; }
-    // Frames read whole so far (keep-alives included).
+    // Frames read whole so far (keep-alives included), and the keep-alives
+    // among them.
     std::uint64_t frames() const { return frames_; }
+    int keep_alives() const { return keepalives_; }
+    // A multi-block message is started and not yet ended.
+    bool in_message() const { return started_; }
 
     // The negative session response the app sends, instead of starting a
     // session, when a limit of sessions is reached.

@@ -35,7 +35,7 @@ bool Refill(std::int64_t& tokens, net::Clock::time_point& last, net::Clock::time
 }  // namespace
 
 NameServer::NameServer(NameServerConfig config)
-    : config_(std::move(config)), id_state_(config_.seed)
+    : config_(std::move(config)), wins_wanted_(config_.wins_server), id_state_(config_.seed)
 {
     // Without an address of our own there is nothing to register with it.
     if (config_.interfaces.empty()) config_.wins_server = 0;
@@ -49,13 +49,24 @@ ClaimResult NameServer::Claim(const RawName& name, net::Clock::time_point now)
     if (names_.size() >= kMaxHeldNames) return ClaimResult::kTooManyNames;
     Held held;
     held.name = name;
-    held.claim_id = NewId();
     names_.push_back(held);
-    Emit(NameEventKind::kClaiming, name, 0);
-    Held& added = names_.back();
-    if (config_.wins_server != 0) StartWins(added, false, now);
-    Step(added, now);
+    BeginClaim(names_.back(), now);
     return ClaimResult::kStarted;
+}
+
+// A claim from its start, on every interface and with the WINS server.
+void NameServer::BeginClaim(Held& held, net::Clock::time_point now)
+{
+    held.state = NameState::kClaiming;
+    held.claim_id = NewId();
+    held.broadcasts = 0;
+    held.broadcasts_done = false;
+    held.next_broadcast = now;
+    held.wins = Wins::kNone;
+    held.wins_backoff = seconds(0);
+    Emit(NameEventKind::kClaiming, held.name, 0);
+    if (config_.wins_server != 0) StartWins(held, false, now);
+    Step(held, now);
 }
 
 bool NameServer::Release(const RawName& asked, net::Clock::time_point)
@@ -73,6 +84,42 @@ bool NameServer::Release(const RawName& asked, net::Clock::time_point)
 void NameServer::ReleaseAll(net::Clock::time_point now)
 {
     while (!names_.empty()) Release(names_.front().name, now);
+}
+
+void NameServer::SetInterfaces(std::vector<net::Interface> interfaces, net::Clock::time_point now)
+{
+    const auto has = [](const std::vector<net::Interface>& list, net::Ipv4 address) {
+        return std::any_of(list.begin(), list.end(),
+                           [address](const net::Interface& i) { return i.address == address; });
+    };
+    for (const Held& held : names_) {
+        if (held.state != NameState::kClaimed) continue;
+        for (const net::Interface& i : config_.interfaces)
+            if (!has(interfaces, i.address))
+                Send(BuildNameRelease(NewId(), held.name, NbFlags(), i.address, true), i.broadcast,
+                     kNameServicePort, i.address);
+    }
+    const bool added =
+        std::any_of(interfaces.begin(), interfaces.end(),
+                    [&](const net::Interface& i) { return !has(config_.interfaces, i.address); });
+    const net::Ipv4 wins_from = config_.wins_server != 0 ? WinsLocalAddress() : 0;
+    config_.interfaces = std::move(interfaces);
+    config_.wins_server = config_.interfaces.empty() ? 0 : wins_wanted_;
+    const net::Ipv4 wins_now = config_.wins_server != 0 ? WinsLocalAddress() : 0;
+    // The server holds the names at the address we had: released there
+    // (from the address we have now), a new registration does not make it
+    // ask a host that is gone and wait for its silence.
+    if (wins_from != 0 && wins_now != 0 && wins_now != wins_from)
+        for (const Held& held : names_)
+            if (held.wins != Wins::kNone)
+                Send(BuildNameRelease(NewId(), held.name, NbFlags(), wins_from, false),
+                     config_.wins_server, kNameServicePort, wins_now);
+    if (!config_.interfaces.empty() && (added || wins_now != wins_from)) {
+        for (Held& held : names_) BeginClaim(held, now);
+        return;
+    }
+    if (config_.wins_server == 0)
+        for (Held& held : names_) held.wins = Wins::kNone;
 }
 
 std::optional<NameState> NameServer::StateOf(const RawName& name) const

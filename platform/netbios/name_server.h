@@ -95,6 +95,12 @@ public:
     // Every name, at once (the service is stopping): the releases are in
     // TakeOutgoing() right after.
     void ReleaseAll(net::Clock::time_point now);
+    // The interfaces changed (an address moved, one came or went). Claimed
+    // names are released on those that are gone (the system may no longer
+    // send from their address) and, when one is new or the WINS server is
+    // now reached from another address, every name is claimed again, on
+    // the LAN and with the server: not ours until that claim ends.
+    void SetInterfaces(std::vector<net::Interface> interfaces, net::Clock::time_point now);
 
     // One datagram from `source`:`port` that arrived on the interface whose
     // address is `local_address`; one that arrived on an address not among
@@ -148,6 +154,7 @@ private:
     std::uint16_t NbFlags() const;
     net::Ipv4 WinsLocalAddress() const;
 
+    void BeginClaim(Held& held, net::Clock::time_point now);
     void Step(Held& held, net::Clock::time_point now);
     void SendClaimBroadcasts(const Held& held);
     void StartWins(Held& held, bool refresh, net::Clock::time_point now);
@@ -180,6 +187,7 @@ private:
               NameRcode rcode = NameRcode::kOk);
 
     NameServerConfig config_;
+    net::Ipv4 wins_wanted_;  // the configured server, kept while no interface is up
     std::uint32_t id_state_;
     std::vector<Held> names_;  // in the order first claimed
     std::vector<Bucket> buckets_;

@@ -145,12 +145,12 @@ struct NameLab {
     void Collect()
     {
         for (OutgoingDatagram& d : server.TakeOutgoing()) {
-            EXPECT_EQ(d.from, kLan.address);
             bytes.push_back(std::move(d.bytes));
             const auto p = ParseNamePacket(bytes.back());
             ASSERT_TRUE(p.has_value()) << "sent a packet our own reader refuses";
             packets.emplace_back(d.address, *p);
-            sent.push_back(std::to_string(now_ms) + " " + Dotted(d.address) + ": " + Shape(*p));
+            sent.push_back(std::to_string(now_ms) + " " + Dotted(d.address) + ": " + Shape(*p) +
+                           (d.from == kLan.address ? "" : " from " + Dotted(d.from)));
         }
         for (const NameEvent& e : server.TakeEvents()) {
             events.push_back(e);
@@ -430,6 +430,65 @@ TEST(NameServer, FloodsSpendTheirOwnBudgetsAndTheWinsServerIsAlwaysAnswered)
                         row.first_source + static_cast<net::Ipv4>(i) % row.sources, row.port);
         EXPECT_EQ(lab.sent.size(), row.answered) << row.what;
     }
+}
+
+TEST(NameServer, NamesFollowTheInterfaces)
+{
+    const net::Interface moved{Ip(10, 0, 0, 19), 0xFFFFFF00, Ip(10, 0, 0, 255)};
+    const net::Interface other{Ip(10, 0, 1, 9), 0xFFFFFF00, Ip(10, 0, 1, 255)};
+    // The interfaces now; whether RX1 is released on the old one; where it is claimed again.
+    const std::tuple<const char*, std::vector<net::Interface>, bool, std::vector<net::Interface>>
+        cases[] = {{"the same again", {kLan}, false, {}},
+                   {"moved to another address", {moved}, true, {moved}},
+                   {"another interface added", {kLan, other}, false, {kLan, other}},
+                   {"every interface gone", {}, true, {}}};
+    for (const auto& [what, now, released, claimed_on] : cases) {
+        SCOPED_TRACE(what);
+        NameLab lab;
+        lab.Claim(kRx1);
+        lab.RunTo(1000);
+        lab.sent.clear();
+        lab.kinds.clear();
+        lab.server.SetInterfaces(now, lab.Now());
+        lab.Collect();
+        lab.RunTo(2000);
+        Lines want;
+        if (released) want.push_back("1000 10.0.0.255: 6 B ?RX1 RX1@10.0.0.9");
+        for (const net::Interface& i : claimed_on)
+            for (const char* ms : {"1000", "1250", "1500"})
+                want.push_back(std::string(ms) + " " + Dotted(i.broadcast) + ": 5 B ?RX1 RX1@" +
+                               Dotted(i.address) + (i.address == kLan.address ? "" : " from " + Dotted(i.address)));
+        std::sort(want.begin(), want.end());
+        std::sort(lab.sent.begin(), lab.sent.end());
+        EXPECT_EQ(lab.sent, want);
+        const std::vector<K> claimed{K::kClaiming, K::kClaimed};
+        EXPECT_EQ(lab.kinds, claimed_on.empty() ? std::vector<K>{} : claimed);
+        // Answered on the addresses served now, and on no other.
+        for (const net::Interface& asked_on : {kLan, moved, other}) {
+            lab.sent.clear();
+            lab.server.OnDatagram(BuildNameQuery(0x42, kRx1, true), kPeer, 137, asked_on.address, lab.Now());
+            lab.Collect();
+            const bool served = std::any_of(now.begin(), now.end(),
+                                            [&](const net::Interface& i) { return i.address == asked_on.address; });
+            EXPECT_EQ(lab.sent.size(), served ? 1u : 0u) << Dotted(asked_on.address);
+        }
+    }
+}
+
+TEST(NameServer, AMovedNameIsReleasedAtTheWinsServerBeforeItIsRegisteredAgain)
+{
+    NameLab lab(kWins);
+    lab.Claim(kRx1);
+    lab.Receive(BuildRegistrationResponse(lab.packets[0].second.id, kRx1, NameRcode::kOk, kNbOntM,
+                                          kLan.address, 600), kWins);
+    lab.RunTo(1000);
+    lab.sent.clear();
+    lab.server.SetInterfaces({{Ip(10, 0, 0, 19), 0xFFFFFF00, Ip(10, 0, 0, 255)}}, lab.Now());
+    lab.Collect();
+    ASSERT_GE(lab.sent.size(), 3u);
+    EXPECT_EQ(Lines(lab.sent.begin(), lab.sent.begin() + 3),
+              (Lines{"1000 10.0.0.255: 6 B ?RX1 RX1@10.0.0.9", "1000 10.0.0.2: 6 ?RX1 RX1@10.0.0.9 from 10.0.0.19",
+                     "1000 10.0.0.2: 5 ?RX1 RX1@10.0.0.19 from 10.0.0.19"}));
 }
 
 // --- the message session -------------------------------------------------------------------

@@ -40,6 +40,13 @@
     peers.py count-sent ADDRESS SECONDS
                                        datagrams sent from ADDRESS port 137 on
                                        this host's eth0 (AF_PACKET)
+    peers.py hold ADDRESS NAME SOURCES PER
+                                       PER sessions to NAME from each of the
+                                       comma-separated SOURCES, each sending
+                                       keep-alives every 4 s and opened again
+                                       when closed; prints "ready" once all
+                                       are open, and when stdin closes, how
+                                       many were opened in all
 """
 
 import json
@@ -163,6 +170,8 @@ def pipelined(address, name, count):
         pass
     print(json.dumps({"session": session, "answers": answers,
                       "seconds": round(time.time() - start, 2)}), flush=True)
+
+
 def messngr(sender, recipient, text, dest, suffix=3, kind=0x10, source="CLI",
             source_ip="10.77.1.10", flags=0x02, mailslot="\\MAILSLOT\\MESSNGR", command=0x25,
             cut=None):
@@ -204,6 +213,41 @@ def dgflood(address, name, count, seconds):
         if i % 50 == 49:
             time.sleep(max(0.0, start + seconds * (i + 1) / count - time.time()))
     print(round(time.time() - start, 3), flush=True)
+
+
+def hold(address, name, sources, per):
+    stop = threading.Event()
+    lock = threading.Lock()
+    opened = [0]
+
+    def seat(source):
+        while not stop.is_set():
+            s = socket.socket()
+            try:
+                s.bind((source, 0))
+                s.settimeout(2)
+                s.connect((address, 139))
+                s.sendall(session_request(name))
+                if s.recv(4)[:1] != b"\x82":
+                    raise OSError("refused")
+                with lock:
+                    opened[0] += 1
+                    if opened[0] == len(sources.split(",")) * per:
+                        print("ready", flush=True)
+                while not stop.is_set():
+                    if not select.select([s], [], [], 4)[0]:
+                        s.sendall(b"\x85\0\0\0")
+                    elif not s.recv(64):
+                        break
+            except OSError:
+                time.sleep(0.2)
+            s.close()
+    for source in sources.split(","):
+        for _ in range(per):
+            threading.Thread(target=seat, args=(source,), daemon=True).start()
+    sys.stdin.read()
+    stop.set()
+    print(json.dumps({"opened": opened[0]}), flush=True)
 
 
 def defend(bcast, name, address):
@@ -350,4 +394,5 @@ if __name__ == "__main__":
      "ask": lambda: ask(args[0], args[1], int(args[2])),
      "wins-claim": lambda: wins_claim(args[0], args[1], args[2], float(args[3])),
      "churn": lambda: churn(args[0], args[1], float(args[2])),
-     "count-sent": lambda: count_sent(args[0], float(args[1]))}[mode]()
+     "count-sent": lambda: count_sent(args[0], float(args[1])),
+     "hold": lambda: hold(args[0], args[1], args[2], int(args[3]))}[mode]()

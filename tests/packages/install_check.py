@@ -17,7 +17,7 @@ COMMANDS = [['vindrel-send', '--version'], ['vindreld', '--help']]
 UNITS = ['/lib/systemd/system/vindreld.socket', '/lib/systemd/system/vindreld.service']
 SOCKET_LINK = '/etc/systemd/system/sockets.target.wants/vindreld.socket'
 DROP = '/usr/libexec/vindrel/vindrel-drop'
-SAMBA_NOTE = 'vindrel-receiver: Samba holds UDP 137 or TCP 139'
+SAMBA_NOTE = 'vindrel-receiver: Samba holds UDP 137, UDP 138 or TCP 139'
 # Samba's name service as the postinst sees it: a socket on UDP 137.
 HOLD_137 = 'import socket,time; s = socket.socket(2, 2); s.bind(("0.0.0.0", 137)); print(flush=True); time.sleep(60)'
 # man-db's trigger would rebuild its whole index, for nothing here.

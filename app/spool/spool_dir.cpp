@@ -171,6 +171,18 @@ RecordError ReadRecord(const std::string& spool, const std::string& name, Record
     return ParseRecord(bytes, out);
 }
 
+const char* Describe(StoreError error)
+{
+    switch (error) {
+    case StoreError::kNone: return "kept";
+    case StoreError::kSpoolMissing: return "cannot open the spool";
+    case StoreError::kSpoolFull: return "the spool is full";
+    case StoreError::kSpoolBusy: return "another writer holds the spool's lock";
+    case StoreError::kWriteFailed: break;
+    }
+    return "cannot write to the spool";
+}
+
 std::uint64_t RefusedCount(const std::string& spool)
 {
     Spool opened;

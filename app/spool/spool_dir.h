@@ -56,6 +56,9 @@ struct StoreResult {
     std::string replaced;  // the record removed to make room for it, if any
 };
 
+// What a result means, in the words of a log line ("the spool is full").
+const char* Describe(StoreError error);
+
 // Adds `records` (clean fields) to the spool, one result each, in order.
 // Each record appears whole (written under a temporary name, flushed, then
 // renamed) and is on disk when its result says kept. The limits are checked

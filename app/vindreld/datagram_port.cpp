@@ -29,16 +29,6 @@ std::int64_t NowMs()
 
 std::string Text(netbios::ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-const char* Why(spool::StoreError error)
-{
-    switch (error) {
-    case spool::StoreError::kSpoolFull: return "the spool is full";
-    case spool::StoreError::kSpoolMissing: return "cannot open the spool";
-    case spool::StoreError::kSpoolBusy: return "another writer holds the spool's lock";
-    default: return "cannot write to the spool";
-    }
-}
-
 // LAN chatter on this port that is not a broken message: browser
 // announcements, other mailslots, datagrams to every name.
 bool Chatter(netbios::DatagramError error)
@@ -146,7 +136,7 @@ void DatagramPort::OnReady(std::uint32_t)
             if (r.error == spool::StoreError::kNone)
                 Log().Write(LogKind::kMessage, whats[i] + " kept as " + r.name);
             else
-                Log().Write(LogKind::kMessage, whats[i] + " refused: " + Why(r.error) +
+                Log().Write(LogKind::kMessage, whats[i] + " refused: " + spool::Describe(r.error) +
                                                    (r.detail.empty() ? "" : ": " + r.detail));
         }
     });

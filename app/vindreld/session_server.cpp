@@ -285,14 +285,9 @@ void SessionServer::Answer(const std::vector<Sent>& sent,
         if (kept) {
             Log().Write(LogKind::kMessage, sent[i].what + " kept as " + result.name);
         } else {
-            const char* why = result.error == spool::StoreError::kSpoolFull ? "the spool is full"
-                              : result.error == spool::StoreError::kSpoolMissing
-                                  ? "cannot open the spool"
-                              : result.error == spool::StoreError::kSpoolBusy
-                                  ? "another writer holds the spool's lock"
-                                  : "cannot write to the spool";
-            Log().Write(LogKind::kMessage, sent[i].what + " refused: " + why +
-                                               (result.detail.empty() ? "" : ": " + result.detail));
+            Log().Write(LogKind::kMessage,
+                        sent[i].what + " refused: " + spool::Describe(result.error) +
+                            (result.detail.empty() ? "" : ": " + result.detail));
         }
         // The sender may have gone meanwhile; what was kept stays kept.
         const auto waiting = keeping_.find(sent[i].serial);

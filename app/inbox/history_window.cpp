@@ -16,6 +16,7 @@
 
 #include "app/inbox/history_model.h"
 #include "app/inbox/inbox.h"
+#include "app/inbox/reply_target.h"
 
 namespace vindrel {
 QString RefusalNotice(quint64 count)
@@ -82,6 +83,12 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     buttons->addWidget(reply_);
     buttons->addWidget(unread_);
     buttons->addWidget(delete_);
+    reply_note_ = new QLabel(this);
+    reply_note_->setObjectName(QStringLiteral("no-reply"));
+    reply_note_->setTextFormat(Qt::PlainText);
+    reply_note_->setWordWrap(true);
+    reply_note_->hide();
+    buttons->addWidget(reply_note_, 1);
     buttons->addStretch();
     buttons->addWidget(show_as_label);
     buttons->addWidget(show_as_);
@@ -186,10 +193,15 @@ void HistoryWindow::Search()
 
 void HistoryWindow::ShowButtons()
 {
-    const bool any = inbox_.Find(SelectedId()) != nullptr;
-    delete_->setEnabled(any);
-    unread_->setEnabled(any);
-    reply_->setEnabled(any);
+    const InboxMessage* message = inbox_.Find(SelectedId());
+    const ReplyRefusal refusal = message ? ReplyRefusalFor(message->from) : ReplyRefusal::kNone;
+    delete_->setEnabled(message);
+    unread_->setEnabled(message);
+    reply_->setEnabled(message && refusal == ReplyRefusal::kNone);
+    // Said beside the buttons, where the user looks for Reply.
+    reply_note_->setText(ReplyRefusalText(refusal));
+    reply_note_->setVisible(refusal != ReplyRefusal::kNone);
+    reply_->setToolTip(reply_note_->text());
 }
 
 void HistoryWindow::ShowSelected()

@@ -40,6 +40,8 @@ public:
     QPushButton* deleteButton() const { return delete_; }
     QPushButton* unreadButton() const { return unread_; }
     QPushButton* replyButton() const { return reply_; }
+    // Why Reply cannot be pressed for the selected message; hidden when it can.
+    QLabel* replyNote() const { return reply_note_; }
 
     // Selects the message (and so marks it read), clearing a search that hides it.
     void Select(const QString& id);
@@ -70,6 +72,7 @@ private:
     QPushButton* delete_;
     QPushButton* unread_;
     QPushButton* reply_;
+    QLabel* reply_note_;
     QComboBox* show_as_;
 };
 

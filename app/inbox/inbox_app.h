@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QThreadPool>
 
@@ -60,8 +61,12 @@ public:
     // The line on the tray's tooltip and the history about this computer.
     QString StatusText() const;
 
-    // Pop-ups and notifications open at once at most; a flood goes to the
-    // history instead.
+    // The one notice for messages past the ten open at once, when shown
+    // as a window.
+    QMessageBox* SummaryBox() const { return summary_box_; }
+
+    // Pop-ups and notifications open at once at most; the rest of a flood
+    // is announced by one summary, kept up to date.
     static constexpr int kMaxPopups = 10;
 
 signals:
@@ -81,6 +86,10 @@ private:
     void ShowRefusals(quint64 count);
     void ShowRefusalBox();
     void NotifyRefusals();
+    void ShowSummary();
+    void ShowSummaryBox();
+    void NotifySummary();
+    void ForgetAnnounced();
     void MakeTrayWhenAvailable();
     void UpdateTray();
     void UpdateStatus();
@@ -98,6 +107,12 @@ private:
     quint64 refusals_shown_ = 0;  // counted in the notice still open
     quint32 refusal_notification_ = 0;
     bool refusal_pending_ = false;  // a refusal notice asked for, not answered yet
+    // Unread messages announced only by the summary, and how it says so.
+    QSet<QString> summarized_;
+    bool summary_after_restart_ = false;
+    quint32 summary_notification_ = 0;
+    bool summary_pending_ = false;
+    QPointer<QMessageBox> summary_box_;
     NameRegistration* registration_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* tray_wait_ = nullptr;

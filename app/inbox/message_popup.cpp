@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/inbox/lan_text.h"
+#include "app/inbox/reply_target.h"
 
 namespace vindrel {
 namespace {
@@ -73,6 +74,18 @@ MessagePopup::MessagePopup(const InboxMessage& message, QWidget* parent)
     reply_->setObjectName(QStringLiteral("reply"));
 
     auto* buttons = new QHBoxLayout;
+    // No reply to a name that would reach someone else: the reason beside
+    // the Reply button that cannot be pressed.
+    if (const ReplyRefusal refusal = ReplyRefusalFor(message.from);
+        refusal != ReplyRefusal::kNone) {
+        reply_->setEnabled(false);
+        reply_note_ = new QLabel(ReplyRefusalText(refusal), this);
+        reply_note_->setObjectName(QStringLiteral("no-reply"));
+        reply_note_->setTextFormat(Qt::PlainText);
+        reply_note_->setWordWrap(true);
+        reply_->setToolTip(reply_note_->text());
+        buttons->addWidget(reply_note_, 1);
+    }
     buttons->addStretch();
     buttons->addWidget(ok_);
     buttons->addWidget(reply_);

@@ -33,6 +33,8 @@ public:
     QPlainTextEdit* text() const { return text_; }
     QPushButton* ok() const { return ok_; }
     QPushButton* reply() const { return reply_; }
+    // Why Reply cannot be pressed; null when it can.
+    QLabel* replyNote() const { return reply_note_; }
 
 signals:
     // The user has seen the message (OK, Reply or the close button).
@@ -48,6 +50,7 @@ private:
     QPlainTextEdit* text_;
     QPushButton* ok_;
     QPushButton* reply_;
+    QLabel* reply_note_ = nullptr;
 };
 
 }  // namespace vindrel

@@ -43,7 +43,7 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const
         case kTime: return LocalTimeText(message.received_ms);
         case kFrom: return VisibleControls(message.from);
         case kTo: return VisibleControls(message.to);
-        case kFirstLine: return FirstLine(message.text);
+        case kFirstLine: return ShownText(FirstLine(message.text));
         }
     }
     return {};

@@ -16,6 +16,7 @@
 
 #include "app/inbox/history_model.h"
 #include "app/inbox/inbox.h"
+#include "app/inbox/lan_text.h"
 #include "app/inbox/reply_target.h"
 
 namespace vindrel {
@@ -212,7 +213,7 @@ void HistoryWindow::ShowSelected()
         text_->clear();
         return;
     }
-    text_->setPlainText(message->text);
+    text_->setPlainText(ShownText(message->text));
     inbox_.SetRead(message->id, true);
 }
 

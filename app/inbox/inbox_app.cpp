@@ -313,7 +313,7 @@ void InboxApp::Notify(const QString& id)
     const InboxMessage* message = inbox_.Find(id);
     const ReplyRefusal refusal = ReplyRefusalFor(message->from);
     DesktopNotifications::Notice notice{
-        MessageTitle(message->from), IsolatedText(message->text), 0,
+        MessageTitle(message->from), IsolatedText(ShownText(message->text)), 0,
         refusal == ReplyRefusal::kNone,
         QStringLiteral("Reply to %1").arg(IsolatedName(message->from))};
     // No Reply button: the reason where it would have been.

@@ -58,7 +58,7 @@ MessagePopup::MessagePopup(const InboxMessage& message, QWidget* parent)
     text_->setObjectName(QStringLiteral("text"));
     text_->setReadOnly(true);
     text_->setFocusPolicy(Qt::NoFocus);
-    text_->setPlainText(message.text);
+    text_->setPlainText(ShownText(message.text));
     const QFontMetrics metrics(text_->font());
     text_->setMinimumSize(metrics.averageCharWidth() * 44, metrics.lineSpacing() * 6);
 

@@ -156,6 +156,27 @@ private slots:
         QVERIFY(app->Popups().isEmpty());
     }
 
+    // What was sent is what shows: the invisible characters that reorder or
+    // hide text as marks, a TAB as spaces, wherever the text appears.
+    void invisibleCharactersShowAsMarks()
+    {
+        const QString sent = QStringLiteral("Invoice\u202Eexe.pdf\tz\u200B\U000E0041");
+        const QString shown = QStringLiteral("Invoice<U+202E>exe.pdf  z<U+200B><U+E0041>");
+        daemon_.Offer({"body", "actions"});
+        h_.Drop("ALICE", sent);
+        auto app = h_.Start(ShowAs::kNotifications);
+        QTRY_COMPARE(daemon_.Calls().size(), 1);
+        QCOMPARE(daemon_.Calls()[0][4].toString(), Isolated(shown));
+        app->ShowHistory();
+        QCOMPARE(vindrel::testing::Cell(*app->history(), 0, 3), shown);
+        vindrel::testing::SelectRow(*app->history(), 0);
+        QCOMPARE(vindrel::testing::Raw(*app->history()->text()), shown);
+        app->SetShowAs(ShowAs::kWindows);
+        h_.Drop("ALICE", sent);
+        QTRY_COMPARE(app->Popups().size(), 1);
+        QCOMPARE(vindrel::testing::Raw(*app->Popups()[0]->text()), shown);
+    }
+
     // Reply opens the reply box, the notification itself the history; a
     // reply typed into it goes out as the reply box would send it, and one
     // that cannot go is kept in a reply box with the reason over it.

@@ -22,7 +22,10 @@
 namespace vindrel {
 QString RefusalNotice(quint64 count)
 {
-    return QStringLiteral("%1 messages could not be kept because the inbox was full.").arg(count);
+    return count == 1
+               ? QStringLiteral("1 message could not be kept because the inbox was full.")
+               : QStringLiteral("%1 messages could not be kept because the inbox was full.")
+                     .arg(count);
 }
 
 HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)

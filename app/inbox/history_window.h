@@ -18,7 +18,8 @@ namespace vindrel {
 class HistoryModel;
 class Inbox;
 
-// The notice for refusals: "N messages could not be kept because the inbox was full."
+// The notice for refusals: "N messages could not be kept because the inbox
+// was full.", "1 message" for one.
 QString RefusalNotice(quint64 count);
 
 // How new messages are shown.

@@ -147,6 +147,29 @@ private slots:
         QTest::mouseClick(app->history()->deleteButton(), Qt::LeftButton);
         QCOMPARE(Column(*app->history(), 1), (QStringList{"NEW", "OLD"}));
         QCOMPARE(vindrel::spool::ListRecordNames(h_.spool.toStdString()).value().size(), 3u);
+        // --list is this user's view too.
+        for (const auto format : {vindrel::ListFormat::kPlain, vindrel::ListFormat::kJson}) {
+            const QByteArray listed = ListOutput(h_.spool, h_.state, format);
+            QVERIFY(listed.contains("NEW") && listed.contains("OLD") && !listed.contains("MID"));
+        }
+    }
+
+    void listToAFullDeviceSaysWhy()
+    {
+        Drop("ALICE", "hi");
+        std::FILE* full = std::fopen("/dev/full", "w");
+        QVERIFY(full);
+        std::FILE* err = std::tmpfile();
+        QCOMPARE(vindrel::ListMessages(h_.spool.toStdString(), h_.state,
+                                       vindrel::ListFormat::kPlain, full, err),
+                 1);
+        std::fclose(full);
+        char said[200] = {};
+        std::rewind(err);
+        QVERIFY(std::fgets(said, sizeof said, err));
+        std::fclose(err);
+        QCOMPARE(QString::fromUtf8(said),
+                 QStringLiteral("vindrel-inbox: cannot write the list: No space left on device\n"));
     }
 
     void searchFiltersBySenderRecipientAndText_data()

@@ -334,9 +334,14 @@ private slots:
             app->inbox().Rescan();
             QTRY_COMPARE(daemon_.Calls().size(), refused);
         }
+        QCOMPARE(daemon_.Calls()[0][4].toString(),
+                 QStringLiteral("1 message could not be kept because the inbox was full."));
         const QJsonArray last = daemon_.Calls()[2].toArray();
         QCOMPARE(last[1].toInt(), 1);  // in place of the first
         QCOMPARE(last[4].toString(), vindrel::RefusalNotice(3));
+        QTest::qWait(50);
+        daemon_.Emit("ActionInvoked", "us", {1u, "default"});  // its Show
+        QTRY_VERIFY(app->history() != nullptr && app->history()->isVisible());
     }
 
     // The user's choice of windows is kept, and without a service windows

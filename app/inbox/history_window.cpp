@@ -10,9 +10,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/inbox/history_model.h"
 #include "app/inbox/inbox.h"
@@ -47,10 +50,13 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     search_->setObjectName(QStringLiteral("search"));
     search_->setPlaceholderText(QStringLiteral("Search senders, recipients and text"));
     search_->setClearButtonEnabled(true);
+    auto* search_label = new QLabel(QStringLiteral("&Search:"), this);
+    search_label->setBuddy(search_);
 
     model_ = new HistoryModel(inbox_, this);
     messages_ = new QTreeView(this);
     messages_->setObjectName(QStringLiteral("messages"));
+    messages_->setAccessibleName(QStringLiteral("Messages"));
     messages_->setModel(model_);
     messages_->setRootIsDecorated(false);
     messages_->setUniformRowHeights(true);
@@ -67,6 +73,7 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     text_ = new QPlainTextEdit(this);
     text_->setObjectName(QStringLiteral("text"));
     text_->setReadOnly(true);
+    text_->setAccessibleName(QStringLiteral("Message text"));
 
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(messages_);
@@ -96,21 +103,47 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     buttons->addStretch();
     buttons->addWidget(show_as_label);
     buttons->addWidget(show_as_);
+    undo_note_ = new QLabel(this);
+    undo_note_->setObjectName(QStringLiteral("deleted"));
+    undo_note_->setTextFormat(Qt::PlainText);
+    undo_ = new QPushButton(QStringLiteral("U&ndo"), this);
+    auto* undo_bar = new QHBoxLayout;
+    undo_bar->addWidget(undo_note_, 1);
+    undo_bar->addWidget(undo_);
+    undo_note_->hide();
+    undo_->hide();
+    auto* search_bar = new QHBoxLayout;
+    search_bar->addWidget(search_label);
+    search_bar->addWidget(search_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(notice_);
     layout->addWidget(status_);
-    layout->addWidget(search_);
+    layout->addLayout(search_bar);
     layout->addWidget(split, 1);
+    layout->addLayout(undo_bar);
     layout->addLayout(buttons);
     resize(680, 460);
+
+    read_after_ = new QTimer(this);
+    read_after_->setSingleShot(true);
+    read_after_->setInterval(kReadAfterMs);
+    connect(read_after_, &QTimer::timeout, this, &HistoryWindow::ReadShown);
+    connect(messages_, &QAbstractItemView::activated, this, &HistoryWindow::ReadShown);
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, [this] {
+        search_->setFocus(Qt::ShortcutFocusReason);
+        search_->selectAll();
+    });
+    auto* delete_key = new QShortcut(QKeySequence::Delete, messages_);
+    delete_key->setContext(Qt::WidgetShortcut);
+    connect(delete_key, &QShortcut::activated, this, &HistoryWindow::DeleteSelected);
+    connect(new QShortcut(QKeySequence::Undo, this), &QShortcut::activated, this,
+            &HistoryWindow::Undo);
+    connect(undo_, &QPushButton::clicked, this, &HistoryWindow::Undo);
 
     connect(messages_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &HistoryWindow::ShowSelected);
     connect(search_, &QLineEdit::textChanged, this, &HistoryWindow::Search);
-    connect(delete_, &QPushButton::clicked, this, [this] {
-        const QString id = SelectedId();
-        if (!id.isEmpty()) inbox_.Delete(id);
-    });
+    connect(delete_, &QPushButton::clicked, this, &HistoryWindow::DeleteSelected);
     connect(unread_, &QPushButton::clicked, this, [this] {
         const QString id = SelectedId();
         if (id.isEmpty()) return;
@@ -154,6 +187,43 @@ void HistoryWindow::Select(const QString& id)
     if (row < 0) return;
     messages_->setCurrentIndex(model_->index(row, 0));
     messages_->scrollTo(model_->index(row, 0));
+    ReadShown();
+}
+
+void HistoryWindow::ReadShown()
+{
+    read_after_->stop();
+    if (const QString id = SelectedId(); !id.isEmpty()) inbox_.SetRead(id, true);
+}
+
+void HistoryWindow::DeleteSelected()
+{
+    const InboxMessage* message = inbox_.Find(SelectedId());
+    if (!message) return;
+    const int row = messages_->currentIndex().row();
+    const QString id = message->id;  // the message itself goes with the delete
+    deleted_.append(id);
+    undo_note_->setText(
+        QStringLiteral("Message from %1 deleted.").arg(VisibleControls(message->from)));
+    inbox_.Delete(id);
+    undo_note_->show();
+    undo_->show();
+    // The next message takes its place, so Delete can be pressed again.
+    const int rows = model_->rowCount();
+    if (rows > 0) messages_->setCurrentIndex(model_->index(std::min(row, rows - 1), 0));
+}
+
+void HistoryWindow::Undo()
+{
+    if (deleted_.isEmpty()) return;
+    const QString id = deleted_.takeLast();
+    inbox_.Undelete(id);
+    if (deleted_.isEmpty()) {
+        undo_note_->hide();
+        undo_->hide();
+    }
+    const int row = model_->RowOf(id);
+    if (row >= 0) messages_->setCurrentIndex(model_->index(row, 0));
 }
 
 void HistoryWindow::SetStatus(const QString& text)
@@ -217,7 +287,8 @@ void HistoryWindow::ShowSelected()
         return;
     }
     text_->setPlainText(ShownText(message->text));
-    inbox_.SetRead(message->id, true);
+    // Passing over it with the arrow keys is not reading it.
+    if (!message->read) read_after_->start();
 }
 
 }  // namespace vindrel

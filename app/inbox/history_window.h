@@ -1,9 +1,13 @@
 // The history window: every message this user has not deleted, newest
 // first, with the whole text of the one selected, a search box, the
-// registration's status, and how new messages are shown.
+// registration's status, and how new messages are shown. By keyboard:
+// Ctrl+F searches, Delete (or Alt+D) deletes with an Undo (Ctrl+Z), Enter
+// opens. A message is read once opened or shown for kReadAfterMs, not
+// when the selection only passes it.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class QComboBox;
@@ -11,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 class QTreeView;
 
 namespace vindrel {
@@ -41,11 +46,20 @@ public:
     QPushButton* deleteButton() const { return delete_; }
     QPushButton* unreadButton() const { return unread_; }
     QPushButton* replyButton() const { return reply_; }
+    QPushButton* undoButton() const { return undo_; }
+    // "Message from X deleted.", beside Undo; hidden until a delete.
+    QLabel* undoNote() const { return undo_note_; }
     // Why Reply cannot be pressed for the selected message; hidden when it can.
     QLabel* replyNote() const { return reply_note_; }
 
-    // Selects the message (and so marks it read), clearing a search that hides it.
+    // Opens the message (selects it and marks it read), clearing a search
+    // that hides it.
     void Select(const QString& id);
+    void DeleteSelected();
+    // Brings back the message deleted last.
+    void Undo();
+
+    static constexpr int kReadAfterMs = 1500;
     // A line about this computer's registration; hidden when empty.
     void SetStatus(const QString& text);
     void SetShowAs(ShowAs show_as);
@@ -59,6 +73,7 @@ private:
     void Search();
     void ShowSelected();
     void ShowButtons();
+    void ReadShown();
     QString SelectedId() const;
     // Selects the row of `id`, if shown, without the selection's signals.
     bool Reselect(const QString& id);
@@ -74,6 +89,10 @@ private:
     QPushButton* unread_;
     QPushButton* reply_;
     QLabel* reply_note_;
+    QLabel* undo_note_;
+    QPushButton* undo_;
+    QStringList deleted_;  // this session's deletes, the last last
+    QTimer* read_after_;
     QComboBox* show_as_;
 };
 

@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -20,8 +21,7 @@ namespace {
 // Wayland leaves stacking to the compositor.
 Qt::WindowFlags PopupFlags()
 {
-    Qt::WindowFlags flags = Qt::Window | Qt::WindowDoesNotAcceptFocus | Qt::WindowTitleHint |
-                            Qt::WindowCloseButtonHint;
+    Qt::WindowFlags flags = Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
     if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         flags |= Qt::WindowStaysOnTopHint;
     return flags;
@@ -57,19 +57,18 @@ MessagePopup::MessagePopup(const InboxMessage& message, QWidget* parent)
     text_ = new QPlainTextEdit(this);
     text_->setObjectName(QStringLiteral("text"));
     text_->setReadOnly(true);
-    text_->setFocusPolicy(Qt::NoFocus);
+    text_->setAccessibleName(QStringLiteral("Message text"));
     text_->setPlainText(ShownText(message.text));
     const QFontMetrics metrics(text_->font());
     text_->setMinimumSize(metrics.averageCharWidth() * 44, metrics.lineSpacing() * 6);
 
-    // No default button: Enter typed into another window must not reach it,
-    // and none of these takes the focus to receive it either.
+    // No default button: Enter meant for another window must not reach it.
+    // The window is shown without being activated; once the user activates
+    // it, OK has the focus.
     ok_ = new QPushButton(QStringLiteral("OK"), this);
     reply_ = new QPushButton(QStringLiteral("&Reply"), this);
-    for (QPushButton* button : {ok_, reply_}) {
-        button->setAutoDefault(false);
-        button->setFocusPolicy(Qt::NoFocus);
-    }
+    for (QPushButton* button : {ok_, reply_}) button->setAutoDefault(false);
+    ok_->setFocus();
     ok_->setObjectName(QStringLiteral("ok"));
     reply_->setObjectName(QStringLiteral("reply"));
 
@@ -99,6 +98,15 @@ MessagePopup::MessagePopup(const InboxMessage& message, QWidget* parent)
         emit replyRequested(id_);
         close();
     });
+}
+
+void MessagePopup::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void MessagePopup::closeEvent(QCloseEvent* event)

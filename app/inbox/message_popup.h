@@ -1,6 +1,7 @@
 // The pop-up that shows one arrived message: on top of other windows (where
-// the window system allows it), but never taking the keyboard focus, so that
-// typing elsewhere cannot dismiss it unseen. The text sits alone in its own
+// the window system allows it), shown without taking the keyboard focus, so
+// that typing elsewhere cannot dismiss it unseen; once the user activates
+// it, it works by keyboard (Tab, Space, Esc to close). The text sits alone in its own
 // pane, so nothing it holds can reorder the words around it.
 #pragma once
 
@@ -43,6 +44,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QString id_;

@@ -145,6 +145,7 @@ void DesktopNotifications::Notify(const Notice& notice, std::function<void(quint
             hints.insert(QStringLiteral("x-kde-reply-placeholder-text"), notice.reply_placeholder);
         }
     }
+    if (notice.mute) actions << QStringLiteral("mute") << QStringLiteral("Mute sender");
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     call << QStringLiteral("Vindrel") << notice.replaces << QStringLiteral("vindrel")

@@ -29,6 +29,8 @@ public:
         // where the service has that.
         bool reply = false;
         QString reply_placeholder;
+        // Offers "Mute sender".
+        bool mute = false;
     };
 
     explicit DesktopNotifications(QObject* parent = nullptr);

@@ -84,6 +84,9 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     reply_ = new QPushButton(QStringLiteral("&Reply"), this);
     unread_ = new QPushButton(QStringLiteral("Mark &unread"), this);
     delete_ = new QPushButton(QStringLiteral("&Delete"), this);
+    mute_ = new QPushButton(QStringLiteral("&Mute sender"), this);
+    mute_->setToolTip(QStringLiteral("Keep this sender's later messages without showing them"));
+    muted_list_ = new QPushButton(QStringLiteral("Mu&ted senders..."), this);
     show_as_ = new QComboBox(this);
     show_as_->setObjectName(QStringLiteral("show-as"));
     show_as_->addItem(QStringLiteral("notifications"), static_cast<int>(ShowAs::kNotifications));
@@ -94,6 +97,7 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     buttons->addWidget(reply_);
     buttons->addWidget(unread_);
     buttons->addWidget(delete_);
+    buttons->addWidget(mute_);
     reply_note_ = new QLabel(this);
     reply_note_->setObjectName(QStringLiteral("no-reply"));
     reply_note_->setTextFormat(Qt::PlainText);
@@ -101,6 +105,7 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     reply_note_->hide();
     buttons->addWidget(reply_note_, 1);
     buttons->addStretch();
+    buttons->addWidget(muted_list_);
     buttons->addWidget(show_as_label);
     buttons->addWidget(show_as_);
     undo_note_ = new QLabel(this);
@@ -153,6 +158,11 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
         messages_->clearSelection();
         inbox_.SetRead(id, false);
     });
+    connect(mute_, &QPushButton::clicked, this, [this] {
+        const QString id = SelectedId();
+        if (!id.isEmpty()) emit muteRequested(id);
+    });
+    connect(muted_list_, &QPushButton::clicked, this, &HistoryWindow::mutedListRequested);
     connect(reply_, &QPushButton::clicked, this, [this] {
         const QString id = SelectedId();
         if (!id.isEmpty()) emit replyRequested(id);
@@ -271,6 +281,7 @@ void HistoryWindow::ShowButtons()
     const ReplyRefusal refusal = message ? ReplyRefusalFor(message->from) : ReplyRefusal::kNone;
     delete_->setEnabled(message);
     unread_->setEnabled(message);
+    mute_->setEnabled(message);
     reply_->setEnabled(message && refusal == ReplyRefusal::kNone);
     // Said beside the buttons, where the user looks for Reply.
     reply_note_->setText(ReplyRefusalText(refusal));

@@ -47,6 +47,8 @@ public:
     QPushButton* unreadButton() const { return unread_; }
     QPushButton* replyButton() const { return reply_; }
     QPushButton* undoButton() const { return undo_; }
+    QPushButton* muteButton() const { return mute_; }
+    QPushButton* mutedListButton() const { return muted_list_; }
     // "Message from X deleted.", beside Undo; hidden until a delete.
     QLabel* undoNote() const { return undo_note_; }
     // Why Reply cannot be pressed for the selected message; hidden when it can.
@@ -67,6 +69,8 @@ public:
 signals:
     void replyRequested(const QString& id);
     void showAsChosen(vindrel::ShowAs show_as);
+    void muteRequested(const QString& id);
+    void mutedListRequested();
 
 private:
     void Refresh();
@@ -90,6 +94,8 @@ private:
     QPushButton* reply_;
     QLabel* reply_note_;
     QLabel* undo_note_;
+    QPushButton* mute_;
+    QPushButton* muted_list_;
     QPushButton* undo_;
     QStringList deleted_;  // this session's deletes, the last last
     QTimer* read_after_;

@@ -143,7 +143,8 @@ InboxApp::InboxApp(QString spool, QString state_file, Bindings bindings, QObject
         if (show_as_ != ShowAs::kNotifications || inbox_.UnreadCount() == 0) return;
         summarized_.clear();
         for (const InboxMessage& message : inbox_.Messages())
-            if (!message.read) summarized_.insert(message.id);
+            if (!message.read && !muted_.Contains(message.from)) summarized_.insert(message.id);
+        if (summarized_.isEmpty()) return;
         summary_after_restart_ = true;
         ShowSummary();
     });
@@ -205,7 +206,8 @@ int InboxApp::OpenCount() const
 
 void InboxApp::ShowArrival(const QString& id)
 {
-    if (!inbox_.Find(id)) return;
+    const InboxMessage* message = inbox_.Find(id);
+    if (!message || muted_.Contains(message->from)) return;
     const bool notify = show_as_ == ShowAs::kNotifications && notifications_->Connected();
     // The desktop's "do not disturb" holds for windows too; the message
     // waits in the history and the tray's count.
@@ -315,7 +317,7 @@ void InboxApp::Notify(const QString& id)
     DesktopNotifications::Notice notice{
         MessageTitle(message->from), IsolatedText(ShownText(message->text)), 0,
         refusal == ReplyRefusal::kNone,
-        QStringLiteral("Reply to %1").arg(IsolatedName(message->from))};
+        QStringLiteral("Reply to %1").arg(IsolatedName(message->from)), true};
     // No Reply button: the reason where it would have been.
     if (refusal != ReplyRefusal::kNone) notice.body += QLatin1Char('\n') + ReplyRefusalText(refusal);
     ++notifying_;
@@ -349,6 +351,7 @@ void InboxApp::ShowPopup(const QString& id)
     connect(popup, &MessagePopup::dismissed, this,
             [this](const QString& seen) { inbox_.SetRead(seen, true); });
     connect(popup, &MessagePopup::replyRequested, this, &InboxApp::OpenReply);
+    connect(popup, &MessagePopup::muteRequested, this, &InboxApp::MuteSender);
     popup->adjustSize();
     const QScreen* screen = QGuiApplication::primaryScreen();
     // Wayland places windows itself.
@@ -427,6 +430,9 @@ void InboxApp::OnAction(quint32 notification, const QString& action)
         history_->Select(id);
     } else if (action == QLatin1String("reply")) {
         OpenReply(id);
+    } else if (action == QLatin1String("mute")) {
+        MuteSender(id);
+        notifications_->Close(notification);
     }
 }
 
@@ -478,6 +484,8 @@ void InboxApp::ShowHistory(bool activate)
         history_->SetStatus(StatusText());
         connect(history_, &HistoryWindow::replyRequested, this, &InboxApp::OpenReply);
         connect(history_, &HistoryWindow::showAsChosen, this, &InboxApp::SetShowAs);
+        connect(history_, &HistoryWindow::muteRequested, this, &InboxApp::MuteSender);
+        connect(history_, &HistoryWindow::mutedListRequested, this, &InboxApp::EditMuted);
     }
     history_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     const bool shown = history_->isVisible();
@@ -502,6 +510,22 @@ ReplyBox* InboxApp::OpenReply(const QString& id)
     box->show();
     if (!OnWayland()) box->activateWindow();
     return box;
+}
+
+void InboxApp::MuteSender(const QString& id)
+{
+    if (const InboxMessage* message = inbox_.Find(id)) muted_.Add(message->from);
+}
+
+MutedSendersDialog* InboxApp::EditMuted()
+{
+    if (!muted_dialog_) {
+        muted_dialog_ = new MutedSendersDialog(muted_, history_);
+        muted_dialog_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    muted_dialog_->show();
+    muted_dialog_->raise();
+    return muted_dialog_;
 }
 
 void InboxApp::ShowRefusals(quint64 count)

@@ -17,6 +17,7 @@
 #include "app/inbox/history_window.h"
 #include "app/inbox/inbox.h"
 #include "app/inbox/message_popup.h"
+#include "app/inbox/muted_senders.h"
 #include "core/dispatch.h"
 
 class QSystemTrayIcon;
@@ -46,6 +47,10 @@ public:
     // `activate` false shows it without taking the keyboard focus.
     void ShowHistory(bool activate = true);
     ReplyBox* OpenReply(const QString& id);
+    // Later messages from the sender of `id` are kept but not announced.
+    void MuteSender(const QString& id);
+    MutedSendersDialog* EditMuted();
+    MutedSenders& muted() { return muted_; }
 
     // How arrivals show: the user's choice, kept in the user's configuration.
     // Notifications need the desktop's service; without it, windows.
@@ -95,6 +100,8 @@ private:
     void UpdateStatus();
 
     Inbox inbox_;
+    MutedSenders muted_;
+    QPointer<MutedSendersDialog> muted_dialog_;
     Bindings bindings_;
     ShowAs show_as_;
     DesktopNotifications* notifications_;

@@ -67,7 +67,10 @@ MessagePopup::MessagePopup(const InboxMessage& message, QWidget* parent)
     // it, OK has the focus.
     ok_ = new QPushButton(QStringLiteral("OK"), this);
     reply_ = new QPushButton(QStringLiteral("&Reply"), this);
-    for (QPushButton* button : {ok_, reply_}) button->setAutoDefault(false);
+    mute_ = new QPushButton(QStringLiteral("&Mute sender"), this);
+    mute_->setObjectName(QStringLiteral("mute"));
+    mute_->setToolTip(QStringLiteral("Keep this sender's later messages without showing them"));
+    for (QPushButton* button : {ok_, reply_, mute_}) button->setAutoDefault(false);
     ok_->setFocus();
     ok_->setObjectName(QStringLiteral("ok"));
     reply_->setObjectName(QStringLiteral("reply"));
@@ -86,6 +89,7 @@ MessagePopup::MessagePopup(const InboxMessage& message, QWidget* parent)
         buttons->addWidget(reply_note_, 1);
     }
     buttons->addStretch();
+    buttons->addWidget(mute_);
     buttons->addWidget(ok_);
     buttons->addWidget(reply_);
     auto* layout = new QVBoxLayout(this);
@@ -94,6 +98,10 @@ MessagePopup::MessagePopup(const InboxMessage& message, QWidget* parent)
     layout->addLayout(buttons);
 
     connect(ok_, &QPushButton::clicked, this, &QWidget::close);
+    connect(mute_, &QPushButton::clicked, this, [this] {
+        emit muteRequested(id_);
+        close();
+    });
     connect(reply_, &QPushButton::clicked, this, [this] {
         emit replyRequested(id_);
         close();

@@ -34,6 +34,7 @@ public:
     QPlainTextEdit* text() const { return text_; }
     QPushButton* ok() const { return ok_; }
     QPushButton* reply() const { return reply_; }
+    QPushButton* mute() const { return mute_; }
     // Why Reply cannot be pressed; null when it can.
     QLabel* replyNote() const { return reply_note_; }
 
@@ -41,6 +42,7 @@ signals:
     // The user has seen the message (OK, Reply or the close button).
     void dismissed(const QString& id);
     void replyRequested(const QString& id);
+    void muteRequested(const QString& id);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -52,6 +54,7 @@ private:
     QPlainTextEdit* text_;
     QPushButton* ok_;
     QPushButton* reply_;
+    QPushButton* mute_;
     QLabel* reply_note_ = nullptr;
 };
 

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMessageBox>
@@ -135,6 +136,36 @@ private slots:
         QVERIFY(!Bold(history, 0));
         QTest::keyClick(popup, Qt::Key_Escape);
         QTRY_VERIFY(app->Popups().isEmpty());
+    }
+
+    // A muted sender's messages are kept, unread, but not shown; the list
+    // outlives the program and is edited in the history's dialog.
+    void aMutedSenderIsKeptNotShown()
+    {
+        Drop("ALICE", "one");
+        auto app = Start();
+        QTRY_VERIFY(OnlyPopup(*app) != nullptr);
+        QTest::mouseClick(OnlyPopup(*app)->mute(), Qt::LeftButton);
+        QTRY_VERIFY(app->Popups().isEmpty());
+        app.reset();
+        app = Start();
+        Drop("alice ", "two");
+        Drop("BOB", "three");
+        QTRY_VERIFY(OnlyPopup(*app) != nullptr);
+        QTest::qWait(100);
+        QCOMPARE(OnlyPopup(*app)->heading()->text().section(' ', 2, 2), kFsi + QString("BOB") + kPdi);
+        QCOMPARE(app->inbox().UnreadCount(), 2);
+
+        app->ShowHistory();
+        QTest::mouseClick(app->history()->mutedListButton(), Qt::LeftButton);
+        auto* dialog = VisibleWindow<vindrel::MutedSendersDialog>();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->names()->count(), 1);
+        QCOMPARE(dialog->names()->item(0)->text(), QStringLiteral("ALICE"));
+        QTest::mouseClick(dialog->remove(), Qt::LeftButton);
+        QCOMPARE(dialog->names()->count(), 0);
+        Drop("ALICE", "four");
+        QTRY_COMPARE(app->Popups().size(), 2);
     }
 
     // Every field named for assistive technology, unread said in each row,

@@ -150,6 +150,7 @@ private slots:
             actions << "inline-reply" << "Quick reply";
             hints.insert("x-kde-reply-placeholder-text", "Reply to " + Isolated("ALICE"));
         }
+        actions << "mute" << "Mute sender";
         QCOMPARE(daemon_.Calls()[0].toArray(),
                  (QJsonArray{"Vindrel", 0, "vindrel", "Message from " + Isolated("ALICE"), body,
                              actions, hints, 0}));
@@ -304,7 +305,7 @@ private slots:
         auto app = h_.Start(ShowAs::kNotifications);
         QTRY_COMPARE(daemon_.Calls().size(), 1);
         const QJsonArray call = daemon_.Calls()[0].toArray();
-        QCOMPARE(call[5].toArray(), (QJsonArray{"default", "Show"}));
+        QCOMPARE(call[5].toArray(), (QJsonArray{"default", "Show", "mute", "Mute sender"}));
         const QString why = vindrel::ReplyRefusalText(vindrel::ReplyRefusalFor(from));
         QVERIFY(call[4].toString().endsWith("\n" + why));
         QTest::qWait(50);

@@ -64,6 +64,8 @@ DesktopNotifications::DesktopNotifications(QObject* parent)
                  SLOT(OnClosed(uint, uint)));
     bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationReplied"), this,
                  SLOT(OnReplied(uint, QString)));
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("ActivationToken"), this,
+                 SLOT(OnActivationToken(uint, QString)));
     bus_.connect(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                  QStringLiteral("PropertiesChanged"), this,
                  SLOT(OnPropertiesChanged(QString, QVariantMap, QStringList)));
@@ -213,8 +215,15 @@ void DesktopNotifications::OnActionInvoked(uint id, const QString& action)
     emit actionInvoked(id, action);
 }
 
+void DesktopNotifications::OnActivationToken(uint id, const QString& token)
+{
+    // Sent just before the action it belongs to; one kept per notice.
+    tokens_.insert(id, token);
+}
+
 void DesktopNotifications::OnClosed(uint id, uint reason)
 {
+    tokens_.remove(id);
     emit closed(id, reason);
 }
 

@@ -6,6 +6,7 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QHash>
 #include <QList>
 #include <QStringList>
 #include <QVariantMap>
@@ -49,6 +50,10 @@ public:
     // kCallTimeoutMs in all.
     void CloseNow(const QList<quint32>& ids);
 
+    // The token the service gave with its last action on `id` (its
+    // ActivationToken signal), for the window that action raises; once.
+    QString TakeActivationToken(quint32 id) { return tokens_.take(id); }
+
     // The desktop's "do not disturb", where the service says (its
     // Inhibited property); false where it does not.
     bool Inhibited() const { return inhibited_; }
@@ -71,6 +76,7 @@ private slots:
     void OnActionInvoked(uint id, const QString& action);
     void OnClosed(uint id, uint reason);
     void OnReplied(uint id, const QString& text);
+    void OnActivationToken(uint id, const QString& token);
     void OnPropertiesChanged(const QString& interface, const QVariantMap& changed,
                              const QStringList& invalidated);
 
@@ -84,6 +90,7 @@ private:
     std::optional<QStringList> capabilities_;
     std::vector<std::function<void()>> waiting_;  // for the capabilities
     bool inhibited_ = false;
+    QHash<quint32, QString> tokens_;
 };
 
 // `text` as the body of a service that reads markup: never a tag or an

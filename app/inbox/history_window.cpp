@@ -7,7 +7,10 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QCoreApplication>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
@@ -120,7 +123,20 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     auto* search_bar = new QHBoxLayout;
     search_bar->addWidget(search_label);
     search_bar->addWidget(search_, 1);
+    // For desktops without a tray, where its menu would be.
+    auto* bar = new QMenuBar(this);
+    QMenu* menu = bar->addMenu(QStringLiteral("&Inbox"));
+    pause_ = menu->addAction(QStringLiteral("&Pause pop-ups"));
+    pause_->setCheckable(true);
+    connect(pause_, &QAction::toggled, this, &HistoryWindow::pauseChosen);
+    connect(menu->addAction(QStringLiteral("Mu&ted senders...")), &QAction::triggered, this,
+            &HistoryWindow::mutedListRequested);
+    menu->addSeparator();
+    quit_ = menu->addAction(QStringLiteral("&Quit"));
+    quit_->setShortcut(QKeySequence::Quit);
+    connect(quit_, &QAction::triggered, qApp, &QCoreApplication::quit);
     auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(bar);
     layout->addWidget(notice_);
     layout->addWidget(status_);
     layout->addLayout(search_bar);
@@ -242,9 +258,20 @@ void HistoryWindow::SetStatus(const QString& text)
     status_->setVisible(!text.isEmpty());
 }
 
-void HistoryWindow::SetShowAs(ShowAs show_as)
+void HistoryWindow::SetShowAs(ShowAs chosen, ShowAs in_use)
 {
-    show_as_->setCurrentIndex(show_as_->findData(static_cast<int>(show_as)));
+    const int notifications = show_as_->findData(static_cast<int>(ShowAs::kNotifications));
+    show_as_->setItemText(notifications,
+                          chosen == ShowAs::kNotifications && in_use == ShowAs::kWindows
+                              ? QStringLiteral("windows (no notification service)")
+                              : QStringLiteral("notifications"));
+    show_as_->setCurrentIndex(show_as_->findData(static_cast<int>(chosen)));
+}
+
+void HistoryWindow::SetPaused(bool paused)
+{
+    const QSignalBlocker quiet(pause_);
+    pause_->setChecked(paused);
 }
 
 void HistoryWindow::Refresh()

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -64,13 +65,18 @@ public:
     static constexpr int kReadAfterMs = 1500;
     // A line about this computer's registration; hidden when empty.
     void SetStatus(const QString& text);
-    void SetShowAs(ShowAs show_as);
+    // The user's choice, and what is used for want of a service.
+    void SetShowAs(ShowAs chosen, ShowAs in_use);
+    void SetPaused(bool paused);
+    QAction* pauseAction() const { return pause_; }
+    QAction* quitAction() const { return quit_; }
 
 signals:
     void replyRequested(const QString& id);
     void showAsChosen(vindrel::ShowAs show_as);
     void muteRequested(const QString& id);
     void mutedListRequested();
+    void pauseChosen(bool paused);
 
 private:
     void Refresh();
@@ -99,6 +105,8 @@ private:
     QPushButton* undo_;
     QStringList deleted_;  // this session's deletes, the last last
     QTimer* read_after_;
+    QAction* pause_;
+    QAction* quit_;
     QComboBox* show_as_;
 };
 

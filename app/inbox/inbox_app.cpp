@@ -182,7 +182,8 @@ void InboxApp::SetShowAs(ShowAs show_as)
     Settings().setValue(kShowAsKey, show_as == ShowAs::kWindows
                                          ? QStringLiteral("windows")
                                          : QStringLiteral("notifications"));
-    if (history_) history_->SetShowAs(show_as);
+    no_service_ = false;
+    if (history_) history_->SetShowAs(show_as, ShownAs());
     if (tray_) UpdateTray();
 }
 
@@ -207,7 +208,7 @@ int InboxApp::OpenCount() const
 void InboxApp::ShowArrival(const QString& id)
 {
     const InboxMessage* message = inbox_.Find(id);
-    if (!message || muted_.Contains(message->from)) return;
+    if (!message || paused_ || muted_.Contains(message->from)) return;
     const bool notify = show_as_ == ShowAs::kNotifications && notifications_->Connected();
     // The desktop's "do not disturb" holds for windows too; the message
     // waits in the history and the tray's count.
@@ -323,6 +324,7 @@ void InboxApp::Notify(const QString& id)
     ++notifying_;
     notifications_->Show(notice, [this, id, notice](quint32 notification) {
         --notifying_;
+        SetNoService(notification == 0);
         if (notification == 0) {
             // No service, or none that answered: the window instead.
             ShowPopup(id);
@@ -417,16 +419,17 @@ void InboxApp::TraceWhenExposed(QWidget& window, const QJsonObject& line)
 
 void InboxApp::OnAction(quint32 notification, const QString& action)
 {
+    const QString token = notifications_->TakeActivationToken(notification);
     if (notification != 0 &&
         (notification == summary_notification_ || notification == refusal_notification_)) {
-        ShowHistory();
+        ShowHistory(true, token);
         return;
     }
     // Other programs' notifications are not ours to act on.
     const QString id = notified_.value(notification);
     if (id.isEmpty()) return;
     if (action == QLatin1String("default")) {
-        ShowHistory();
+        ShowHistory(true, token);
         history_->Select(id);
     } else if (action == QLatin1String("reply")) {
         OpenReply(id);
@@ -475,13 +478,35 @@ void InboxApp::InlineReplyDone(const QString& to, const QString& text, const Rep
     why->show();
 }
 
-void InboxApp::ShowHistory(bool activate)
+void InboxApp::SetPaused(bool paused)
+{
+    paused_ = paused;
+    if (history_) history_->SetPaused(paused);
+}
+
+ShowAs InboxApp::ShownAs() const
+{
+    return show_as_ == ShowAs::kNotifications && (no_service_ || !notifications_->Connected())
+               ? ShowAs::kWindows
+               : show_as_;
+}
+
+void InboxApp::SetNoService(bool none)
+{
+    if (none == no_service_) return;
+    no_service_ = none;
+    if (history_) history_->SetShowAs(show_as_, ShownAs());
+}
+
+void InboxApp::ShowHistory(bool activate, const QString& token)
 {
     if (!history_) {
         history_ = new HistoryWindow(inbox_);
         history_->setAttribute(Qt::WA_DeleteOnClose);
-        history_->SetShowAs(show_as_);
+        history_->SetShowAs(show_as_, ShownAs());
+        history_->SetPaused(paused_);
         history_->SetStatus(StatusText());
+        connect(history_, &HistoryWindow::pauseChosen, this, &InboxApp::SetPaused);
         connect(history_, &HistoryWindow::replyRequested, this, &InboxApp::OpenReply);
         connect(history_, &HistoryWindow::showAsChosen, this, &InboxApp::SetShowAs);
         connect(history_, &HistoryWindow::muteRequested, this, &InboxApp::MuteSender);
@@ -491,8 +516,19 @@ void InboxApp::ShowHistory(bool activate)
     const bool shown = history_->isVisible();
     history_->show();
     if (!shown) TraceWhenExposed(*history_, {{QStringLiteral("kind"), QStringLiteral("history")}});
-    // Wayland gives the focus to the window the user chose, not to a program.
-    if (!activate || OnWayland()) return;
+    if (!activate) return;
+    if (OnWayland()) {
+        // Wayland gives the focus to the window the user chose, not to a
+        // program: only with the token of the user's act.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+        if (token.isEmpty()) return;
+        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+        history_->windowHandle()->requestActivate();
+#else
+        Q_UNUSED(token);
+#endif
+        return;
+    }
     history_->raise();
     history_->activateWindow();
 }
@@ -608,6 +644,10 @@ void InboxApp::MakeTrayWhenAvailable()
         for (QAction* choice : choices->actions())
             choice->setChecked(choice->data().toInt() == static_cast<int>(show_as_));
     });
+    QAction* pause = menu->addAction(QStringLiteral("Pause pop-ups"));
+    pause->setCheckable(true);
+    connect(pause, &QAction::toggled, this, &InboxApp::SetPaused);
+    connect(menu, &QMenu::aboutToShow, pause, [this, pause] { pause->setChecked(paused_); });
     connect(menu->addAction(QStringLiteral("Quit")), &QAction::triggered, qApp,
             &QCoreApplication::quit);
     tray_->setContextMenu(menu);

@@ -44,8 +44,13 @@ public:
     void RegisterWith(const QString& socket_path);
     // Starts watching; messages still unread are shown.
     void Start();
-    // `activate` false shows it without taking the keyboard focus.
-    void ShowHistory(bool activate = true);
+    // `activate` false shows it without taking the keyboard focus. On
+    // Wayland the window is raised only with the desktop's activation
+    // `token` (xdg-activation), and only where Qt can pass it on (6.5 on).
+    void ShowHistory(bool activate = true, const QString& token = {});
+    // Paused, nothing is announced; messages are kept, unread, as ever.
+    void SetPaused(bool paused);
+    bool paused() const { return paused_; }
     ReplyBox* OpenReply(const QString& id);
     // Later messages from the sender of `id` are kept but not announced.
     void MuteSender(const QString& id);
@@ -65,6 +70,10 @@ public:
     QSystemTrayIcon* tray() const { return tray_; }
     // The line on the tray's tooltip and the history about this computer.
     QString StatusText() const;
+
+    // How arrivals are shown at the moment: windows where notifications
+    // were chosen but no service took them.
+    ShowAs ShownAs() const;
 
     // The one notice for messages past the ten open at once, when shown
     // as a window.
@@ -91,6 +100,7 @@ private:
     void ShowRefusals(quint64 count);
     void ShowRefusalBox();
     void NotifyRefusals();
+    void SetNoService(bool none);
     void ShowSummary();
     void ShowSummaryBox();
     void NotifySummary();
@@ -100,6 +110,8 @@ private:
     void UpdateStatus();
 
     Inbox inbox_;
+    bool paused_ = false;
+    bool no_service_ = false;  // the last notice fell back to a window
     MutedSenders muted_;
     QPointer<MutedSendersDialog> muted_dialog_;
     Bindings bindings_;

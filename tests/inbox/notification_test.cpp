@@ -8,6 +8,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -362,6 +364,15 @@ private slots:
         app->SetShowAs(ShowAs::kNotifications);
         h_.Drop("BOB", "two");
         QTRY_COMPARE(app->Popups().size(), 2);
+        // The mode in use, shown; pop-ups paused from the history's menu.
+        app->ShowHistory();
+        QCOMPARE(app->history()->show_as()->currentText(),
+                 QStringLiteral("windows (no notification service)"));
+        app->history()->pauseAction()->trigger();
+        h_.Drop("CAROL", "three");
+        QTRY_COMPARE(app->inbox().UnreadCount(), 3);
+        QTest::qWait(100);
+        QCOMPARE(app->Popups().size(), 2);
     }
 
     // Windows keep to the desktop's "do not disturb" where the service

@@ -148,7 +148,10 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     read_after_ = new QTimer(this);
     read_after_->setSingleShot(true);
     read_after_->setInterval(kReadAfterMs);
-    connect(read_after_, &QTimer::timeout, this, &HistoryWindow::ReadShown);
+    connect(read_after_, &QTimer::timeout, this, [this] {
+        // Shown means on the screen, not in a minimised window.
+        if (isVisible() && !isMinimized()) ReadShown();
+    });
     connect(messages_, &QAbstractItemView::activated, this, &HistoryWindow::ReadShown);
     connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, [this] {
         search_->setFocus(Qt::ShortcutFocusReason);

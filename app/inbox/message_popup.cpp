@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/inbox/lan_text.h"
 #include "app/inbox/reply_target.h"
@@ -26,6 +27,10 @@ Qt::WindowFlags PopupFlags()
         flags |= Qt::WindowStaysOnTopHint;
     return flags;
 }
+
+// The title bar's buttons and margins, and the widest a title makes the window.
+constexpr int kTitleBarButtonsChars = 16;
+constexpr int kWidestTitleChars = 90;
 
 }  // namespace
 
@@ -61,6 +66,12 @@ MessagePopup::MessagePopup(const InboxMessage& message, QWidget* parent)
     text_->setPlainText(ShownText(message.text));
     const QFontMetrics metrics(text_->font());
     text_->setMinimumSize(metrics.averageCharWidth() * 44, metrics.lineSpacing() * 6);
+    // Where Qt draws the title bar itself (Wayland without the compositor's
+    // decorations), it cuts a title wider than the window: room for it and
+    // the bar's buttons, within reason for a long name.
+    const int title = QFontMetrics(font()).horizontalAdvance(windowTitle()) +
+                      metrics.averageCharWidth() * kTitleBarButtonsChars;
+    setMinimumWidth(std::min(title, metrics.averageCharWidth() * kWidestTitleChars));
 
     // No default button: Enter meant for another window must not reach it.
     // The window is shown without being activated; once the user activates

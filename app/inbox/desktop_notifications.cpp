@@ -5,7 +5,11 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QVariantMap>
+#include <memory>
 #include <utility>
 
 namespace vindrel {
@@ -60,11 +64,41 @@ DesktopNotifications::DesktopNotifications(QObject* parent)
                  SLOT(OnClosed(uint, uint)));
     bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationReplied"), this,
                  SLOT(OnReplied(uint, QString)));
-    connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] {
-        // Another service may read markup differently.
-        capabilities_.reset();
-        emit serviceGone();
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("ActivationToken"), this,
+                 SLOT(OnActivationToken(uint, QString)));
+    bus_.connect(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                 QStringLiteral("PropertiesChanged"), this,
+                 SLOT(OnPropertiesChanged(QString, QVariantMap, QStringList)));
+    connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString& old_owner, const QString& new_owner) {
+                // Another service may read markup differently.
+                capabilities_.reset();
+                inhibited_ = false;
+                if (!old_owner.isEmpty()) emit serviceGone();
+                if (new_owner.isEmpty()) return;
+                ReadInhibited();
+                emit serviceBack();
+            });
+    ReadInhibited();
+}
+
+void DesktopNotifications::ReadInhibited()
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call << kInterface << QStringLiteral("Inhibited");
+    // Most services have no such property: the error leaves it false.
+    OnAnswer(this, bus_.asyncCall(call, kCallTimeoutMs), [this](const QDBusMessage& reply) {
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+            inhibited_ = reply.arguments().first().value<QDBusVariant>().variant().toBool();
     });
+}
+
+void DesktopNotifications::OnPropertiesChanged(const QString& interface,
+                                               const QVariantMap& changed, const QStringList&)
+{
+    if (interface == kInterface && changed.contains(QStringLiteral("Inhibited")))
+        inhibited_ = changed.value(QStringLiteral("Inhibited")).toBool();
 }
 
 void DesktopNotifications::WithCapabilities(std::function<void()> then)
@@ -113,18 +147,41 @@ void DesktopNotifications::Notify(const Notice& notice, std::function<void(quint
             hints.insert(QStringLiteral("x-kde-reply-placeholder-text"), notice.reply_placeholder);
         }
     }
+    if (notice.mute) actions << QStringLiteral("mute") << QStringLiteral("Mute sender");
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     call << QStringLiteral("Vindrel") << notice.replaces << QStringLiteral("vindrel-inbox")
          << notice.summary << (markup ? EscapeMarkup(notice.body) : notice.body) << actions
          << hints << 0;
-    OnAnswer(this, bus_.asyncCall(call, kCallTimeoutMs),
-             [done = std::move(done)](const QDBusMessage& reply) {
+    // Our own deadline for the caller; the call itself waits longer, so a
+    // late answer's notice can be taken back rather than left with buttons
+    // that nothing listens to.
+    auto told = std::make_shared<bool>(false);
+    auto tell = std::make_shared<std::function<void(quint32)>>(std::move(done));
+    auto* deadline = new QTimer(this);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, this, [told, tell, deadline] {
+        deadline->deleteLater();
+        if (std::exchange(*told, true)) return;
+        qWarning("vindrel-inbox: the notification service did not answer in %d ms",
+                 kCallTimeoutMs);
+        (*tell)(0);
+    });
+    deadline->start(kCallTimeoutMs);
+    OnAnswer(this, bus_.asyncCall(call, kLateAnswerMs),
+             [this, told, tell, deadline](const QDBusMessage& reply) {
                  const QVariant id = reply.type() == QDBusMessage::ReplyMessage &&
                                              !reply.arguments().isEmpty()
                                          ? reply.arguments().first()
                                          : QVariant();
-                 done(id.typeId() == QMetaType::UInt ? id.toUInt() : 0);
+                 const quint32 shown = id.typeId() == QMetaType::UInt ? id.toUInt() : 0;
+                 if (std::exchange(*told, true)) {
+                     Close(shown);  // the caller has shown it otherwise
+                     return;
+                 }
+                 deadline->stop();
+                 deadline->deleteLater();
+                 (*tell)(shown);
              });
 }
 
@@ -137,13 +194,36 @@ void DesktopNotifications::Close(quint32 id)
     bus_.asyncCall(call, kCallTimeoutMs);
 }
 
+void DesktopNotifications::CloseNow(const QList<quint32>& ids)
+{
+    if (!bus_.isConnected()) return;
+    QElapsedTimer spent;
+    spent.start();
+    for (const quint32 id : ids) {
+        const qint64 left = kCallTimeoutMs - spent.elapsed();
+        if (id == 0) continue;
+        if (left <= 0) break;
+        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+                                                           QStringLiteral("CloseNotification"));
+        call << id;
+        bus_.call(call, QDBus::Block, static_cast<int>(left));
+    }
+}
+
 void DesktopNotifications::OnActionInvoked(uint id, const QString& action)
 {
     emit actionInvoked(id, action);
 }
 
+void DesktopNotifications::OnActivationToken(uint id, const QString& token)
+{
+    // Sent just before the action it belongs to; one kept per notice.
+    tokens_.insert(id, token);
+}
+
 void DesktopNotifications::OnClosed(uint id, uint reason)
 {
+    tokens_.remove(id);
     emit closed(id, reason);
 }
 

@@ -2,11 +2,34 @@
 #include "app/inbox/history_model.h"
 
 #include <QFont>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
 
 #include "app/inbox/inbox.h"
 #include "app/inbox/lan_text.h"
 
 namespace vindrel {
+namespace {
+
+QIcon UnreadMark()
+{
+    static const QIcon mark = [] {
+        QPixmap dot(12, 12);
+        dot.fill(Qt::transparent);
+        QPainter painter(&dot);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QGuiApplication::palette().color(QPalette::Highlight));
+        painter.drawEllipse(QRectF(2, 2, 8, 8));
+        return QIcon(dot);
+    }();
+    return mark;
+}
+
+}  // namespace
 
 HistoryModel::HistoryModel(const Inbox& inbox, QObject* parent)
     : QAbstractTableModel(parent), inbox_(inbox)
@@ -32,6 +55,12 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const
     const InboxMessage& message = inbox_.Messages()[at];
     switch (role) {
     case kIdRole: return message.id;
+    case Qt::AccessibleDescriptionRole:
+        return message.read ? QStringLiteral("Read") : QStringLiteral("Unread");
+    case Qt::DecorationRole:
+        // Bold alone is not seen by everyone: a dot besides.
+        if (index.column() == kTime && !message.read) return UnreadMark();
+        return {};
     case Qt::FontRole: {
         // Unread messages stand out in bold.
         QFont font;
@@ -46,7 +75,7 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const
                                           QLatin1String(kDatagramNote)
                                     : VisibleControls(message.from);
         case kTo: return VisibleControls(message.to);
-        case kFirstLine: return FirstLine(message.text);
+        case kFirstLine: return ShownText(FirstLine(message.text));
         }
     }
     return {};
@@ -71,7 +100,8 @@ bool HistoryModel::Reload()
     for (std::size_t i = 0; same && i < messages.size(); ++i) same = messages[i].id == ids_[i];
     if (same) {
         if (!rows_.empty())
-            emit dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1), {Qt::FontRole});
+            emit dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1),
+                             {Qt::FontRole, Qt::DecorationRole, Qt::AccessibleDescriptionRole});
         return false;
     }
     beginResetModel();

@@ -1,6 +1,8 @@
 // The history's rows: the inbox's messages, newest first, less those a
 // search leaves out. A row's texts are made when it is drawn, so a long
 // history opens, and a search filters it, without a widget per message.
+// An unread row is bold, has a dot, and says "Unread" to assistive
+// technology (its accessible description).
 #pragma once
 
 #include <QAbstractTableModel>

@@ -7,25 +7,39 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QCoreApplication>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/inbox/history_model.h"
 #include "app/inbox/inbox.h"
+#include "app/inbox/lan_text.h"
+#include "app/inbox/reply_target.h"
 
 namespace vindrel {
 QString RefusalNotice(quint64 refused, quint64 replaced)
 {
     QStringList said;
-    if (refused || !replaced)
+    if (refused == 1 && !replaced)
+        said << QStringLiteral("1 message could not be kept because the inbox, or its sender's "
+                               "share of it, was full.");
+    else if (refused || !replaced)
         said << QStringLiteral("%1 messages could not be kept because the inbox, or their "
                                "sender's share of it, was full.")
                     .arg(refused);
-    if (replaced)
+    if (replaced == 1)
+        said << QStringLiteral("1 older message was removed to make room for others: its "
+                               "sender had sent more than its share.");
+    else if (replaced)
         said << QStringLiteral("%1 older messages were removed to make room for others: their "
                                "sender had sent more than its share.")
                     .arg(replaced);
@@ -51,10 +65,13 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     search_->setObjectName(QStringLiteral("search"));
     search_->setPlaceholderText(QStringLiteral("Search senders, recipients and text"));
     search_->setClearButtonEnabled(true);
+    auto* search_label = new QLabel(QStringLiteral("&Search:"), this);
+    search_label->setBuddy(search_);
 
     model_ = new HistoryModel(inbox_, this);
     messages_ = new QTreeView(this);
     messages_->setObjectName(QStringLiteral("messages"));
+    messages_->setAccessibleName(QStringLiteral("Messages"));
     messages_->setModel(model_);
     messages_->setRootIsDecorated(false);
     messages_->setUniformRowHeights(true);
@@ -71,6 +88,7 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     text_ = new QPlainTextEdit(this);
     text_->setObjectName(QStringLiteral("text"));
     text_->setReadOnly(true);
+    text_->setAccessibleName(QStringLiteral("Message text"));
 
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(messages_);
@@ -81,6 +99,9 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     reply_ = new QPushButton(QStringLiteral("&Reply"), this);
     unread_ = new QPushButton(QStringLiteral("Mark &unread"), this);
     delete_ = new QPushButton(QStringLiteral("&Delete"), this);
+    mute_ = new QPushButton(QStringLiteral("&Mute sender"), this);
+    mute_->setToolTip(QStringLiteral("Keep this sender's later messages without showing them"));
+    muted_list_ = new QPushButton(QStringLiteral("Mu&ted senders..."), this);
     show_as_ = new QComboBox(this);
     show_as_->setObjectName(QStringLiteral("show-as"));
     show_as_->addItem(QStringLiteral("notifications"), static_cast<int>(ShowAs::kNotifications));
@@ -91,24 +112,74 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
     buttons->addWidget(reply_);
     buttons->addWidget(unread_);
     buttons->addWidget(delete_);
+    buttons->addWidget(mute_);
+    reply_note_ = new QLabel(this);
+    reply_note_->setObjectName(QStringLiteral("no-reply"));
+    reply_note_->setTextFormat(Qt::PlainText);
+    reply_note_->setWordWrap(true);
+    reply_note_->hide();
+    buttons->addWidget(reply_note_, 1);
     buttons->addStretch();
+    buttons->addWidget(muted_list_);
     buttons->addWidget(show_as_label);
     buttons->addWidget(show_as_);
+    undo_note_ = new QLabel(this);
+    undo_note_->setObjectName(QStringLiteral("deleted"));
+    undo_note_->setTextFormat(Qt::PlainText);
+    undo_ = new QPushButton(QStringLiteral("U&ndo"), this);
+    auto* undo_bar = new QHBoxLayout;
+    undo_bar->addWidget(undo_note_, 1);
+    undo_bar->addWidget(undo_);
+    undo_note_->hide();
+    undo_->hide();
+    auto* search_bar = new QHBoxLayout;
+    search_bar->addWidget(search_label);
+    search_bar->addWidget(search_, 1);
+    // For desktops without a tray, where its menu would be.
+    auto* bar = new QMenuBar(this);
+    QMenu* menu = bar->addMenu(QStringLiteral("&Inbox"));
+    pause_ = menu->addAction(QStringLiteral("&Pause pop-ups"));
+    pause_->setCheckable(true);
+    connect(pause_, &QAction::toggled, this, &HistoryWindow::pauseChosen);
+    connect(menu->addAction(QStringLiteral("Mu&ted senders...")), &QAction::triggered, this,
+            &HistoryWindow::mutedListRequested);
+    menu->addSeparator();
+    quit_ = menu->addAction(QStringLiteral("&Quit"));
+    quit_->setShortcut(QKeySequence::Quit);
+    connect(quit_, &QAction::triggered, qApp, &QCoreApplication::quit);
     auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(bar);
     layout->addWidget(notice_);
     layout->addWidget(status_);
-    layout->addWidget(search_);
+    layout->addLayout(search_bar);
     layout->addWidget(split, 1);
+    layout->addLayout(undo_bar);
     layout->addLayout(buttons);
     resize(680, 460);
+
+    read_after_ = new QTimer(this);
+    read_after_->setSingleShot(true);
+    read_after_->setInterval(kReadAfterMs);
+    connect(read_after_, &QTimer::timeout, this, [this] {
+        // Shown means on the screen, not in a minimised window.
+        if (isVisible() && !isMinimized()) ReadShown();
+    });
+    connect(messages_, &QAbstractItemView::activated, this, &HistoryWindow::ReadShown);
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, [this] {
+        search_->setFocus(Qt::ShortcutFocusReason);
+        search_->selectAll();
+    });
+    auto* delete_key = new QShortcut(QKeySequence::Delete, messages_);
+    delete_key->setContext(Qt::WidgetShortcut);
+    connect(delete_key, &QShortcut::activated, this, &HistoryWindow::DeleteSelected);
+    connect(new QShortcut(QKeySequence::Undo, this), &QShortcut::activated, this,
+            &HistoryWindow::Undo);
+    connect(undo_, &QPushButton::clicked, this, &HistoryWindow::Undo);
 
     connect(messages_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &HistoryWindow::ShowSelected);
     connect(search_, &QLineEdit::textChanged, this, &HistoryWindow::Search);
-    connect(delete_, &QPushButton::clicked, this, [this] {
-        const QString id = SelectedId();
-        if (!id.isEmpty()) inbox_.Delete(id);
-    });
+    connect(delete_, &QPushButton::clicked, this, &HistoryWindow::DeleteSelected);
     connect(unread_, &QPushButton::clicked, this, [this] {
         const QString id = SelectedId();
         if (id.isEmpty()) return;
@@ -118,6 +189,11 @@ HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)
         messages_->clearSelection();
         inbox_.SetRead(id, false);
     });
+    connect(mute_, &QPushButton::clicked, this, [this] {
+        const QString id = SelectedId();
+        if (!id.isEmpty()) emit muteRequested(id);
+    });
+    connect(muted_list_, &QPushButton::clicked, this, &HistoryWindow::mutedListRequested);
     connect(reply_, &QPushButton::clicked, this, [this] {
         const QString id = SelectedId();
         if (!id.isEmpty()) emit replyRequested(id);
@@ -152,6 +228,43 @@ void HistoryWindow::Select(const QString& id)
     if (row < 0) return;
     messages_->setCurrentIndex(model_->index(row, 0));
     messages_->scrollTo(model_->index(row, 0));
+    ReadShown();
+}
+
+void HistoryWindow::ReadShown()
+{
+    read_after_->stop();
+    if (const QString id = SelectedId(); !id.isEmpty()) inbox_.SetRead(id, true);
+}
+
+void HistoryWindow::DeleteSelected()
+{
+    const InboxMessage* message = inbox_.Find(SelectedId());
+    if (!message) return;
+    const int row = messages_->currentIndex().row();
+    const QString id = message->id;  // the message itself goes with the delete
+    deleted_.append(id);
+    undo_note_->setText(
+        QStringLiteral("Message from %1 deleted.").arg(VisibleControls(message->from)));
+    inbox_.Delete(id);
+    undo_note_->show();
+    undo_->show();
+    // The next message takes its place, so Delete can be pressed again.
+    const int rows = model_->rowCount();
+    if (rows > 0) messages_->setCurrentIndex(model_->index(std::min(row, rows - 1), 0));
+}
+
+void HistoryWindow::Undo()
+{
+    if (deleted_.isEmpty()) return;
+    const QString id = deleted_.takeLast();
+    inbox_.Undelete(id);
+    if (deleted_.isEmpty()) {
+        undo_note_->hide();
+        undo_->hide();
+    }
+    const int row = model_->RowOf(id);
+    if (row >= 0) messages_->setCurrentIndex(model_->index(row, 0));
 }
 
 void HistoryWindow::SetStatus(const QString& text)
@@ -160,9 +273,20 @@ void HistoryWindow::SetStatus(const QString& text)
     status_->setVisible(!text.isEmpty());
 }
 
-void HistoryWindow::SetShowAs(ShowAs show_as)
+void HistoryWindow::SetShowAs(ShowAs chosen, ShowAs in_use)
 {
-    show_as_->setCurrentIndex(show_as_->findData(static_cast<int>(show_as)));
+    const int notifications = show_as_->findData(static_cast<int>(ShowAs::kNotifications));
+    show_as_->setItemText(notifications,
+                          chosen == ShowAs::kNotifications && in_use == ShowAs::kWindows
+                              ? QStringLiteral("windows (no notification service)")
+                              : QStringLiteral("notifications"));
+    show_as_->setCurrentIndex(show_as_->findData(static_cast<int>(chosen)));
+}
+
+void HistoryWindow::SetPaused(bool paused)
+{
+    const QSignalBlocker quiet(pause_);
+    pause_->setChecked(paused);
 }
 
 void HistoryWindow::Refresh()
@@ -195,10 +319,16 @@ void HistoryWindow::Search()
 
 void HistoryWindow::ShowButtons()
 {
-    const bool any = inbox_.Find(SelectedId()) != nullptr;
-    delete_->setEnabled(any);
-    unread_->setEnabled(any);
-    reply_->setEnabled(any);
+    const InboxMessage* message = inbox_.Find(SelectedId());
+    const ReplyRefusal refusal = message ? ReplyRefusalFor(message->from) : ReplyRefusal::kNone;
+    delete_->setEnabled(message);
+    unread_->setEnabled(message);
+    mute_->setEnabled(message);
+    reply_->setEnabled(message && refusal == ReplyRefusal::kNone);
+    // Said beside the buttons, where the user looks for Reply.
+    reply_note_->setText(ReplyRefusalText(refusal));
+    reply_note_->setVisible(refusal != ReplyRefusal::kNone);
+    reply_->setToolTip(reply_note_->text());
 }
 
 void HistoryWindow::ShowSelected()
@@ -209,8 +339,9 @@ void HistoryWindow::ShowSelected()
         text_->clear();
         return;
     }
-    text_->setPlainText(message->text);
-    inbox_.SetRead(message->id, true);
+    text_->setPlainText(ShownText(message->text));
+    // Passing over it with the arrow keys is not reading it.
+    if (!message->read) read_after_->start();
 }
 
 }  // namespace vindrel

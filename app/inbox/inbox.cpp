@@ -215,7 +215,7 @@ void Inbox::SetRead(const QString& id, bool read)
     }
 }
 
-void Inbox::Delete(const QString& id)
+void Inbox::Delete(QString id)
 {
     const auto at = std::find_if(messages_.begin(), messages_.end(),
                                  [&](const InboxMessage& m) { return m.id == id; });
@@ -224,6 +224,14 @@ void Inbox::Delete(const QString& id)
     state_.SetDeleted(id);
     SaveState();
     emit changed();
+}
+
+void Inbox::Undelete(const QString& id)
+{
+    if (!state_.IsDeleted(id)) return;
+    state_.SetDeleted(id, false);
+    SaveState();
+    if (seen_.contains(id) && !Find(id) && Load(id) == Loaded::kShown) emit changed();
 }
 
 void Inbox::SaveState()

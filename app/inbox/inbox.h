@@ -64,8 +64,11 @@ public:
     std::size_t IgnoredCount() const { return ignored_; }
 
     void SetRead(const QString& id, bool read);
-    // Hides the message from this user for good.
-    void Delete(const QString& id);
+    // Hides the message from this user for good, unless Undelete brings it
+    // back while its record is still in the spool.
+    // Takes `id` by value: it may be the deleted message's own.
+    void Delete(QString id);
+    void Undelete(const QString& id);
 
     // Looks at the spool again now. A listing that fails changes nothing.
     void Rescan();

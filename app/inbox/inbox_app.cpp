@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QSystemTrayIcon>
@@ -29,6 +30,7 @@
 #include "app/inbox/name_registration.h"
 #include "app/inbox/reply_box.h"
 #include "app/inbox/reply_send.h"
+#include "app/inbox/reply_target.h"
 
 namespace vindrel {
 namespace {
@@ -88,6 +90,17 @@ QIcon CountedIcon(int unread)
     return QIcon(pixmap);
 }
 
+// The summary's words: messages past the limit, or those still unread when
+// a restarted service has shown none of them.
+QString SummaryNotice(int count, bool after_restart)
+{
+    if (after_restart)
+        return count == 1 ? QStringLiteral("1 unread message")
+                          : QStringLiteral("%1 unread messages").arg(count);
+    return count == 1 ? QStringLiteral("1 more message")
+                      : QStringLiteral("%1 more messages").arg(count);
+}
+
 }  // namespace
 
 InboxApp::InboxApp(QString spool, QString state_file, Bindings bindings, QObject* parent,
@@ -103,18 +116,7 @@ InboxApp::InboxApp(QString spool, QString state_file, Bindings bindings, QObject
 {
     connect(&inbox_, &Inbox::arrived, this, &InboxApp::ShowArrival);
     connect(&inbox_, &Inbox::changed, this, &InboxApp::UpdateTray);
-    connect(&inbox_, &Inbox::changed, this, [this] {
-        // A message read in the history needs its notification no more.
-        for (auto it = notified_.begin(); it != notified_.end();) {
-            const InboxMessage* message = inbox_.Find(it.value());
-            if (message && !message->read) {
-                ++it;
-                continue;
-            }
-            notifications_->Close(it.key());
-            it = notified_.erase(it);
-        }
-    });
+    connect(&inbox_, &Inbox::changed, this, &InboxApp::ForgetAnnounced);
     connect(&inbox_, &Inbox::refusedMore, this, &InboxApp::ShowRefusals);
     connect(notifications_, &DesktopNotifications::actionInvoked, this, &InboxApp::OnAction);
     connect(notifications_, &DesktopNotifications::replied, this, &InboxApp::SendInlineReply);
@@ -123,15 +125,37 @@ InboxApp::InboxApp(QString spool, QString state_file, Bindings bindings, QObject
         // the tray count, whatever the service did with it.
         notified_.remove(id);
         if (id == refusal_notification_) refusal_notification_ = 0;
+        if (id == summary_notification_) {
+            // Dismissed: what it counted has been announced.
+            summary_notification_ = 0;
+            summarized_.clear();
+            summary_after_restart_ = false;
+        }
     });
     connect(notifications_, &DesktopNotifications::serviceGone, this, [this] {
         notified_.clear();
         refusal_notification_ = 0;
+        summary_notification_ = 0;
+    });
+    connect(notifications_, &DesktopNotifications::serviceBack, this, [this] {
+        // A new service shows none of the old one's notices: what is still
+        // unread is announced again, at once.
+        if (show_as_ != ShowAs::kNotifications || inbox_.UnreadCount() == 0) return;
+        summarized_.clear();
+        for (const InboxMessage& message : inbox_.Messages())
+            if (!message.read && !muted_.Contains(message.from)) summarized_.insert(message.id);
+        if (summarized_.isEmpty()) return;
+        summary_after_restart_ = true;
+        ShowSummary();
     });
 }
 
 InboxApp::~InboxApp()
 {
+    // Their buttons would do nothing once the program has gone.
+    QList<quint32> ours = notified_.keys();
+    ours << summary_notification_ << refusal_notification_;
+    notifications_->CloseNow(ours);
     for (const auto& popup : popups_) delete popup.data();
     delete history_.data();
     delete refusal_box_.data();
@@ -158,7 +182,8 @@ void InboxApp::SetShowAs(ShowAs show_as)
     Settings().setValue(kShowAsKey, show_as == ShowAs::kWindows
                                          ? QStringLiteral("windows")
                                          : QStringLiteral("notifications"));
-    if (history_) history_->SetShowAs(show_as);
+    no_service_ = false;
+    if (history_) history_->SetShowAs(show_as, ShownAs());
     if (tray_) UpdateTray();
 }
 
@@ -182,28 +207,124 @@ int InboxApp::OpenCount() const
 
 void InboxApp::ShowArrival(const QString& id)
 {
-    if (!inbox_.Find(id)) return;
+    const InboxMessage* message = inbox_.Find(id);
+    if (!message || paused_ || muted_.Contains(message->from)) return;
+    const bool notify = show_as_ == ShowAs::kNotifications && notifications_->Connected();
+    // The desktop's "do not disturb" holds for windows too; the message
+    // waits in the history and the tray's count.
+    if (!notify && notifications_->Inhibited()) return;
+    popups_.removeAll(nullptr);
     if (OpenCount() >= kMaxPopups) {
-        // Anyone can send: a burst must not bury the desktop.
-        ShowHistory(false);
+        // Anyone can send: a burst must not bury the desktop, nor go unsaid.
+        summarized_.insert(id);
+        ShowSummary();
         return;
     }
-    if (show_as_ == ShowAs::kNotifications && notifications_->Connected()) {
+    if (notify) {
         Notify(id);
     } else {
         ShowPopup(id);
     }
 }
 
+void InboxApp::ForgetAnnounced()
+{
+    // A message read in the history needs its notification no more.
+    for (auto it = notified_.begin(); it != notified_.end();) {
+        const InboxMessage* message = inbox_.Find(it.value());
+        if (message && !message->read) {
+            ++it;
+            continue;
+        }
+        notifications_->Close(it.key());
+        it = notified_.erase(it);
+    }
+    const auto before = summarized_.size();
+    summarized_.removeIf([this](const QString& id) {
+        const InboxMessage* message = inbox_.Find(id);
+        return !message || message->read;
+    });
+    if (summarized_.size() != before) ShowSummary();
+}
+
+void InboxApp::ShowSummary()
+{
+    const int count = static_cast<int>(summarized_.size());
+    if (count == 0) {
+        notifications_->Close(std::exchange(summary_notification_, 0));
+        if (summary_box_) summary_box_->close();
+        summary_after_restart_ = false;
+        return;
+    }
+    if (!summary_box_ && show_as_ == ShowAs::kNotifications && notifications_->Connected()) {
+        NotifySummary();
+    } else {
+        ShowSummaryBox();
+    }
+}
+
+void InboxApp::ShowSummaryBox()
+{
+    if (!summary_box_) {
+        summary_box_ = new QMessageBox(QMessageBox::Information, QStringLiteral("Vindrel"),
+                                       QString(), QMessageBox::NoButton);
+        summary_box_->setObjectName(QStringLiteral("summary"));
+        summary_box_->setTextFormat(Qt::PlainText);
+        if (!OnWayland()) summary_box_->setWindowFlag(Qt::WindowStaysOnTopHint);
+        summary_box_->setAttribute(Qt::WA_ShowWithoutActivating);
+        summary_box_->setAttribute(Qt::WA_DeleteOnClose);
+        summary_box_->setModal(false);
+        QPushButton* show =
+            summary_box_->addButton(QStringLiteral("&Show"), QMessageBox::AcceptRole);
+        summary_box_->addButton(QMessageBox::Close);
+        connect(show, &QPushButton::clicked, this, [this] { ShowHistory(); });
+        connect(summary_box_, &QObject::destroyed, this, [this] {
+            summarized_.clear();
+            summary_after_restart_ = false;
+        });
+    }
+    summary_box_->setText(
+        SummaryNotice(static_cast<int>(summarized_.size()), summary_after_restart_));
+    summary_box_->show();
+}
+
+void InboxApp::NotifySummary()
+{
+    if (summary_pending_) return;  // sent again with the new count once answered
+    summary_pending_ = true;
+    const int count = static_cast<int>(summarized_.size());
+    DesktopNotifications::Notice notice;
+    notice.summary = QStringLiteral("Vindrel");
+    notice.body = SummaryNotice(count, summary_after_restart_);
+    notice.replaces = summary_notification_;
+    notifications_->Show(notice, [this, count](quint32 id) {
+        summary_pending_ = false;
+        summary_notification_ = id;
+        Trace({{QStringLiteral("kind"), QStringLiteral("summary")},
+               {QStringLiteral("id"), static_cast<double>(id)},
+               {QStringLiteral("count"), count}});
+        if (id == 0) {
+            if (!summarized_.isEmpty()) ShowSummaryBox();  // no service after all
+        } else if (static_cast<int>(summarized_.size()) != count) {
+            ShowSummary();  // the count moved meanwhile
+        }
+    });
+}
+
 void InboxApp::Notify(const QString& id)
 {
     const InboxMessage* message = inbox_.Find(id);
+    const ReplyRefusal refusal = ReplyRefusalFor(message->from);
     DesktopNotifications::Notice notice{
-        MessageTitle(message->from), IsolatedText(message->text), 0, true,
-        QStringLiteral("Reply to %1").arg(IsolatedName(message->from))};
+        MessageTitle(message->from), IsolatedText(ShownText(message->text)), 0,
+        refusal == ReplyRefusal::kNone,
+        QStringLiteral("Reply to %1").arg(IsolatedName(message->from)), true};
+    // No Reply button: the reason where it would have been.
+    if (refusal != ReplyRefusal::kNone) notice.body += QLatin1Char('\n') + ReplyRefusalText(refusal);
     ++notifying_;
     notifications_->Show(notice, [this, id, notice](quint32 notification) {
         --notifying_;
+        SetNoService(notification == 0);
         if (notification == 0) {
             // No service, or none that answered: the window instead.
             ShowPopup(id);
@@ -223,7 +344,8 @@ void InboxApp::ShowPopup(const QString& id)
     if (!message) return;
     popups_.removeAll(nullptr);
     if (OpenCount() >= kMaxPopups) {
-        ShowHistory(false);
+        summarized_.insert(id);
+        ShowSummary();
         return;
     }
     auto* popup = new MessagePopup(*message);
@@ -231,6 +353,7 @@ void InboxApp::ShowPopup(const QString& id)
     connect(popup, &MessagePopup::dismissed, this,
             [this](const QString& seen) { inbox_.SetRead(seen, true); });
     connect(popup, &MessagePopup::replyRequested, this, &InboxApp::OpenReply);
+    connect(popup, &MessagePopup::muteRequested, this, &InboxApp::MuteSender);
     popup->adjustSize();
     const QScreen* screen = QGuiApplication::primaryScreen();
     // Wayland places windows itself.
@@ -296,14 +419,23 @@ void InboxApp::TraceWhenExposed(QWidget& window, const QJsonObject& line)
 
 void InboxApp::OnAction(quint32 notification, const QString& action)
 {
+    const QString token = notifications_->TakeActivationToken(notification);
+    if (notification != 0 &&
+        (notification == summary_notification_ || notification == refusal_notification_)) {
+        ShowHistory(true, token);
+        return;
+    }
     // Other programs' notifications are not ours to act on.
     const QString id = notified_.value(notification);
     if (id.isEmpty()) return;
     if (action == QLatin1String("default")) {
-        ShowHistory();
+        ShowHistory(true, token);
         history_->Select(id);
     } else if (action == QLatin1String("reply")) {
         OpenReply(id);
+    } else if (action == QLatin1String("mute")) {
+        MuteSender(id);
+        notifications_->Close(notification);
     }
 }
 
@@ -312,6 +444,14 @@ void InboxApp::SendInlineReply(quint32 notification, const QString& text)
     const InboxMessage* message = inbox_.Find(notified_.value(notification));
     if (!message) return;
     inbox_.SetRead(message->id, true);
+    if (const ReplyRefusal refusal = ReplyRefusalFor(message->from);
+        refusal != ReplyRefusal::kNone) {
+        // Offered to nobody, but a service may send it anyway.
+        qWarning("vindrel-inbox: a quick reply to \"%s\" refused: %s",
+                 qPrintable(VisibleControls(message->from)),
+                 qPrintable(ReplyRefusalText(refusal)));
+        return;
+    }
     // A send can take seconds: off the window thread, its outcome back on it.
     replies_.start([this, to = message->from, text, bindings = bindings_] {
         const ReplyResult result = SendReply(to.toStdU16String(), text.toStdU16String(), bindings);
@@ -338,22 +478,57 @@ void InboxApp::InlineReplyDone(const QString& to, const QString& text, const Rep
     why->show();
 }
 
-void InboxApp::ShowHistory(bool activate)
+void InboxApp::SetPaused(bool paused)
+{
+    paused_ = paused;
+    if (history_) history_->SetPaused(paused);
+}
+
+ShowAs InboxApp::ShownAs() const
+{
+    return show_as_ == ShowAs::kNotifications && (no_service_ || !notifications_->Connected())
+               ? ShowAs::kWindows
+               : show_as_;
+}
+
+void InboxApp::SetNoService(bool none)
+{
+    if (none == no_service_) return;
+    no_service_ = none;
+    if (history_) history_->SetShowAs(show_as_, ShownAs());
+}
+
+void InboxApp::ShowHistory(bool activate, const QString& token)
 {
     if (!history_) {
         history_ = new HistoryWindow(inbox_);
         history_->setAttribute(Qt::WA_DeleteOnClose);
-        history_->SetShowAs(show_as_);
+        history_->SetShowAs(show_as_, ShownAs());
+        history_->SetPaused(paused_);
         history_->SetStatus(StatusText());
+        connect(history_, &HistoryWindow::pauseChosen, this, &InboxApp::SetPaused);
         connect(history_, &HistoryWindow::replyRequested, this, &InboxApp::OpenReply);
         connect(history_, &HistoryWindow::showAsChosen, this, &InboxApp::SetShowAs);
+        connect(history_, &HistoryWindow::muteRequested, this, &InboxApp::MuteSender);
+        connect(history_, &HistoryWindow::mutedListRequested, this, &InboxApp::EditMuted);
     }
     history_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     const bool shown = history_->isVisible();
     history_->show();
     if (!shown) TraceWhenExposed(*history_, {{QStringLiteral("kind"), QStringLiteral("history")}});
-    // Wayland gives the focus to the window the user chose, not to a program.
-    if (!activate || OnWayland()) return;
+    if (!activate) return;
+    if (OnWayland()) {
+        // Wayland gives the focus to the window the user chose, not to a
+        // program: only with the token of the user's act.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+        if (token.isEmpty()) return;
+        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+        history_->windowHandle()->requestActivate();
+#else
+        Q_UNUSED(token);
+#endif
+        return;
+    }
     history_->raise();
     history_->activateWindow();
 }
@@ -363,11 +538,30 @@ ReplyBox* InboxApp::OpenReply(const QString& id)
     const InboxMessage* message = inbox_.Find(id);
     if (!message) return nullptr;
     inbox_.SetRead(id, true);
-    auto* box = new ReplyBox(message->from, bindings_);
+    ReplyRefusal refusal;
+    const std::u16string to = ReplyRecipient(message->from.toStdU16String(), refusal);
+    if (refusal != ReplyRefusal::kNone) return nullptr;  // its Reply is not offered
+    auto* box = new ReplyBox(QString::fromStdU16String(to), bindings_);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->show();
     if (!OnWayland()) box->activateWindow();
     return box;
+}
+
+void InboxApp::MuteSender(const QString& id)
+{
+    if (const InboxMessage* message = inbox_.Find(id)) muted_.Add(message->from);
+}
+
+MutedSendersDialog* InboxApp::EditMuted()
+{
+    if (!muted_dialog_) {
+        muted_dialog_ = new MutedSendersDialog(muted_, history_);
+        muted_dialog_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    muted_dialog_->show();
+    muted_dialog_->raise();
+    return muted_dialog_;
 }
 
 void InboxApp::ShowRefusals(quint64 count)
@@ -450,6 +644,10 @@ void InboxApp::MakeTrayWhenAvailable()
         for (QAction* choice : choices->actions())
             choice->setChecked(choice->data().toInt() == static_cast<int>(show_as_));
     });
+    QAction* pause = menu->addAction(QStringLiteral("Pause pop-ups"));
+    pause->setCheckable(true);
+    connect(pause, &QAction::toggled, this, &InboxApp::SetPaused);
+    connect(menu, &QMenu::aboutToShow, pause, [this, pause] { pause->setChecked(paused_); });
     connect(menu->addAction(QStringLiteral("Quit")), &QAction::triggered, qApp,
             &QCoreApplication::quit);
     tray_->setContextMenu(menu);

@@ -10,12 +10,14 @@
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QThreadPool>
 
 #include "app/inbox/history_window.h"
 #include "app/inbox/inbox.h"
 #include "app/inbox/message_popup.h"
+#include "app/inbox/muted_senders.h"
 #include "core/dispatch.h"
 
 class QSystemTrayIcon;
@@ -42,9 +44,18 @@ public:
     void RegisterWith(const QString& socket_path);
     // Starts watching; messages still unread are shown.
     void Start();
-    // `activate` false shows it without taking the keyboard focus.
-    void ShowHistory(bool activate = true);
+    // `activate` false shows it without taking the keyboard focus. On
+    // Wayland the window is raised only with the desktop's activation
+    // `token` (xdg-activation), and only where Qt can pass it on (6.5 on).
+    void ShowHistory(bool activate = true, const QString& token = {});
+    // Paused, nothing is announced; messages are kept, unread, as ever.
+    void SetPaused(bool paused);
+    bool paused() const { return paused_; }
     ReplyBox* OpenReply(const QString& id);
+    // Later messages from the sender of `id` are kept but not announced.
+    void MuteSender(const QString& id);
+    MutedSendersDialog* EditMuted();
+    MutedSenders& muted() { return muted_; }
 
     // How arrivals show: the user's choice, kept in the user's configuration.
     // Notifications need the desktop's service; without it, windows.
@@ -60,8 +71,16 @@ public:
     // The line on the tray's tooltip and the history about this computer.
     QString StatusText() const;
 
-    // Pop-ups and notifications open at once at most; a flood goes to the
-    // history instead.
+    // How arrivals are shown at the moment: windows where notifications
+    // were chosen but no service took them.
+    ShowAs ShownAs() const;
+
+    // The one notice for messages past the ten open at once, when shown
+    // as a window.
+    QMessageBox* SummaryBox() const { return summary_box_; }
+
+    // Pop-ups and notifications open at once at most; the rest of a flood
+    // is announced by one summary, kept up to date.
     static constexpr int kMaxPopups = 10;
 
 signals:
@@ -81,11 +100,20 @@ private:
     void ShowRefusals(quint64 count);
     void ShowRefusalBox();
     void NotifyRefusals();
+    void SetNoService(bool none);
+    void ShowSummary();
+    void ShowSummaryBox();
+    void NotifySummary();
+    void ForgetAnnounced();
     void MakeTrayWhenAvailable();
     void UpdateTray();
     void UpdateStatus();
 
     Inbox inbox_;
+    bool paused_ = false;
+    bool no_service_ = false;  // the last notice fell back to a window
+    MutedSenders muted_;
+    QPointer<MutedSendersDialog> muted_dialog_;
     Bindings bindings_;
     ShowAs show_as_;
     DesktopNotifications* notifications_;
@@ -98,6 +126,12 @@ private:
     quint64 refusals_shown_ = 0;  // counted in the notice still open
     quint32 refusal_notification_ = 0;
     bool refusal_pending_ = false;  // a refusal notice asked for, not answered yet
+    // Unread messages announced only by the summary, and how it says so.
+    QSet<QString> summarized_;
+    bool summary_after_restart_ = false;
+    quint32 summary_notification_ = 0;
+    bool summary_pending_ = false;
+    QPointer<QMessageBox> summary_box_;
     NameRegistration* registration_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* tray_wait_ = nullptr;

@@ -14,10 +14,12 @@ bool OpensIsolate(char16_t c)
     return c >= 0x2066 && c <= 0x2068;
 }
 
-QString Escape(char16_t c)
+QString Escape(char32_t c)
 {
-    return QStringLiteral("<U+%1>").arg(static_cast<int>(c), 4, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("<U+%1>").arg(static_cast<uint>(c), 4, 16, QLatin1Char('0')).toUpper();
 }
+
+constexpr int kTabColumns = 8;
 
 // One line in an isolate that nothing inside can break out of.
 QString IsolatedLine(const QString& line)
@@ -49,16 +51,48 @@ bool RewritesAround(char32_t c)
            c == 0x2029 || c == 0xFEFF;
 }
 
+bool Invisible(char32_t c)
+{
+    if (c == u'\n' || c == u'\t') return false;
+    return RewritesAround(c) || c < 0x20 || (c >= 0x7F && c <= 0x9F) ||
+           QChar::category(c) == QChar::Other_Format;
+}
+
 QString VisibleControls(const QString& text)
 {
     QString out;
     out.reserve(text.size());
-    for (const QChar c : text) {
-        if (RewritesAround(c.unicode())) {
-            out += Escape(c.unicode());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        const bool pair = QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+                          text[i + 1].isLowSurrogate();
+        if (pair) c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+        if (Invisible(c)) {
+            out += Escape(c);
         } else {
-            out += c;
+            out += text.mid(i, pair ? 2 : 1);
         }
+        if (pair) ++i;
+    }
+    return out;
+}
+
+QString ShownText(const QString& text)
+{
+    const QString visible = VisibleControls(text);
+    if (!visible.contains(QLatin1Char('\t'))) return visible;
+    QString out;
+    out.reserve(visible.size() + kTabColumns);
+    qsizetype column = 0;
+    for (const QChar c : visible) {
+        if (c == QLatin1Char('\t')) {
+            const qsizetype spaces = kTabColumns - column % kTabColumns;
+            out += QString(spaces, QLatin1Char(' '));
+            column += spaces;
+            continue;
+        }
+        out += c;
+        column = c == QLatin1Char('\n') ? 0 : column + 1;
     }
     return out;
 }

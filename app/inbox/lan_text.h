@@ -11,8 +11,19 @@ namespace vindrel {
 // U+2066-U+2069), the line and paragraph separators and the byte order mark.
 bool RewritesAround(char32_t c);
 
-// Each such character as a visible "<U+202E>"; everything else unchanged.
+// What shows nothing of itself yet can change or hide the text around it:
+// the characters above, every other format character (zero-width spaces,
+// joiners and marks, the soft hyphen, tags) and the control characters but
+// line feed and TAB.
+bool Invisible(char32_t c);
+
+// Each invisible character as a visible "<U+202E>"; everything else unchanged.
 QString VisibleControls(const QString& text);
+
+// A message text as the inbox shows it: VisibleControls, and each TAB as
+// the spaces to the next column of eight (a TAB has no glyph of its own;
+// some services show it as U+FFFD).
+QString ShownText(const QString& text);
 
 // A name inside a sentence ("Message from NAME"): its controls visible and
 // the whole in a first-strong isolate, so a right-to-left name stays in its

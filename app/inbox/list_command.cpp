@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -87,6 +89,8 @@ int ListMessages(const std::string& spool, const QString& state_file, ListFormat
     bool first = true;
     for (const std::string& name : *names) {
         spool::Record record;
+        // Deleted is gone for good for this user, here as in the history.
+        if (state.IsDeleted(QString::fromStdString(name))) continue;
         if (spool::ReadRecord(spool, name, record) != spool::RecordError::kNone) continue;
         if (format == ListFormat::kJson) {
             PrintJson(record, state.IsRead(QString::fromStdString(name)), out);
@@ -99,7 +103,11 @@ int ListMessages(const std::string& spool, const QString& state_file, ListFormat
     const std::uint64_t replaced = spool::ReplacedCount(spool);
     if (refused || replaced)
         std::fprintf(err, "%s\n", RefusalNotice(refused, replaced).toUtf8().constData());
-    return std::fflush(out) == 0 ? 0 : 1;
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+        std::fprintf(err, "vindrel-inbox: cannot write the list: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace vindrel

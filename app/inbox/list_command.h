@@ -18,8 +18,9 @@ enum class ListFormat {
     kJson,
 };
 
-// Prints each record of `spool`, oldest first; `state_file` is this user's
-// read state. Returns the exit status.
+// Prints each record of `spool`, oldest first, but those this user deleted;
+// `state_file` is this user's read state. Returns the exit status: 1, with
+// the reason on `err`, when the list could not be written whole.
 int ListMessages(const std::string& spool, const QString& state_file, ListFormat format,
                  std::FILE* out, std::FILE* err);
 

@@ -10,6 +10,7 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -27,6 +28,8 @@ constexpr char kUsage[] =
     "usage: vindrel-inbox [--spool DIR] [--service-socket PATH] [--history]\n"
     "       vindrel-inbox --list [--json] [--spool DIR]\n";
 constexpr char kDefaultServiceSocket[] = "/run/vindrel/vindreld.sock";
+// A request from a second start: "history", an activation token, a line end.
+constexpr qint64 kMaxRequestLine = 512;
 
 QString StateFile()
 {
@@ -101,7 +104,9 @@ int main(int argc, char* argv[])
         QLocalSocket running;
         running.connectToServer(socket);
         if (running.waitForConnected(1000)) {
-            running.write("history\n");
+            // The launcher's activation token, so that Wayland lets the
+            // running one raise its window.
+            running.write("history " + qgetenv("XDG_ACTIVATION_TOKEN") + "\n");
             running.waitForBytesWritten(1000);
         }
         std::fprintf(stderr, "vindrel-inbox: already running; its history window is shown\n");
@@ -116,8 +121,23 @@ int main(int argc, char* argv[])
     server.setSocketOptions(QLocalServer::UserAccessOption);
     QObject::connect(&server, &QLocalServer::newConnection, &inbox, [&] {
         while (QLocalSocket* peer = server.nextPendingConnection()) {
-            peer->deleteLater();
-            inbox.ShowHistory();
+            // "history [TOKEN]": the line, or what came of it within a
+            // second, then the window; a peer that says nothing still
+            // gets it.
+            auto answer = [peer, &inbox] {
+                if (peer->property("answered").toBool()) return;
+                peer->setProperty("answered", true);
+                const QByteArray line = peer->readLine(kMaxRequestLine).trimmed();
+                const QByteArray token = line.startsWith("history ") ? line.mid(8) : QByteArray();
+                inbox.ShowHistory(true, QString::fromUtf8(token));
+                peer->disconnectFromServer();
+                peer->deleteLater();
+            };
+            QObject::connect(peer, &QLocalSocket::readyRead, peer, [peer, answer] {
+                if (peer->canReadLine() || peer->bytesAvailable() >= kMaxRequestLine) answer();
+            });
+            QObject::connect(peer, &QLocalSocket::disconnected, peer, answer);
+            QTimer::singleShot(1000, peer, answer);
         }
     });
     server.listen(socket);

@@ -1,6 +1,7 @@
 // The pop-up that shows one arrived message: on top of other windows (where
-// the window system allows it), but never taking the keyboard focus, so that
-// typing elsewhere cannot dismiss it unseen. The text sits alone in its own
+// the window system allows it), shown without taking the keyboard focus, so
+// that typing elsewhere cannot dismiss it unseen; once the user activates
+// it, it works by keyboard (Tab, Space, Esc to close). The text sits alone in its own
 // pane, so nothing it holds can reorder the words around it.
 #pragma once
 
@@ -33,14 +34,19 @@ public:
     QPlainTextEdit* text() const { return text_; }
     QPushButton* ok() const { return ok_; }
     QPushButton* reply() const { return reply_; }
+    QPushButton* mute() const { return mute_; }
+    // Why Reply cannot be pressed; null when it can.
+    QLabel* replyNote() const { return reply_note_; }
 
 signals:
     // The user has seen the message (OK, Reply or the close button).
     void dismissed(const QString& id);
     void replyRequested(const QString& id);
+    void muteRequested(const QString& id);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QString id_;
@@ -48,6 +54,8 @@ private:
     QPlainTextEdit* text_;
     QPushButton* ok_;
     QPushButton* reply_;
+    QPushButton* mute_;
+    QLabel* reply_note_ = nullptr;
 };
 
 }  // namespace vindrel

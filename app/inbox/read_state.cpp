@@ -76,9 +76,13 @@ void ReadState::SetRead(const QString& id, bool read)
     }
 }
 
-void ReadState::SetDeleted(const QString& id)
+void ReadState::SetDeleted(const QString& id, bool deleted)
 {
-    deleted_.insert(id);
+    if (deleted) {
+        deleted_.insert(id);
+    } else {
+        deleted_.remove(id);
+    }
 }
 
 void ReadState::SetRefusalsSeen(std::uint64_t count)

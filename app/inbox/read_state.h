@@ -20,7 +20,7 @@ public:
     std::uint64_t RefusalsSeen() const { return refusals_seen_; }
 
     void SetRead(const QString& id, bool read);
-    void SetDeleted(const QString& id);
+    void SetDeleted(const QString& id, bool deleted = true);
     void SetRefusalsSeen(std::uint64_t count);
     // Forgets messages no longer in the spool, so the file stays small.
     void KeepOnly(const QSet<QString>& ids);

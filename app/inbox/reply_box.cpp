@@ -4,6 +4,8 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QShortcut>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -34,9 +36,14 @@ ReplyBox::ReplyBox(const QString& to, Bindings bindings, QWidget* parent)
     send_->setObjectName(QStringLiteral("send"));
     send_->setAutoDefault(false);
 
+    // Labels as buddies: a screen reader names each field by its label.
+    auto* to_label = new QLabel(ToQString(form::kLabel1Caption), this);
+    to_label->setBuddy(to_);
+    auto* message_label = new QLabel(ToQString(form::kLabel2Caption), this);
+    message_label->setBuddy(message_);
     auto* fields = new QFormLayout;
-    fields->addRow(ToQString(form::kLabel1Caption), to_);
-    fields->addRow(ToQString(form::kLabel2Caption), message_);
+    fields->addRow(to_label, to_);
+    fields->addRow(message_label, message_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(send_);
@@ -52,6 +59,8 @@ ReplyBox::ReplyBox(const QString& to, Bindings bindings, QWidget* parent)
     // its next start: nothing is remembered.
     action_ = std::make_unique<SendAction>(*ui_, std::move(bindings));
     connect(send_, &QPushButton::clicked, this, &ReplyBox::Send);
+    connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this,
+            &QWidget::close);
 }
 
 ReplyBox::~ReplyBox() = default;

@@ -1,7 +1,7 @@
 // The reply box: a small send window with To set to the sender's name. Its
 // Send is the main window's Send action (length notice, sender line,
 // failure prompts); only the To text is not remembered, since the main
-// window's remembered recipients are not the reply's.
+// window's remembered recipients are not the reply's. Esc closes it.
 // A reply typed elsewhere, with no box to ask in, goes out through
 // SendReply (reply_send.h) by the same rules.
 #pragma once

@@ -1,6 +1,7 @@
 // A reply without a window.
 #include "app/inbox/reply_send.h"
 
+#include "app/inbox/reply_target.h"
 #include "core/dispatch.h"
 #include "core/line_breaks.h"
 #include "core/prompt_texts.h"
@@ -16,11 +17,12 @@ ReplyResult SendReply(std::u16string_view to, std::u16string_view typed, const B
         result.notice = std::move(*notice);
         return result;
     }
-    const std::u16string name = TrimName(to);
-    if (name.empty()) {
-        // A blank To box sends nowhere and says nothing; a reply the user
-        // typed must not vanish as quietly.
-        result.notice = u"There is no name to reply to, so nothing was sent.";
+    ReplyRefusal refusal;
+    const std::u16string name = ReplyRecipient(to, refusal);
+    if (refusal != ReplyRefusal::kNone) {
+        // A reply the user typed must not vanish quietly.
+        result.notice = (ReplyRefusalText(refusal) + QStringLiteral(" Nothing was sent."))
+                            .toStdU16String();
         return result;
     }
     result.outcome = SendToRecipient(name, message, bindings);

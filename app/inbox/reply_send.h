@@ -25,9 +25,8 @@ struct ReplyResult {
     bool Delivered() const { return outcome && outcome->Delivered(); }
 };
 
-// Sends `typed` to `to`, the name a message came from. All of `to` is one
-// name (a ";" in it separates nothing), with its spaces trimmed as a
-// recipient's are. Line breaks in `typed` may be LF or CR LF; each counts
+// Sends `typed` to `to`, the name a message came from, when it can be a
+// reply's recipient (reply_target.h); else sends nothing and says why. Line breaks in `typed` may be LF or CR LF; each counts
 // two characters against the limit, as in the reply box. Calls the
 // bindings on the calling thread and blocks as long as the send does
 // (within its own deadline), so a window that must stay live runs it on

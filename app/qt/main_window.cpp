@@ -76,6 +76,9 @@ void MainWindow::BuildControls()
     Label1_->setObjectName(QStringLiteral("Label1"));
     Label2_ = new QLabel(ToQString(form::kLabel2Caption), this);
     Label2_->setObjectName(QStringLiteral("Label2"));
+    // A screen reader names each field by its label.
+    Label1_->setBuddy(txtTo_);
+    Label2_->setBuddy(txtMessage_);
 
     cmdSend_ = new QPushButton(ToQString(form::kSendCaption), this);
     cmdSend_->setObjectName(QStringLiteral("cmdSend"));

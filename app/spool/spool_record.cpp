@@ -94,7 +94,8 @@ std::string CleanText(std::string_view raw)
         if (c == u'\r') {
             if (i + 1 < decoded.size() && decoded[i + 1] == u'\n') ++i;
             c = u'\n';
-        } else if (c != u'\n' && IsControl(c)) {
+        } else if (c != u'\n' && c != u'\t' && IsControl(c)) {
+            // A TAB is kept: the inbox shows it as spaces, --json as it came.
             c = u'\uFFFD';
         }
         text += c;

@@ -45,7 +45,7 @@ struct Record {
 std::string CleanName(std::string_view raw);
 
 // A text from the network made safe: CR LF and lone CR become LF, malformed
-// UTF-8 and every other control character (C0, DEL, C1) become U+FFFD, and
+// UTF-8 and every control character but TAB (C0, DEL, C1) become U+FFFD, and
 // it is cut to kMaxTextChars characters.
 std::string CleanText(std::string_view raw);
 

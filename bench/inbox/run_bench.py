@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Receiving on Linux, measured: vindrel-drop per message; how soon a message
 is on the screen after its record lands in the spool (a window mapped, or a
-notification handed to dunst), median over 50 each; vindrel-inbox's idle
-memory; the CPU and memory 20,000 records appearing at once cost it; the
+notification handed to dunst), median over 50 each; the 11th to 50th of a
+day's messages with every notification left open (the summary); vindrel-inbox's
+idle memory and where it goes; the CPU and memory 20,000 records appearing at once cost it; the
 history's opening time and its search per keystroke over 10,000 messages.
 
     bench/inbox/run_bench.py [--build build] [--rounds N] [--screen-rounds N]
@@ -222,6 +223,87 @@ def bench_inbox(build, work, rounds, display):
                                            idle / peer if peer else 0))
 
 
+RECORDER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
+                        "inbox", "notification_recorder.py")
+
+
+def resident_by_mapping(pid):
+    """Where the resident memory is: kB per kind of mapping, largest first."""
+    kinds = {}
+    name = None
+    with open("/proc/%d/smaps" % pid) as f:
+        for line in f:
+            fields = line.split()
+            if "-" in fields[0] and len(fields) >= 5:
+                path = fields[5] if len(fields) > 5 else "[anonymous]"
+                base = os.path.basename(path)
+                if base.startswith("libQt6"):
+                    name = "Qt libraries"
+                elif path.startswith("/") and ".so" in base:
+                    name = "other libraries"
+                elif path.startswith("/"):
+                    name = "files (%s)" % base
+                else:
+                    name = path  # [heap], [anonymous], [stack] ...
+            elif fields[0] == "Rss:":
+                kinds[name] = kinds.get(name, 0) + int(fields[1])
+    return sorted(kinds.items(), key=lambda kv: -kv[1])
+
+
+def bench_day(build, work, display, count=50):
+    """A day's messages with every notification left open (a server that
+    never closes one, as GNOME keeps them listed): how soon each of the
+    11th to the 50th is announced, by the one summary, after its record lands."""
+    bus = subprocess.Popen(["dbus-daemon", "--config-file", BUS_CONFIG, "--nofork",
+                            "--print-address=1"], stdout=subprocess.PIPE)
+    daemon = None
+    try:
+        base = dict(os.environ, DISPLAY=display)
+        base.pop("QT_QPA_PLATFORM", None)
+        base.pop("WAYLAND_DISPLAY", None)
+        env = dict(base, DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().decode().strip())
+        daemon = subprocess.Popen(["/usr/bin/python3", "-m", "dbusmock", "--template", RECORDER,
+                                   "-p", '{"capabilities": "body actions"}'], env=env,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1)
+        inbox = Inbox(build, work, "day", env)
+        try:
+            time.sleep(1)
+            delays = []
+            for i in range(count):
+                landed = place(inbox.staging, inbox.spool, i)
+                deadline = time.time() + 5
+                shown = None
+                while shown is None and time.time() < deadline:
+                    for line in inbox.shown():
+                        if (i < 10 and line["kind"] == "notification" and
+                                line["text"].endswith("message %d\u2069" % i)) or (
+                                i >= 10 and line["kind"] == "summary" and line["count"] >= i - 9):
+                            shown = line
+                            break
+                    else:
+                        time.sleep(0.001)
+                if shown and i >= 10:
+                    delays.append(ms(shown["shown_ns"] - landed))
+            print("11th to %dth message of a day, every notification left open, announced "
+                  "after its record lands: %s (%d of %d)"
+                  % (count, summary(delays) if delays else "none", len(delays), count - 10))
+            time.sleep(1)
+            print("idle vindrel-inbox resident after them: %.1f MB; by mapping: %s"
+                  % (rss_kb(inbox.proc.pid) / 1024,
+                     ", ".join("%s %.1f MB" % (k, v / 1024)
+                               for k, v in resident_by_mapping(inbox.proc.pid)[:6])))
+        finally:
+            inbox.stop()
+    finally:
+        for proc in (daemon, bus):
+            if proc:
+                proc.terminate()
+                proc.wait()
+                if proc.stdout:
+                    proc.stdout.close()
+
+
 def bench_flood(build, work, display, count=20000):
     """20,000 records appearing at once: the inbox's CPU time and memory."""
     env = dict(os.environ, DISPLAY=display, DBUS_SESSION_BUS_ADDRESS="disabled:")
@@ -262,6 +344,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=50)
     parser.add_argument("--screen-rounds", type=int, default=50,
                         help="messages timed onto the screen, each way")
+    parser.add_argument("--day-only", action="store_true",
+                        help="only the day of messages with every notification left open")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     drop = os.path.join(build, "app/drop/vindrel-drop")
@@ -270,6 +354,9 @@ def main():
                              "1024x768x24"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     try:
         display = ":" + xvfb.stdout.readline().decode().strip()
+        bench_day(build, work, display)
+        if args.day_only:
+            return
         started = time.monotonic()
         bench_drop(drop, work, args.rounds)
         dropped = time.monotonic()

@@ -7,10 +7,16 @@
 #include <QDBusInterface>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QProcess>
 #include <QSignalSpy>
 
+#include "app/inbox/reply_target.h"
 #include "tests/inbox/inbox_harness.h"
 
 using vindrel::ShowAs;
@@ -24,16 +30,19 @@ QString Isolated(const QString& line)
     return QChar(0x2068) + line + QChar(0x2069);
 }
 
-// The mock daemon, run by this test. Offer() sets the capabilities it
-// answers and has it keep each Notify call for Calls(), each new one
-// numbered from 1 and a replacing one keeping the number it replaces.
+// The mock daemon (notification_recorder.py), run by this test: Offer()
+// sets the capabilities it answers and how late, and forgets what it kept;
+// Calls() are its Notify calls, each new one numbered from 1 and a
+// replacing one keeping the number it replaces; Closed() the ids taken back.
 class MockDaemon {
 public:
     ~MockDaemon() { Stop(); }
 
-    bool Start()
+    bool Start(const QString& capabilities = "body actions")
     {
-        process_.start("/usr/bin/python3", {"-m", "dbusmock", "--template", "notification_daemon"});
+        process_.start("/usr/bin/python3",
+                       {"-m", "dbusmock", "--template", QStringLiteral(RECORDER), "-p",
+                        QJsonDocument(QJsonObject{{"capabilities", capabilities}}).toJson()});
         return Wait(true);
     }
 
@@ -49,29 +58,19 @@ public:
         return QDBusConnection::sessionBus().interface()->isServiceRegistered(kName);
     }
 
-    void Offer(const QStringList& capabilities)
+    void Offer(const QStringList& capabilities, double delay_s = 0)
     {
-        Mock("AddMethod", kName, "GetCapabilities", "", "as",
-             "ret = ['" + capabilities.join("', '") + "']");
-        Mock("AddMethod", kName, "Notify", "susssasa{sv}i", "u",
-             "self.kept = getattr(self, 'kept', []) + [list(args)]; ret = args[1] or "
-             "len(self.kept)");
-        Mock("AddMethod", kName, "Kept", "", "s", "import json; ret = json.dumps(self.kept)");
-        Mock("AddMethod", kName, "Forget", "", "", "self.kept = []");
-        Call("org.freedesktop.Notifications", "Forget");
+        Call(kName, "Configure", capabilities, delay_s);
     }
 
-    QJsonArray Calls()
-    {
-        const QString kept = Call(kName, "Kept").arguments().value(0).toString();
-        return QJsonDocument::fromJson(kept.toUtf8()).array();
-    }
+    QJsonArray Calls() { return Json("Kept"); }
+    QJsonArray Closed() { return Json("Closed"); }
 
     void Emit(const QString& signal, const QString& signature, const QVariantList& args)
     {
         QVariantList wrapped;
         for (const QVariant& arg : args) wrapped << QVariant::fromValue(QDBusVariant(arg));
-        Mock("EmitSignal", kName, signal, signature, wrapped);
+        Call("org.freedesktop.DBus.Mock", "EmitSignal", kName, signal, signature, wrapped);
     }
 
 private:
@@ -84,10 +83,10 @@ private:
             .call(method, QVariant(args)...);
     }
 
-    template <typename... Args>
-    static void Mock(const QString& method, Args... args)
+    static QJsonArray Json(const QString& method)
     {
-        Call("org.freedesktop.DBus.Mock", method, args...);
+        const QString kept = Call(kName, method).arguments().value(0).toString();
+        return QJsonDocument::fromJson(kept.toUtf8()).array();
     }
 
     bool Wait(bool running)
@@ -153,10 +152,32 @@ private slots:
             actions << "inline-reply" << "Quick reply";
             hints.insert("x-kde-reply-placeholder-text", "Reply to " + Isolated("ALICE"));
         }
+        actions << "mute" << "Mute sender";
         QCOMPARE(daemon_.Calls()[0].toArray(),
                  (QJsonArray{"Vindrel", 0, "vindrel-inbox", "Message from " + Isolated("ALICE"), body,
                              actions, hints, 0}));
         QVERIFY(app->Popups().isEmpty());
+    }
+
+    // What was sent is what shows: the invisible characters that reorder or
+    // hide text as marks, a TAB as spaces, wherever the text appears.
+    void invisibleCharactersShowAsMarks()
+    {
+        const QString sent = QStringLiteral("Invoice\u202Eexe.pdf\tz\u200B\U000E0041");
+        const QString shown = QStringLiteral("Invoice<U+202E>exe.pdf  z<U+200B><U+E0041>");
+        daemon_.Offer({"body", "actions"});
+        h_.Drop("ALICE", sent);
+        auto app = h_.Start(ShowAs::kNotifications);
+        QTRY_COMPARE(daemon_.Calls().size(), 1);
+        QCOMPARE(daemon_.Calls()[0][4].toString(), Isolated(shown));
+        app->ShowHistory();
+        QCOMPARE(vindrel::testing::Cell(*app->history(), 0, 3), shown);
+        vindrel::testing::SelectRow(*app->history(), 0);
+        QCOMPARE(vindrel::testing::Raw(*app->history()->text()), shown);
+        app->SetShowAs(ShowAs::kWindows);
+        h_.Drop("ALICE", sent);
+        QTRY_COMPARE(app->Popups().size(), 1);
+        QCOMPARE(vindrel::testing::Raw(*app->Popups()[0]->text()), shown);
     }
 
     // Reply opens the reply box, the notification itself the history; a
@@ -199,18 +220,112 @@ private slots:
     }
 
     // Whatever the service does with a notification, the message stays
-    // unread; and notifications count towards the ten open at once.
+    // unread; ten are shown at once, and the rest of a flood is announced
+    // by one summary, replaced in place, whose Show opens the history; a
+    // notification closed frees its place.
     void closedIsNotReadAndTenAtMost()
     {
         daemon_.Offer({"body", "actions"});
         auto app = h_.Start(ShowAs::kNotifications);
         for (int i = 0; i < 12; ++i) h_.Drop(QStringLiteral("SPAM%1").arg(i), "x");
+        QTRY_VERIFY(!daemon_.Calls().isEmpty() &&
+                    daemon_.Calls().last()[4].toString() == "2 more messages");
+        const QJsonArray calls = daemon_.Calls();
+        QCOMPARE(calls.size(), InboxApp::kMaxPopups + 2);  // the summary's 1, then its 2
+        QCOMPARE(calls.last()[1].toInt(), InboxApp::kMaxPopups + 1);  // in place
+        QVERIFY(app->history() == nullptr);
+        daemon_.Emit("ActionInvoked", "us", {11u, "default"});
         QTRY_VERIFY(app->history() != nullptr && app->history()->isVisible());
-        QTRY_COMPARE(daemon_.Calls().size(), InboxApp::kMaxPopups);
+
         for (quint32 id = 1; id <= 10; ++id) daemon_.Emit("NotificationClosed", "uu", {id, 2u});
         QTRY_COMPARE(app->inbox().UnreadCount(), 12);
         h_.Drop("LATER", "y");
-        QTRY_COMPARE(daemon_.Calls().size(), InboxApp::kMaxPopups + 1);
+        QTRY_COMPARE(daemon_.Calls().size(), calls.size() + 1);
+        QCOMPARE(daemon_.Calls().last()[3].toString(), "Message from " + Isolated("LATER"));
+    }
+
+    // 50 in a day, every notification left open: each announced at once.
+    void aServerThatNeverClosesStillHearsOfEveryMessage()
+    {
+        daemon_.Offer({"body", "actions"});
+        auto app = h_.Start(ShowAs::kNotifications);
+        for (int i = 0; i < 50; ++i) {
+            h_.Drop(QStringLiteral("S%1").arg(i), "x");
+            app->inbox().Rescan();
+            const QString more = QStringLiteral("%1 more messages").arg(i + 1 - 10);
+            if (i >= 11)
+                QTRY_COMPARE_WITH_TIMEOUT(daemon_.Calls().last()[4].toString(), more, 2000);
+        }
+        QVERIFY(app->Popups().isEmpty() && app->history() == nullptr);
+    }
+
+    // A server that answers after the deadline: the window is the one copy,
+    // the late notification taken back.
+    void aLateAnswerLeavesOneCopy()
+    {
+        daemon_.Offer({"body", "actions"}, 6);
+        h_.Drop("ALICE", "slow");
+        auto app = h_.Start(ShowAs::kNotifications);
+        QTRY_COMPARE_WITH_TIMEOUT(app->Popups().size(), 1, 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(daemon_.Closed(), QJsonArray{1}, 8000);
+        daemon_.Offer({"body", "actions"});
+    }
+
+    // A restarted server has none of ours: what is unread is announced again
+    // as one summary. Quitting takes ours back.
+    void aRestartAnnouncesAgainAndQuittingCloses()
+    {
+        daemon_.Offer({"body", "actions"});
+        for (const char* from : {"ALICE", "BOB", "CAROL"}) h_.Drop(from, "hi");
+        auto app = h_.Start(ShowAs::kNotifications);
+        QTRY_COMPARE(daemon_.Calls().size(), 3);
+        daemon_.Stop();
+        QVERIFY(daemon_.Start());
+        QTRY_COMPARE(daemon_.Calls().size(), 1);
+        QCOMPARE(daemon_.Calls()[0][4].toString(), QStringLiteral("3 unread messages"));
+        h_.Drop("DAVE", "again");
+        QTRY_COMPARE(daemon_.Calls().size(), 2);
+        QTest::qWait(50);  // the daemon's answer, with the id, reaches the inbox
+        app.reset();
+        QCOMPARE(daemon_.Closed(), (QJsonArray{2, 1}));
+    }
+
+    // A name any peer may choose that would reach others: no Reply, no
+    // Quick reply, the reason where they would be, nothing sent.
+    void noReplyToANameThatIsNotOneComputer_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::newRow("every computer") << "*";
+        QTest::newRow("two names") << "ALICE;CAROL";
+    }
+
+    void noReplyToANameThatIsNotOneComputer()
+    {
+        QFETCH(QString, from);
+        daemon_.Offer({"body", "actions", "inline-reply"});
+        h_.Drop(from, "hi all");
+        auto app = h_.Start(ShowAs::kNotifications);
+        QTRY_COMPARE(daemon_.Calls().size(), 1);
+        const QJsonArray call = daemon_.Calls()[0].toArray();
+        QCOMPARE(call[5].toArray(), (QJsonArray{"default", "Show", "mute", "Mute sender"}));
+        const QString why = vindrel::ReplyRefusalText(vindrel::ReplyRefusalFor(from));
+        QVERIFY(call[4].toString().endsWith("\n" + why));
+        QTest::qWait(50);
+        daemon_.Emit("NotificationReplied", "us", {1u, "to all"});
+        daemon_.Emit("ActionInvoked", "us", {1u, "reply"});
+        QTest::qWait(200);
+        QVERIFY(h_.sent.empty());
+        QVERIFY(VisibleWindow<vindrel::ReplyBox>() == nullptr);
+
+        app->ShowHistory();
+        vindrel::testing::SelectRow(*app->history(), 0);
+        QVERIFY(!app->history()->replyButton()->isEnabled());
+        QCOMPARE(app->history()->replyNote()->text(), why);
+        app->SetShowAs(ShowAs::kWindows);
+        h_.Drop(from, "again");
+        QTRY_COMPARE(app->Popups().size(), 1);
+        QVERIFY(!app->Popups()[0]->reply()->isEnabled());
+        QCOMPARE(app->Popups()[0]->replyNote()->text(), why);
     }
 
     void refusalsReplaceTheirOneNotification()
@@ -222,9 +337,15 @@ private slots:
             app->inbox().Rescan();
             QTRY_COMPARE(daemon_.Calls().size(), refused);
         }
+        QCOMPARE(daemon_.Calls()[0][4].toString(),
+                 QStringLiteral("1 message could not be kept because the inbox, or its sender's "
+                                "share of it, was full."));
         const QJsonArray last = daemon_.Calls()[2].toArray();
         QCOMPARE(last[1].toInt(), 1);  // in place of the first
         QCOMPARE(last[4].toString(), vindrel::RefusalNotice(3));
+        QTest::qWait(50);
+        daemon_.Emit("ActionInvoked", "us", {1u, "default"});  // its Show
+        QTRY_VERIFY(app->history() != nullptr && app->history()->isVisible());
     }
 
     // The user's choice of windows is kept, and without a service windows
@@ -244,6 +365,31 @@ private slots:
         app->SetShowAs(ShowAs::kNotifications);
         h_.Drop("BOB", "two");
         QTRY_COMPARE(app->Popups().size(), 2);
+        // The mode in use, shown; pop-ups paused from the history's menu.
+        app->ShowHistory();
+        QCOMPARE(app->history()->show_as()->currentText(),
+                 QStringLiteral("windows (no notification service)"));
+        app->history()->pauseAction()->trigger();
+        h_.Drop("CAROL", "three");
+        QTRY_COMPARE(app->inbox().UnreadCount(), 3);
+        QTest::qWait(100);
+        QCOMPARE(app->Popups().size(), 2);
+    }
+
+    // Windows keep to the desktop's "do not disturb" where the service
+    // tells it.
+    void windowsKeepToDoNotDisturb()
+    {
+        QDBusInterface("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                       "org.freedesktop.DBus.Mock")
+            .call("AddProperty", "org.freedesktop.Notifications", "Inhibited", QVariant(true));
+        auto app = h_.Start(ShowAs::kWindows);
+        QTest::qWait(100);
+        h_.Drop("ALICE", "quiet please");
+        QTRY_COMPARE(app->inbox().UnreadCount(), 1);
+        QTest::qWait(200);
+        QVERIFY(app->Popups().isEmpty() && app->history() == nullptr);
+        daemon_.Stop();
     }
 };
 

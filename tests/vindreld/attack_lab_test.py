@@ -295,14 +295,16 @@ class Spool(unittest.TestCase):
         rss, cpu = base.rss_kb(pid), cpu_seconds()
         got = json.loads(run("bad", *peer("flood", VRX, "VRX", "1000", "8"),
                              timeout=90).splitlines()[-1])
-        rss_after, cpu = base.rss_kb(pid), cpu_seconds() - cpu
+        rss_after, cpu_after = base.rss_kb(pid), cpu_seconds()
         status, ms, said = self.send("real")
         held = sum(1 for f in base.spool_fields() if f.get("source") == BAD)
         sys.stderr.write("\n  flood of %d in %.2f s from 8 connections: %d kept (%d in the spool), "
                          "%d refused, %d unanswered; then a real sender: status %d in %.0f ms; "
-                         "vindreld VmRSS %d kB before, %d kB after, CPU %.2f s\n"
+                         "vindreld VmRSS %d kB before, %d kB after; CPU %.2f s before, %.2f s "
+                         "after (%.2f s)\n"
                          % (got["sent"], got["seconds"], got["kept"], held, got["refused"],
-                            got["unanswered"], status, ms, rss, rss_after, cpu))
+                            got["unanswered"], status, ms, rss, rss_after, cpu, cpu_after,
+                            cpu_after - cpu))
         self.assertEqual(got["sent"], 1000, got)
         self.assertEqual(got["kept"], held)
         self.assertLessEqual(held, 100)

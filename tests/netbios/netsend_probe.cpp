@@ -1,7 +1,7 @@
 // Sends one message with the messenger client and prints the status and the
 // time it took: the sending side of the integration tests and the lab.
 //   netsend_probe [--config FILE] [--from NAME] [--repeat N] [--concurrency N]
-//                 [--delivery-ms N] [--everyone-ms N] NAME TEXT
+//                 [--delivery-ms N] [--send-ms N] [--everyone-ms N] NAME TEXT
 //   netsend_probe --exported 1 NAME TEXT
 // TEXT is UTF-8; "\n" in it stands for CR LF. --exported goes through the
 // program's own SendNetMessage with its defaults instead. For "*" a second
@@ -34,6 +34,8 @@ int main(int argc, char** argv)
         else if (std::strcmp(argv[i], "--concurrency") == 0) limits.concurrency = std::atoi(argv[i + 1]);
         else if (std::strcmp(argv[i], "--delivery-ms") == 0)
             limits.delivery = std::chrono::milliseconds(std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--send-ms") == 0)
+            limits.send = std::chrono::milliseconds(std::atoi(argv[i + 1]));
         else if (std::strcmp(argv[i], "--everyone-ms") == 0)
             limits.everyone = std::chrono::milliseconds(std::atoi(argv[i + 1]));
         else break;
@@ -41,7 +43,8 @@ int main(int argc, char** argv)
     if (argc - i != 2 || repeat < 1) {
         std::fprintf(stderr,
                      "usage: %s [--config FILE] [--from NAME] [--repeat N] [--exported 1] "
-                     "[--concurrency N] [--delivery-ms N] [--everyone-ms N] NAME TEXT\n",
+                     "[--concurrency N] [--delivery-ms N] [--send-ms N] [--everyone-ms N] "
+                     "NAME TEXT\n",
                      argv[0]);
         return 2;
     }

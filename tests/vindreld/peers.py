@@ -47,6 +47,12 @@
                                        when closed; prints "ready" once all
                                        are open, and when stdin closes, how
                                        many were opened in all
+    peers.py flood ADDRESS NAME N C    C connections sending N single-block
+                                       messages in all, each the next once
+                                       the last is answered, connecting again
+                                       when refused; prints one JSON object:
+                                       how many were sent, kept and refused,
+                                       the seconds (a minute at most)
 """
 
 import json
@@ -250,6 +256,56 @@ def hold(address, name, sources, per):
     print(json.dumps({"opened": opened[0]}), flush=True)
 
 
+def flood(address, name, count, connections):
+    lock = threading.Lock()
+    got = {"sent": 0, "kept": 0, "refused": 0, "unanswered": 0}
+    start = time.time()
+
+    def take():
+        with lock:
+            if got["sent"] == count:
+                return None
+            got["sent"] += 1
+            return got["sent"]
+
+    def answered(outcome):
+        with lock:
+            got[outcome] += 1
+
+    def sender():
+        while got["sent"] < count and time.time() < start + 60:
+            try:
+                with socket.create_connection((address, 139), timeout=10) as s:
+                    s.sendall(session_request(name))
+                    frame = read_frame(s)
+                    if frame is None or frame[0][0] != 0x82:
+                        continue  # turned away at the door: no message sent
+                    while (mid := take()) is not None:
+                        text = b"f%d" % mid
+                        try:
+                            s.sendall(smb(0xD0, b"", b"\x04FLOOD\0\x04" + name.encode() +
+                                          b"\0\x01" + struct.pack("<H", len(text)) + text,
+                                          mid=mid % 65536))
+                            frame = read_frame(s)
+                        except OSError:
+                            frame = None
+                        if frame is None:
+                            answered("unanswered")
+                            break
+                        kept = struct.unpack("<I", frame[1][5:9])[0] == 0
+                        answered("kept" if kept else "refused")
+                        if not kept:
+                            break  # the session ends with a refusal
+            except OSError:
+                pass
+    threads = [threading.Thread(target=sender) for _ in range(connections)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    print(json.dumps(dict(got, seconds=round(time.time() - start, 2))), flush=True)
+
+
 def defend(bcast, name, address):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
@@ -395,4 +451,5 @@ if __name__ == "__main__":
      "wins-claim": lambda: wins_claim(args[0], args[1], args[2], float(args[3])),
      "churn": lambda: churn(args[0], args[1], float(args[2])),
      "count-sent": lambda: count_sent(args[0], float(args[1])),
-     "hold": lambda: hold(args[0], args[1], args[2], int(args[3]))}[mode]()
+     "hold": lambda: hold(args[0], args[1], args[2], int(args[3])),
+     "flood": lambda: flood(args[0], args[1], int(args[2]), int(args[3]))}[mode]()

@@ -31,6 +31,7 @@
 #include "app/inbox/reply_box.h"
 #include "app/inbox/reply_send.h"
 #include "app/inbox/reply_target.h"
+#include "app/inbox/status_notifier_item.h"
 
 namespace vindrel {
 namespace {
@@ -88,6 +89,14 @@ QIcon CountedIcon(int unread)
                                                          : QString::number(unread));
     painter.end();
     return QIcon(pixmap);
+}
+
+// How many are unread, in the tray's tooltip.
+QString UnreadWords(int unread)
+{
+    return unread == 0   ? QStringLiteral("no unread messages")
+           : unread == 1 ? QStringLiteral("1 unread message")
+                         : QStringLiteral("%1 unread messages").arg(unread);
 }
 
 // The summary's words: messages past the limit, or those still unread when
@@ -159,6 +168,8 @@ InboxApp::~InboxApp()
     for (const auto& popup : popups_) delete popup.data();
     delete history_.data();
     delete refusal_box_.data();
+    delete tray_;
+    delete tray_menu_;
 }
 
 void InboxApp::RegisterWith(const QString& socket_path)
@@ -171,7 +182,12 @@ void InboxApp::RegisterWith(const QString& socket_path)
 
 void InboxApp::Start()
 {
-    MakeTrayWhenAvailable();
+    // Qt's tray only where no panel takes the inbox's own item.
+    if (notifications_->Connected()) {
+        MakeStatusNotifierItem();
+    } else {
+        MakeTrayWhenAvailable();
+    }
     if (registration_) registration_->Start();
     inbox_.Start();
 }
@@ -611,22 +627,10 @@ void InboxApp::NotifyRefusals()
     });
 }
 
-void InboxApp::MakeTrayWhenAvailable()
+QMenu* InboxApp::TrayMenu()
 {
-    if (tray_) return;
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        // A panel started after this program brings its tray later.
-        if (!tray_wait_) {
-            tray_wait_ = new QTimer(this);
-            connect(tray_wait_, &QTimer::timeout, this, &InboxApp::MakeTrayWhenAvailable);
-            tray_wait_->start(10'000);
-        }
-        return;
-    }
-    if (tray_wait_) tray_wait_->stop();
-    tray_ = new QSystemTrayIcon(QGuiApplication::windowIcon(), this);
-    auto* menu = new QMenu;
-    connect(tray_, &QObject::destroyed, menu, &QObject::deleteLater);
+    if (tray_menu_) return tray_menu_;
+    auto* menu = tray_menu_ = new QMenu;
     connect(menu->addAction(QStringLiteral("Show messages")), &QAction::triggered, this,
             [this] { ShowHistory(); });
     QMenu* as = menu->addMenu(QStringLiteral("Show messages as"));
@@ -650,7 +654,41 @@ void InboxApp::MakeTrayWhenAvailable()
     connect(menu, &QMenu::aboutToShow, pause, [this, pause] { pause->setChecked(paused_); });
     connect(menu->addAction(QStringLiteral("Quit")), &QAction::triggered, qApp,
             &QCoreApplication::quit);
-    tray_->setContextMenu(menu);
+    return menu;
+}
+
+void InboxApp::MakeStatusNotifierItem()
+{
+    item_ = new StatusNotifierItem(TrayMenu(), QGuiApplication::windowIcon(), this);
+    connect(item_, &StatusNotifierItem::activated, this,
+            [this](const QString& token) { ShowHistory(true, token); });
+    connect(item_, &StatusNotifierItem::shownChanged, this, [this](bool shown) {
+        if (!shown) {
+            MakeTrayWhenAvailable();
+            return;
+        }
+        // A panel came up after Qt's icon was made: one item, ours.
+        if (tray_wait_) tray_wait_->stop();
+        delete std::exchange(tray_, nullptr);
+    });
+    UpdateTray();
+}
+
+void InboxApp::MakeTrayWhenAvailable()
+{
+    if (tray_ || (item_ && item_->Shown())) return;
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        // A panel started after this program brings its tray later.
+        if (!tray_wait_) {
+            tray_wait_ = new QTimer(this);
+            connect(tray_wait_, &QTimer::timeout, this, &InboxApp::MakeTrayWhenAvailable);
+        }
+        if (!tray_wait_->isActive()) tray_wait_->start(10'000);
+        return;
+    }
+    if (tray_wait_) tray_wait_->stop();
+    tray_ = new QSystemTrayIcon(QGuiApplication::windowIcon(), this);
+    tray_->setContextMenu(TrayMenu());
     connect(tray_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason why) {
                 if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick)
@@ -662,15 +700,20 @@ void InboxApp::MakeTrayWhenAvailable()
 
 void InboxApp::UpdateTray()
 {
-    if (!tray_) return;
+    if (!tray_ && !item_) return;
     const int unread = inbox_.UnreadCount();
-    QString tip = unread == 0   ? QStringLiteral("Vindrel: no unread messages")
-                  : unread == 1 ? QStringLiteral("Vindrel: 1 unread message")
-                                : QStringLiteral("Vindrel: %1 unread messages").arg(unread);
+    QString tip = UnreadWords(unread);
     if (const QString status = StatusText(); !status.isEmpty())
         tip += QLatin1Char('\n') + status;
-    tray_->setToolTip(tip);
-    tray_->setIcon(CountedIcon(unread));
+    if (item_) {
+        // The item's tooltip has "Vindrel" for its title.
+        item_->SetToolTip(tip);
+        item_->SetNeedsAttention(unread > 0, CountedIcon(unread));
+    }
+    if (tray_) {
+        tray_->setToolTip(QStringLiteral("Vindrel: ") + tip);
+        tray_->setIcon(CountedIcon(unread));
+    }
 }
 
 void InboxApp::UpdateStatus()

@@ -20,6 +20,7 @@
 #include "app/inbox/muted_senders.h"
 #include "core/dispatch.h"
 
+class QMenu;
 class QSystemTrayIcon;
 class QTimer;
 
@@ -28,6 +29,7 @@ namespace vindrel {
 class DesktopNotifications;
 class NameRegistration;
 class ReplyBox;
+class StatusNotifierItem;
 struct ReplyResult;
 
 class InboxApp : public QObject {
@@ -67,6 +69,8 @@ public:
     QList<MessagePopup*> Popups() const;
     // The one notice for messages refused while the spool was full.
     QMessageBox* RefusalBox() const { return refusal_box_; }
+    // Qt's tray icon, where the desktop has a tray but no StatusNotifierItem
+    // host to take the inbox's own item.
     QSystemTrayIcon* tray() const { return tray_; }
     // The line on the tray's tooltip and the history about this computer.
     QString StatusText() const;
@@ -105,6 +109,8 @@ private:
     void ShowSummaryBox();
     void NotifySummary();
     void ForgetAnnounced();
+    QMenu* TrayMenu();
+    void MakeStatusNotifierItem();
     void MakeTrayWhenAvailable();
     void UpdateTray();
     void UpdateStatus();
@@ -133,6 +139,8 @@ private:
     bool summary_pending_ = false;
     QPointer<QMessageBox> summary_box_;
     NameRegistration* registration_ = nullptr;
+    QMenu* tray_menu_ = nullptr;
+    StatusNotifierItem* item_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* tray_wait_ = nullptr;
     QString trace_file_;

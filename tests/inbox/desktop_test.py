@@ -161,15 +161,41 @@ class Desktop(unittest.TestCase):
         self.assertTrue(registered, "no tray item registered")
         item = [registered[0], "/StatusNotifierItem"]
 
-        def tooltip():
+        def prop(name):
             return call(*item, "org.freedesktop.DBus.Properties.Get",
-                        "string:org.kde.StatusNotifierItem", "string:ToolTip") or ""
-        self.assertIn("no unread messages", tooltip())
+                        "string:org.kde.StatusNotifierItem", "string:" + name) or ""
+        for name, value in (("Title", "Vindrel"), ("Category", "Communications"),
+                            ("Id", "vindrel-inbox"), ("IconName", "vindrel-inbox"),
+                            ("Status", "Active")):
+            self.assertIn('string "%s"' % value, prop(name), name)
+        self.assertIn('string "Vindrel"', prop("ToolTip"))
+        self.assertIn("no unread messages", prop("ToolTip"))
         self.s.drop("ALICE", "hi")
-        self.assertTrue(wait_for(lambda: "1 unread message" in tooltip()))
+        self.assertTrue(wait_for(lambda: "1 unread message" in prop("ToolTip")))
+        self.assertIn('"NeedsAttention"', prop("Status"))
         call(*item, "org.kde.StatusNotifierItem.Activate", "int32:0", "int32:0")
         self.assertTrue(wait_for(lambda: [line for line in self.s.shown(1)
                                                      if line["kind"] == "history"]))
+        # Its pop-up closed with Esc: read.
+        popup = wait_for(lambda: [line for line in self.s.shown(1) if line["kind"] == "window"])
+        for command in (["search", "--sync", "--onlyvisible", "--name",
+                         "^%s$" % re.escape(popup[0]["title"]), "windowfocus", "--sync"],
+                        ["key", "Escape"]):
+            subprocess.run(["xdotool", *command], env=self.s.env, timeout=20, check=True)
+        self.assertTrue(wait_for(lambda: '"Active"' in prop("Status")), prop("Status"))
+
+        # The menu, as the host draws it: Quit there quits the inbox.
+        menu = [registered[0], re.search(r'object path "([^"]+)"', prop("Menu")).group(1)]
+        layout = call(*menu, "com.canonical.dbusmenu.GetLayout", "int32:0", "int32:-1",
+                      "array:string:label")
+        quit_id = re.search(r'int32 (\d+)\s+array \[\s+dict entry\(\s+string "label"\s+'
+                            r'variant\s+string "Quit"', layout or "")
+        self.assertTrue(quit_id, layout)
+        inbox = self.s.procs[-1]
+        call(*menu, "com.canonical.dbusmenu.Event", "int32:" + quit_id.group(1),
+             "string:clicked", "variant:int32:0", "uint32:0")
+        self.assertEqual(wait_for(lambda: inbox.poll() is not None) and inbox.returncode, 0,
+                         "Quit did not quit")
 
     def test_on_wayland_a_message_arrives_and_the_history_opens(self):
         self.s.start(["weston", "--backend=headless-backend.so", "--socket=wayland-vindrel",
@@ -220,7 +246,8 @@ def main():
     for name in ("inbox", "drop", "bus-config"):
         parser.add_argument("--" + name, required=True)
     ARGS, rest = parser.parse_known_args()
-    missing = [tool for tool in ("Xvfb", "dunst", "dunstctl", "weston", "dbus-daemon", "dbus-send")
+    missing = [tool for tool in ("Xvfb", "dunst", "dunstctl", "weston", "dbus-daemon", "dbus-send",
+                                 "xdotool")
                if not shutil.which(tool)]
     if subprocess.run(["/usr/bin/python3", "-c", "import dbusmock"],
                       stderr=subprocess.DEVNULL).returncode:

@@ -137,10 +137,7 @@ class Desktop(unittest.TestCase):
         env = {"DISPLAY": self.xvfb(), "DBUS_SESSION_BUS_ADDRESS": self.session_bus(),
                "QT_QPA_PLATFORM": "xcb"}
         self.s.env.update(env)
-        # A StatusNotifierWatcher with a host, as KDE's panel provides.
         watcher = ["org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher"]
-        self.s.start(["/usr/bin/python3", "-m", "dbusmock", *watcher, watcher[0]],
-                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
         def call(dest, path, method, *args):
             out = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=" + dest,
@@ -148,16 +145,30 @@ class Desktop(unittest.TestCase):
                                  text=True)
             return out.stdout if out.returncode == 0 else None
         mock = "org.freedesktop.DBus.Mock."
-        self.assertTrue(wait_for(lambda: call(*watcher, mock + "AddProperty",
-                                                         "string:" + watcher[0],
-                                                         "string:IsStatusNotifierHostRegistered",
-                                                         "variant:boolean:true")))
-        call(*watcher, mock + "AddMethod", "string:" + watcher[0],
-             "string:RegisterStatusNotifierItem", "string:s", "string:", "string:")
-        self.s.inbox()
-        registered = wait_for(lambda: re.findall(
-            r'string "(:[0-9.]+)"', call(*watcher, mock + "GetMethodCalls",
-                                         "string:RegisterStatusNotifierItem") or ""))
+
+        def start_panel():
+            # A StatusNotifierWatcher that says when its host comes, as KDE's panel does.
+            panel = self.s.start(["/usr/bin/python3", "-m", "dbusmock", *watcher, watcher[0]],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.assertTrue(wait_for(lambda: call(*watcher, mock + "AddProperty",
+                                                  "string:" + watcher[0],
+                                                  "string:IsStatusNotifierHostRegistered",
+                                                  "variant:boolean:true")))
+            call(*watcher, mock + "AddMethod", "string:" + watcher[0],
+                 "string:RegisterStatusNotifierItem", "string:s", "string:", "string:")
+            subprocess.run(["gdbus", "call", "--session", "--dest", watcher[0], "--object-path",
+                            watcher[1], "--method", mock + "EmitSignal", watcher[0],
+                            "StatusNotifierHostRegistered", "", "[]"], env=self.s.env,
+                           stdout=subprocess.DEVNULL, check=True)
+            return panel
+
+        def registrations():
+            return wait_for(lambda: re.findall(
+                r'string "(:[0-9.]+)"', call(*watcher, mock + "GetMethodCalls",
+                                             "string:RegisterStatusNotifierItem") or ""))
+        panel = start_panel()
+        inbox = self.s.inbox()
+        registered = registrations()
         self.assertTrue(registered, "no tray item registered")
         item = [registered[0], "/StatusNotifierItem"]
 
@@ -191,7 +202,11 @@ class Desktop(unittest.TestCase):
         quit_id = re.search(r'int32 (\d+)\s+array \[\s+dict entry\(\s+string "label"\s+'
                             r'variant\s+string "Quit"', layout or "")
         self.assertTrue(quit_id, layout)
-        inbox = self.s.procs[-1]
+        # The panel restarted: the item is offered to the new one.
+        panel.terminate()
+        panel.wait()
+        start_panel()
+        self.assertEqual(registrations(), registered[:1])
         call(*menu, "com.canonical.dbusmenu.Event", "int32:" + quit_id.group(1),
              "string:clicked", "variant:int32:0", "uint32:0")
         self.assertEqual(wait_for(lambda: inbox.poll() is not None) and inbox.returncode, 0,
@@ -247,7 +262,7 @@ def main():
         parser.add_argument("--" + name, required=True)
     ARGS, rest = parser.parse_known_args()
     missing = [tool for tool in ("Xvfb", "dunst", "dunstctl", "weston", "dbus-daemon", "dbus-send",
-                                 "xdotool")
+                                 "gdbus", "xdotool")
                if not shutil.which(tool)]
     if subprocess.run(["/usr/bin/python3", "-c", "import dbusmock"],
                       stderr=subprocess.DEVNULL).returncode:

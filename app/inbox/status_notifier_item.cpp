@@ -185,6 +185,8 @@ void StatusNotifierItem::SetToolTip(const QString& text)
 
 void StatusNotifierItem::SetNeedsAttention(bool needs, const QIcon& icon)
 {
+    if (!needs && !needs_attention_) return;
+    // The count on it may have changed even while still asking.
     attention_icon_ = needs ? Pixmaps(icon) : StatusNotifierPixmaps();
     emit NewAttentionIcon();
     if (needs == needs_attention_) return;

@@ -82,13 +82,6 @@ bool ReadMessageFile(const char* path, std::string& text, std::string& error)
     return true;
 }
 
-std::int64_t NowMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
-}
-
 // Whether the real user may write to the spool through its group: root,
 // and the account Samba runs the message command as. Without a Samba
 // configuration no Samba runs it, and Samba's default guest account
@@ -146,7 +139,7 @@ int main(int argc, char** argv)
     const char* file = argv[first + 2];
 
     vindrel::spool::Record record;
-    record.received_ms = NowMs();
+    record.received_ms = vindrel::spool::NowMs();
     record.from = vindrel::spool::CleanName(argv[first]);
     record.to = vindrel::spool::CleanName(argv[first + 1]);
     std::string raw, error;

@@ -11,6 +11,8 @@
 //   <text>
 #include "app/spool/spool_record.h"
 
+#include <time.h>
+
 #include <charconv>
 
 #include "platform/utf8.h"
@@ -74,6 +76,13 @@ bool ParseNumber(std::string_view digits, std::int64_t& value)
 }
 
 }  // namespace
+
+std::int64_t NowMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
 
 std::string CleanName(std::string_view raw)
 {

@@ -39,6 +39,9 @@ struct Record {
     bool datagram = false;
 };
 
+// The time now as Record::received_ms counts it.
+std::int64_t NowMs();
+
 // A name from the network made safe: malformed UTF-8 and every control
 // character become U+FFFD, and it is cut to kMaxNameBytes on a character
 // boundary.

@@ -7,11 +7,11 @@
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "app/vindreld/datagram_socket.h"
 #include "app/vindreld/dotted.h"
 #include "app/vindreld/event_log.h"
 #include "app/vindreld/name_service_port.h"
@@ -19,13 +19,6 @@
 
 namespace vindrel::daemon {
 namespace {
-
-std::int64_t NowMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
-}
 
 std::string Text(netbios::ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
 
@@ -70,42 +63,24 @@ void DatagramPort::OnReady(std::uint32_t)
 {
     std::vector<spool::Record> records;
     std::vector<std::string> whats;
-    const std::int64_t received = NowMs();
+    const std::int64_t received = spool::NowMs();
     for (int i = 0; i < kDatagramsPerTurn; ++i) {
         // A messenger datagram fits in 576 bytes; a longer one is cut, and
         // a cut one is not read.
         std::uint8_t buffer[1024];
-        sockaddr_in from{};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-        iovec iov{buffer, sizeof buffer};
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = recvmsg(fd_, &msg, MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
-        unsigned index = 0;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c))
-            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-                in_pktinfo info{};
-                std::memcpy(&info, CMSG_DATA(c), sizeof info);
-                index = static_cast<unsigned>(info.ipi_ifindex);
-            }
-        const bool served = std::any_of(interfaces_.begin(), interfaces_.end(),
-                                        [index](const ServedInterface& s) { return s.index == index; });
-        if (!served || from.sin_family != AF_INET) continue;
-        const std::uint32_t source = ntohl(from.sin_addr.s_addr);
+        const std::optional<ArrivedDatagram> arrived = ReceiveDatagram(fd_, buffer);
+        if (!arrived) break;
+        const bool served = std::any_of(
+            interfaces_.begin(), interfaces_.end(),
+            [&](const ServedInterface& s) { return s.index == arrived->interface_index; });
+        if (!served || !arrived->ipv4) continue;
+        const std::uint32_t source = arrived->source;
         const auto now = Clock::now();
 
         netbios::MessengerDatagram d;
         const netbios::DatagramError error =
-            (msg.msg_flags & MSG_TRUNC)
-                ? netbios::DatagramError::kBadLength
-                : netbios::ParseMessengerDatagram({buffer, static_cast<std::size_t>(n)}, d);
+            arrived->truncated ? netbios::DatagramError::kBadLength
+                               : netbios::ParseMessengerDatagram({buffer, arrived->size}, d);
         if (error != netbios::DatagramError::kNone) {
             if (!Chatter(error)) Refused(false, source, error, now);
             continue;

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/vindreld/datagram_socket.h"
+
 namespace vindrel::daemon {
 namespace {
 
@@ -36,33 +38,12 @@ void NameServicePort::OnReady(std::uint32_t)
         // Name service datagrams are a few hundred bytes at most; a longer
         // one is cut and then refused by the parser.
         std::uint8_t buffer[1024];
-        sockaddr_in from{};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-        iovec iov{buffer, sizeof buffer};
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = recvmsg(fd_, &msg, MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;  // none left (or an ICMP error of an earlier send)
-        unsigned index = 0;
-        std::uint32_t destination = 0;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c))
-            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-                in_pktinfo info{};
-                std::memcpy(&info, CMSG_DATA(c), sizeof info);
-                index = static_cast<unsigned>(info.ipi_ifindex);
-                destination = ntohl(info.ipi_addr.s_addr);
-            }
+        const std::optional<ArrivedDatagram> d = ReceiveDatagram(fd_, buffer);
+        if (!d) break;  // none left (or an ICMP error of an earlier send)
         // Only what arrived on a served interface; the rest is not for us.
-        const ServedInterface* on = ArrivedOn(index, destination);
-        if (on == nullptr || from.sin_family != AF_INET) continue;
-        server_.OnDatagram({buffer, static_cast<std::size_t>(n)}, ntohl(from.sin_addr.s_addr),
-                           ntohs(from.sin_port), on->lan.address, Clock::now());
+        const ServedInterface* on = ArrivedOn(d->interface_index, d->destination);
+        if (on == nullptr || !d->ipv4) continue;
+        server_.OnDatagram({buffer, d->size}, d->source, d->port, on->lan.address, Clock::now());
     }
     after_();
 }

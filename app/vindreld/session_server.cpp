@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,13 +18,6 @@
 
 namespace vindrel::daemon {
 namespace {
-
-std::int64_t NowMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
-}
 
 std::string Seconds(std::chrono::seconds s) { return std::to_string(s.count()) + " s"; }
 
@@ -261,7 +253,7 @@ void SessionServer::KeepFinished()
     if (finished_.empty()) return;
     std::vector<spool::Record> records;
     std::vector<Sent> sent;
-    const std::int64_t now = NowMs();
+    const std::int64_t now = spool::NowMs();
     for (Connection* c : std::exchange(finished_, {})) {
         records.push_back(keeper_.ToRecord(*c->message, now));
         records.back().source = c->Who();  // what each sender's share of the spool counts by

@@ -426,8 +426,9 @@ Bytes BuildDatagram(const DatagramShape& s)
 
 TEST(MessengerDatagram, CarriesNamesAddressAndTheMessageBytes)
 {
-    MessengerDatagram d;
-    ASSERT_EQ(ParseMessengerDatagram(BuildDatagram({}), d), DatagramError::kNone);
+    MessengerDatagram d;  // its texts point into the datagram, which must outlive it
+    const Bytes datagram = BuildDatagram({});
+    ASSERT_EQ(ParseMessengerDatagram(datagram, d), DatagramError::kNone);
     EXPECT_EQ(d.source, Name(u"ALICE", 0));
     EXPECT_EQ(d.destination, Name(u"VRX"));
     EXPECT_FALSE(d.group);

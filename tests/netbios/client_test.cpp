@@ -129,11 +129,13 @@ TEST(Everyone, AForgedFloodIsFilteredAndTheRestCapped)
         }
     };
     ClientLimits limits = Quick();
+    limits.hosts_memory = 256 * kHostCost;
     MessengerClient client(lan, "", limits);
     EXPECT_EQ(client.Send(u"*", u"hello"), net_status::kSuccess);
     const EveryoneReport& r = client.last_everyone();
     EXPECT_EQ(r.hosts, 256u);
     EXPECT_EQ(r.over_limit, 300u - 256u);
+    EXPECT_EQ(r.not_tried(), 300u - 256u);
     // A slow machine may not take in the whole flood within the wait; what
     // it takes in is refused, and the real hosts (answering first) fill the cap.
     EXPECT_GE(r.refused_answers, 300u - 256u);

@@ -196,6 +196,9 @@ std::vector<HostNames> Resolver::NamesOf(std::span<const net::Ipv4> hosts,
                 if (IsMessengerName(entry) && host.messenger.size() < kMaxNamesPerHost)
                     host.messenger.push_back(entry.name);
             }
+            // A receiver of messages alone lists no <00> name; its first
+            // messenger name is its computer's.
+            if (!host.computer && !host.messenger.empty()) host.computer = host.messenger.front();
         }
     }
     return found;

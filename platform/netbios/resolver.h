@@ -71,7 +71,7 @@ private:
 };
 
 // What a host's node status listed: its computer name (its first unique
-// <00> name) and its messenger names, in its order, at most
+// <00> name, else its first messenger name) and its messenger names, in its order, at most
 // kMaxNamesPerHost of them.
 struct HostNames {
     net::Ipv4 address = 0;

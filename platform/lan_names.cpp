@@ -1,18 +1,12 @@
-// The listing's lines and the cache file that keeps the last of them.
+// The listing's lines, as printed and as the cache keeps them.
 #include "platform/lan_names.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 
 #include "platform/utf8.h"
 
 namespace vindrel {
 namespace {
-
-// A cache line is a name, a computer name and an address: far less than this.
-constexpr std::size_t kMaxLine = 256;
 
 std::optional<std::uint32_t> ParseAddress(std::u16string_view text)
 {
@@ -57,36 +51,6 @@ std::optional<LanName> ParseNameLine(std::u16string_view line)
     if (!address) return std::nullopt;
     return LanName{std::u16string(line.substr(0, first)),
                    std::u16string(line.substr(first + 1, second - first - 1)), *address};
-}
-
-std::optional<std::vector<LanName>> ReadNameCache(const std::string& path)
-{
-    if (path.empty()) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<LanName> names;
-    std::string line;
-    while (names.size() < kMaxCachedNames && std::getline(in, line))
-        if (line.size() <= kMaxLine)
-            if (auto name = ParseNameLine(Utf8ToUtf16(line))) names.push_back(std::move(*name));
-    return names;
-}
-
-bool WriteNameCache(const std::string& path, const std::vector<LanName>& names)
-{
-    if (path.empty()) return false;
-    std::error_code error;
-    const std::filesystem::path file(path);
-    std::filesystem::create_directories(file.parent_path(), error);
-    const std::filesystem::path temporary = file.string() + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        for (std::size_t i = 0; i < names.size() && i < kMaxCachedNames; ++i)
-            out << Utf16ToUtf8(NameLine(names[i])) << '\n';
-        if (!out.flush()) return false;
-    }
-    std::filesystem::rename(temporary, file, error);
-    return !error;
 }
 
 }  // namespace vindrel

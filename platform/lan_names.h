@@ -42,6 +42,7 @@ std::optional<LanName> ParseNameLine(std::u16string_view line);
 
 // The cache at `path` (UTF-8 lines): the names of the last listing, at most
 // kMaxCachedNames. None when there is no cache or it cannot be read.
+// The cache and its path are POSIX only; Windows keeps none.
 inline constexpr std::size_t kMaxCachedNames = 8192;
 std::optional<std::vector<LanName>> ReadNameCache(const std::string& path);
 // Replaces the cache whole (written beside it, then renamed), making its

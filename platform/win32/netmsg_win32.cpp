@@ -73,9 +73,6 @@ SendReport ReportedSend(std::u16string_view name, std::u16string_view text)
     return SendNetMessage(name, text);
 }
 
-// The window and the command keep no cache of names on Windows.
-std::string NameCachePath() { return {}; }
-
 LanNames ListLanNames()
 {
     return netbios::MessengerClient(SystemNetwork(), std::string()).ListNames();

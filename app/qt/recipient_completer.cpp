@@ -52,18 +52,8 @@ QStringList WithRecent(const QStringList& recent, const QStringList& sent)
 }
 
 RecipientCompleter::RecipientCompleter(QLineEdit& to, SettingsStore& settings, QObject* parent)
-    : QObject(parent),
-      to_(to),
-      settings_(settings),
-      completer_(new QCompleter(this)),
-      model_(new QStringListModel(this))
+    : QObject(parent), to_(to), settings_(settings)
 {
-    completer_->setModel(model_);
-    completer_->setCaseSensitivity(Qt::CaseInsensitive);
-    completer_->setWidget(&to_);
-    connect(&to_, &QLineEdit::textEdited, this, &RecipientCompleter::Edited);
-    connect(completer_, qOverload<const QString&>(&QCompleter::activated), this,
-            &RecipientCompleter::Insert);
 }
 
 void RecipientCompleter::SetNameSource(std::function<LanNames()> list, std::string cache_path)
@@ -72,11 +62,25 @@ void RecipientCompleter::SetNameSource(std::function<LanNames()> list, std::stri
     cache_path_ = std::move(cache_path);
 }
 
+QStringList RecipientCompleter::StoredRecent()
+{
+    return ToQString(settings_.Read(kSettingsApplication, kSettingsSection, kRecentKey, u""))
+        .split(u';', Qt::SkipEmptyParts);
+}
+
 void RecipientCompleter::Start()
 {
-    const QString stored = ToQString(settings_.Read(kSettingsApplication, kSettingsSection,
-                                                    kRecentKey, u""));
-    recent_ = stored.split(u';', Qt::SkipEmptyParts);
+    // Made here, not with the window: start-up pays for none of it.
+    completer_ = new QCompleter(this);
+    model_ = new QStringListModel(this);
+    completer_->setModel(model_);
+    completer_->setCaseSensitivity(Qt::CaseInsensitive);
+    completer_->setWidget(&to_);
+    connect(&to_, &QLineEdit::textEdited, this, &RecipientCompleter::Edited);
+    connect(completer_, qOverload<const QString&>(&QCompleter::activated), this,
+            &RecipientCompleter::Insert);
+
+    recent_ = StoredRecent();
     if (const auto cached = ReadNameCache(cache_path_)) lan_ = NamesOf(*cached);
     Rebuild();
     if (!list_ || cache_path_.empty() || CacheIsFresh(cache_path_)) return;
@@ -104,7 +108,8 @@ void RecipientCompleter::Remember(const std::vector<RecipientOutcome>& outcomes)
     for (const RecipientOutcome& outcome : outcomes)
         if (outcome.Delivered() && outcome.name != u"*") sent << ToQString(outcome.name);
     if (sent.isEmpty()) return;
-    recent_ = WithRecent(recent_, sent);
+    // From the store: a send may come before Start.
+    recent_ = WithRecent(StoredRecent(), sent);
     // Completion only: a list not kept costs nothing but its suggestions.
     settings_.Write(kSettingsApplication, kSettingsSection, kRecentKey,
                     recent_.join(u';').toStdU16String());
@@ -134,6 +139,7 @@ void RecipientCompleter::Insert(const QString& name)
 
 void RecipientCompleter::Rebuild()
 {
+    if (!model_) return;
     QStringList names = recent_;
     for (const QString& name : lan_)
         if (!names.contains(name, Qt::CaseInsensitive)) names << name;

@@ -48,6 +48,7 @@ public:
     // Puts the recipients a send delivered to in front of the recent ones.
     void Remember(const std::vector<RecipientOutcome>& outcomes);
 
+    // None until Start.
     QCompleter* completer() const { return completer_; }
 
 signals:
@@ -58,11 +59,12 @@ private:
     void Edited(const QString& text);
     void Insert(const QString& name);
     void Rebuild();
+    QStringList StoredRecent();
 
     QLineEdit& to_;
     SettingsStore& settings_;
-    QCompleter* completer_;
-    QStringListModel* model_;
+    QCompleter* completer_ = nullptr;
+    QStringListModel* model_ = nullptr;
     QStringList recent_;
     QStringList lan_;
     std::function<LanNames()> list_;

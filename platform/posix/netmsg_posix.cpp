@@ -10,9 +10,11 @@
 namespace vindrel {
 namespace {
 
+// Never destroyed: the window lists names on a thread of its own, which
+// may still run when main() returns.
 net::Network& SystemNetwork()
 {
-    static const auto network = net::MakeSystemNetwork();
+    static net::Network* const network = net::MakeSystemNetwork().release();
     return *network;
 }
 

@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <chrono>
 #include <utility>
 
 #include "app/qt/recipient_completer.h"
@@ -163,7 +164,8 @@ void MainWindow::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (completer_started_) return;
     completer_started_ = true;
-    QTimer::singleShot(0, completer_, &RecipientCompleter::Start);
+    // After the first paint too: nobody types a name in the first moments.
+    QTimer::singleShot(std::chrono::milliseconds(200), completer_, &RecipientCompleter::Start);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)

@@ -10,9 +10,10 @@
 
 namespace vindrel {
 
-// Production wires SendNetMessage and GetLoginName (app/common/production.h).
+// Production wires ReportedSend and GetLoginName (app/common/production.h).
+// A send may answer with its bare status.
 struct Bindings {
-    std::function<NetStatus(std::u16string_view name, std::u16string_view text)> send;
+    std::function<SendReport(std::u16string_view name, std::u16string_view text)> send;
     std::function<std::u16string()> login_name;
 };
 

@@ -67,8 +67,11 @@ RecipientOutcome SendToRecipient(std::u16string_view name, std::u16string_view m
         outcome.outgoing_chars = outgoing.size();
         return outcome;
     }
-    outcome.status = bindings.send(name, outgoing);
-    if (outcome.status != net_status::kSuccess) outcome.result = RecipientOutcome::Result::kFailed;
+    const SendReport report = bindings.send(name, outgoing);
+    outcome.status = report.status;
+    outcome.shortfall = report.shortfall;
+    if (outcome.status != net_status::kSuccess || outcome.shortfall)
+        outcome.result = RecipientOutcome::Result::kFailed;
     return outcome;
 }
 

@@ -32,7 +32,13 @@ std::u16string UndeliveredText(const RecipientOutcome& outcome)
     case RecipientOutcome::Result::kDelivered:
         break;
     case RecipientOutcome::Result::kFailed:
-        if (outcome.status == net_status::kNameNotFound) {
+        if (outcome.shortfall) {
+            text = u"Error: Message reached " +
+                   Decimal(static_cast<long long>(outcome.shortfall->reached)) +
+                   u" computers for '*'; " +
+                   Decimal(static_cast<long long>(outcome.shortfall->not_reached)) +
+                   u" more answered but were not reached (too many computers or too little time).";
+        } else if (outcome.status == net_status::kNameNotFound) {
             text = u"Error: Message didn't reached to '";
             text += outcome.name;
             text += u"'.";

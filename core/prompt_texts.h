@@ -19,7 +19,8 @@ std::u16string OverLengthNotice(std::size_t chars);
 std::u16string UnsavedToNotice(std::u16string_view reason);
 
 // Why the message did not reach `outcome`'s recipient, naming the status
-// or the length; empty for a delivered recipient.
+// or the length, or for "*" cut short how many computers it reached and how
+// many it did not; empty for a delivered recipient.
 std::u16string UndeliveredText(const RecipientOutcome& outcome);
 
 // The Yes/No prompt after a recipient the message did not reach: its

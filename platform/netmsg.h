@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace vindrel {
@@ -33,5 +34,25 @@ inline constexpr std::size_t kMaxSendChars = 127;
 //
 // Each platform links exactly one definition.
 NetStatus SendNetMessage(std::u16string_view name, std::u16string_view text);
+
+// How far a send to "*" got when it did not try every host that answered
+// (a limit was reached, or the time ran out): the computers it reached and
+// those it never tried.
+struct EveryoneShortfall {
+    std::size_t reached = 0;
+    std::size_t not_reached = 0;
+    bool operator==(const EveryoneShortfall&) const = default;
+};
+
+// What one send reports: its status and, for "*" cut short, its shortfall.
+struct SendReport {
+    SendReport(NetStatus s = net_status::kSuccess) : status(s) {}  // NOLINT: a status is a report
+    NetStatus status;
+    std::optional<EveryoneShortfall> shortfall;
+};
+
+// SendNetMessage, telling a shortfall of "*" where the platform's send can
+// know it. Each platform links exactly one definition.
+SendReport ReportedSend(std::u16string_view name, std::u16string_view text);
 
 }  // namespace vindrel

@@ -67,6 +67,11 @@ public:
     // A datagram larger than `buffer` is cut to it.
     virtual std::optional<Datagram> Receive(std::span<std::uint8_t> buffer,
                                             Deadline deadline) = 0;
+
+    // Asks the system to queue at least `bytes` of arriving datagrams, for a
+    // burst of answers that comes faster than they are read. The system may
+    // grant less; a socket that cannot be sized keeps its own buffer.
+    virtual void ReserveReceiveBuffer(std::size_t bytes) { (void)bytes; }
 };
 
 // A connected TCP stream. Used by one thread at a time; closed on destruction.

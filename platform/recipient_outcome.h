@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "platform/netmsg.h"
@@ -21,6 +22,9 @@ struct RecipientOutcome {
     std::u16string name;             // the name sent to: the entry without its spaces
     NetStatus status = net_status::kSuccess;
     std::size_t outgoing_chars = 0;
+    // "*" that did not try every host that answered: kFailed, whatever the
+    // status, with the numbers.
+    std::optional<EveryoneShortfall> shortfall{};
 
     bool Delivered() const { return result == Result::kDelivered; }
     bool operator==(const RecipientOutcome&) const = default;

@@ -90,6 +90,15 @@ def crowded_lan(receivers, phantoms):
     return hosts
 
 
+def vindreld_crowd(receivers):
+    """A LAN A of the client and `receivers` vindreld receivers (v001...,
+    from 10.77.3.1 on, so a /16 is needed), cheap enough to run hundreds."""
+    hosts = {"cli": HOSTS["cli"]}
+    for i in range(receivers):
+        hosts["v%03d" % (i + 1)] = ("a", "10.77.%d.%d" % (3 + i // 250, 1 + i % 250), "vindreld", {})
+    return hosts
+
+
 def netbios_name(host):
     return host.upper()
 

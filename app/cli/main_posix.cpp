@@ -11,6 +11,7 @@
 
 #include "app/cli/send_command.h"
 #include "app/common/production.h"
+#include "platform/lan_names.h"
 #include "platform/utf8.h"
 
 namespace {
@@ -66,5 +67,13 @@ int main(int argc, char** argv)
         args.push_back(std::move(*arg));
     }
     PosixConsole console;
-    return vindrel::cli::RunSendCommand(args, console, vindrel::ProductionBindings());
+    const std::string cache = vindrel::NameCachePath();
+    vindrel::cli::NameSources names;
+    names.list = [&cache] {
+        vindrel::LanNames listed = vindrel::ListLanNames();
+        vindrel::WriteNameCache(cache, listed.names);  // completion only: a cache not kept is no loss
+        return listed;
+    };
+    names.cached = [&cache] { return vindrel::ReadNameCache(cache); };
+    return vindrel::cli::RunSendCommand(args, console, vindrel::ProductionBindings(), names);
 }

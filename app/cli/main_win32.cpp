@@ -133,5 +133,7 @@ int main()
     Win32Console console;
     vindrel::Bindings bindings = vindrel::ProductionBindings();
     if (AsksVerbose(args)) bindings = SayingWhenOnWine(std::move(bindings), console);
-    return vindrel::cli::RunSendCommand(args, console, bindings);
+    vindrel::cli::NameSources names;
+    names.list = &vindrel::ListLanNames;
+    return vindrel::cli::RunSendCommand(args, console, bindings, names);
 }

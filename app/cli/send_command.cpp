@@ -21,6 +21,7 @@ constexpr std::u16string_view kProgram = u"vindrel-send";
 
 constexpr std::u16string_view kHelp =
     u"Usage: vindrel-send [OPTIONS] TO [MESSAGE]\n"
+    u"       vindrel-send --list-names [--json] [--cached]\n"
     u"Sends MESSAGE as a pop-up message to every recipient in TO, one copy each,\n"
     u"signed with a line naming the sender.\n"
     u"\n"
@@ -35,6 +36,15 @@ constexpr std::u16string_view kHelp =
     u"                       or \"refused\" when the text with its sender line is\n"
     u"                       too long to send\n"
     u"      --stop-on-error  stop at the first recipient that fails\n"
+    u"      --list-names     print every messenger name that can be reached now on\n"
+    u"                       this computer's LANs, one a line: the name, its\n"
+    u"                       computer's name and address, separated by tabs.\n"
+    u"                       Names that a WINS server holds for other subnets are\n"
+    u"                       not listed: a WINS server gives no list\n"
+    u"      --json           with --list-names: one JSON object a line, with\n"
+    u"                       \"name\", \"computer\" and \"address\"\n"
+    u"      --cached         with --list-names: the names the last listing found,\n"
+    u"                       without asking the LAN (for completion)\n"
     u"  -h, --help           print this help and exit\n"
     u"      --version        print the version and exit\n"
     u"\n"
@@ -42,7 +52,10 @@ constexpr std::u16string_view kHelp =
     u"\n"
     u"Exit status:\n"
     u"  0  every recipient accepted the message (also when TO names none)\n"
-    u"  1  at least one recipient failed or was refused\n"
+    u"  1  at least one recipient failed or was refused, or \"*\" did not reach\n"
+    u"     every computer that answered (it says how many it did and did not);\n"
+    u"     with --list-names, some computers were not asked for their names, or\n"
+    u"     there is no cache yet\n"
     u"  2  a usage error, unreadable input, or a message over 127 characters;\n"
     u"     nothing was sent\n";
 
@@ -51,6 +64,9 @@ struct Options {
     bool version = false;
     bool verbose = false;
     bool stop_on_error = false;
+    bool list_names = false;
+    bool json = false;
+    bool cached = false;
     std::vector<std::u16string> operands;  // TO, then MESSAGE
 };
 
@@ -71,6 +87,9 @@ std::optional<std::u16string> ParseArguments(const std::vector<std::u16string>& 
         else if (arg == u"--version") options.version = true;
         else if (arg == u"--verbose") options.verbose = true;
         else if (arg == u"--stop-on-error") options.stop_on_error = true;
+        else if (arg == u"--list-names") options.list_names = true;
+        else if (arg == u"--json") options.json = true;
+        else if (arg == u"--cached") options.cached = true;
         else if (arg[1] == u'-') return u"unknown option '" + arg + u"'";
         else {
             for (std::size_t k = 1; k < arg.size(); ++k) {
@@ -82,6 +101,12 @@ std::optional<std::u16string> ParseArguments(const std::vector<std::u16string>& 
     }
     options.operands.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
     if (options.help || options.version) return std::nullopt;
+    if ((options.json || options.cached) && !options.list_names)
+        return std::u16string(u"--json and --cached go with --list-names");
+    if (options.list_names) {
+        if (!options.operands.empty()) return std::u16string(u"--list-names takes no recipients");
+        return std::nullopt;
+    }
     if (options.operands.empty()) return std::u16string(u"no recipients given");
     if (options.operands.size() > 2)
         return u"too many arguments: the message is one argument (quote it), or standard input";
@@ -115,6 +140,10 @@ std::u16string VerboseResult(const RecipientOutcome& outcome)
     case RecipientOutcome::Result::kDelivered:
         return u"delivered";
     case RecipientOutcome::Result::kFailed:
+        if (outcome.shortfall)
+            return u"reached " + Decimal(static_cast<long long>(outcome.shortfall->reached)) +
+                   u", not reached " +
+                   Decimal(static_cast<long long>(outcome.shortfall->not_reached));
         return Decimal(outcome.status);
     case RecipientOutcome::Result::kTooLong:
         break;
@@ -160,6 +189,54 @@ int Send(const Options& options, std::u16string message, Console& console, const
     return failed ? kExitFailed : kExitAccepted;
 }
 
+// A JSON string: quotes, backslashes and control characters escaped.
+std::u16string JsonString(std::u16string_view text)
+{
+    std::u16string out = u"\"";
+    for (const char16_t c : text) {
+        if (c == u'"' || c == u'\\') {
+            out += u'\\';
+            out += c;
+        } else if (c < 0x20) {
+            constexpr char16_t kHex[] = u"0123456789abcdef";
+            out += u"\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out + u'"';
+}
+
+int ListNames(const Options& options, Console& console, const NameSources& sources)
+{
+    LanNames listed;
+    if (options.cached) {
+        auto cached = sources.cached ? sources.cached() : std::nullopt;
+        if (!cached) {
+            console.Err(std::u16string(kProgram) +
+                        u": no names cached yet; 'vindrel-send --list-names' finds them\n");
+            return kExitFailed;
+        }
+        listed.names = std::move(*cached);
+    } else if (sources.list) {
+        listed = sources.list();
+    }
+    for (const LanName& name : listed.names) {
+        if (options.json)
+            console.Out(u"{\"name\":" + JsonString(name.name) + u",\"computer\":" +
+                        JsonString(name.computer) + u",\"address\":\"" + AddressText(name.address) +
+                        u"\"}\n");
+        else
+            console.Out(NameLine(name) + u'\n');
+    }
+    if (listed.hosts_missed == 0) return kExitAccepted;
+    console.Err(std::u16string(kProgram) + u": " + Decimal(static_cast<long long>(listed.hosts_missed)) +
+                u" more computers answered but were not asked for their names (too many)\n");
+    return kExitFailed;
+}
+
 }  // namespace
 
 std::optional<std::u16string> StrictUtf8ToUtf16(std::string_view bytes)
@@ -172,7 +249,7 @@ std::optional<std::u16string> StrictUtf8ToUtf16(std::string_view bytes)
 }
 
 int RunSendCommand(const std::vector<std::u16string>& args, Console& console,
-                   const Bindings& bindings)
+                   const Bindings& bindings, const NameSources& names)
 {
     Options options;
     if (const auto problem = ParseArguments(args, options)) {
@@ -188,6 +265,7 @@ int RunSendCommand(const std::vector<std::u16string>& args, Console& console,
         console.Out(std::u16string(kProgram) + u" " VINDREL_SEND_VERSION u"\n");
         return kExitAccepted;
     }
+    if (options.list_names) return ListNames(options, console, names);
 
     std::u16string message;
     if (options.operands.size() < 2 || options.operands[1] == u"-") {

@@ -3,12 +3,14 @@
 // out. Each platform's main hands it the arguments as UTF-16 and its streams.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/bindings.h"
+#include "platform/lan_names.h"
 
 namespace vindrel::cli {
 
@@ -31,10 +33,17 @@ public:
     virtual void Err(std::u16string_view text) = 0;
 };
 
+// Where --list-names finds the names: the LAN now (which also refreshes
+// the cache), or with --cached the cache alone (none: there is none).
+struct NameSources {
+    std::function<LanNames()> list;
+    std::function<std::optional<std::vector<LanName>>()> cached;
+};
+
 // Runs the command on `args` (without the program's own name) and returns
 // its exit status.
 int RunSendCommand(const std::vector<std::u16string>& args, Console& console,
-                   const Bindings& bindings);
+                   const Bindings& bindings, const NameSources& names = {});
 
 // UTF-8 bytes as UTF-16, or nothing when they are not valid UTF-8: a text
 // that would lose characters to replacement marks is refused, not sent.

@@ -8,7 +8,7 @@ namespace vindrel {
 
 Bindings ProductionBindings()
 {
-    return Bindings{&SendNetMessage, &GetLoginName};
+    return Bindings{&ReportedSend, &GetLoginName};
 }
 
 }  // namespace vindrel

@@ -4,6 +4,7 @@
 
 #include "app/qt/main_window.h"
 #include "app/qt/startup.h"
+#include "platform/lan_names.h"
 #include "platform/qt/settings_store_qt.h"
 
 int main(int argc, char* argv[])
@@ -13,6 +14,7 @@ int main(int argc, char* argv[])
     preload.ConfigureApplication(app);
     vindrel::QtSettingsStore settings;
     vindrel::MainWindow frmMain(settings, vindrel::ProductionBindings());
+    frmMain.CompleteNamesFrom(&vindrel::ListLanNames, vindrel::NameCachePath());
     frmMain.show();
     return app.exec();
 }

@@ -9,8 +9,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
+#include <chrono>
 #include <utility>
 
+#include "app/qt/recipient_completer.h"
 #include "app/qt_common/ui_services_qt.h"
 #include "platform/qt/qt_text.h"
 
@@ -51,6 +54,7 @@ MainWindow::MainWindow(SettingsStore& settings, Bindings bindings, QWidget* pare
     ui_ = std::make_unique<QtUiServices>(*this, *txtTo_, *txtMessage_,
                                          ToQString(form::kTitle));
     send_ = std::make_unique<SendAction>(*ui_, settings, std::move(bindings));
+    completer_ = new RecipientCompleter(*txtTo_, settings, this);
     connect(cmdSend_, &QPushButton::clicked, this, &MainWindow::Send);
 
     Load(settings);
@@ -150,7 +154,21 @@ void MainWindow::Load(SettingsStore& settings)
 
 void MainWindow::Send()
 {
-    send_->Run();
+    completer_->Remember(send_->Run());
+}
+
+void MainWindow::CompleteNamesFrom(std::function<LanNames()> list, std::string cache_path)
+{
+    completer_->SetNameSource(std::move(list), std::move(cache_path));
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (completer_started_) return;
+    completer_started_ = true;
+    // After the first paint too: nobody types a name in the first moments.
+    QTimer::singleShot(std::chrono::milliseconds(200), completer_, &RecipientCompleter::Start);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)

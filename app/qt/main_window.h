@@ -4,10 +4,13 @@
 
 #include <QRect>
 #include <QWidget>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "app/form.h"
 #include "core/send_action.h"
+#include "platform/lan_names.h"
 
 class QLabel;
 class QLineEdit;
@@ -17,6 +20,7 @@ class QPushButton;
 namespace vindrel {
 
 class QtUiServices;
+class RecipientCompleter;
 
 // A rectangle in twips turned into pixels at `dpi_x` × `dpi_y` logical dots
 // per inch.
@@ -39,11 +43,19 @@ public:
     // What cmdSend runs; also Ctrl+Enter.
     void Send();
 
+    // The LAN's names for completion in txtTo (see RecipientCompleter);
+    // without it only the recipients sent to before complete.
+    void CompleteNamesFrom(std::function<LanNames()> list, std::string cache_path);
+    RecipientCompleter* completer() const { return completer_; }
+
 protected:
     // The window sees key presses before its controls, so Ctrl+Enter sends
     // from inside a text box too.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // The completer's names are read, and the LAN listed, only once the
+    // window is up: start-up waits for none of it.
+    void showEvent(QShowEvent* event) override;
 
 private:
     void BuildControls();
@@ -58,6 +70,8 @@ private:
     QPushButton* cmdSend_;
     std::unique_ptr<QtUiServices> ui_;
     std::unique_ptr<SendAction> send_;
+    RecipientCompleter* completer_;
+    bool completer_started_ = false;
 };
 
 }  // namespace vindrel

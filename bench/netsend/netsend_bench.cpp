@@ -3,6 +3,7 @@
 // inside the lab's client namespace (run_bench.py does).
 //   netsend_bench --config FILE --rounds N RECIPIENT UNKNOWN
 //   netsend_bench --config FILE --everyone CONCURRENCY EVERYONE_MS INTERVAL_MS
+//   netsend_bench --config FILE --list-names
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -86,22 +87,41 @@ int Everyone(const char* config, int concurrency, int everyone_ms, int interval_
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     const auto& r = client.last_everyone();
-    std::printf("everyone %d %.1f %zu %zu %zu %zu %zu %ld %ld\n", static_cast<int>(status), ms,
+    std::printf("everyone %d %.1f %zu %zu %zu %zu %zu %ld %ld %zu\n", static_cast<int>(status), ms,
                 r.hosts, r.refused_answers, r.over_limit, r.same_name, r.delivered, idle_kb,
-                PeakRssKb());
+                PeakRssKb(), r.not_tried());
+    return 0;
+}
+
+// One listing of the LAN's names: how many, time, hosts found, memory.
+int ListNames(const char* config)
+{
+    const auto network = vindrel::net::MakeSystemNetwork();
+    vindrel::netbios::MessengerClient client(*network, config);
+    const long idle_kb = PeakRssKb();
+    const auto start = std::chrono::steady_clock::now();
+    const vindrel::LanNames listed = client.ListNames();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("names %zu %.1f %zu %zu %ld %ld\n", listed.names.size(), ms,
+                client.last_everyone().hosts, listed.hosts_missed, idle_kb, PeakRssKb());
     return 0;
 }
 
 int main(int argc, char** argv)
 {
+    if (argc == 4 && std::strcmp(argv[1], "--config") == 0 &&
+        std::strcmp(argv[3], "--list-names") == 0)
+        return ListNames(argv[2]);
     if (argc == 7 && std::strcmp(argv[1], "--config") == 0 &&
         std::strcmp(argv[3], "--everyone") == 0)
         return Everyone(argv[2], std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
     if (argc != 7 || std::strcmp(argv[1], "--config") != 0 || std::strcmp(argv[3], "--rounds") != 0) {
         std::fprintf(stderr,
                      "usage: %s --config FILE --rounds N RECIPIENT UNKNOWN\n"
-                     "       %s --config FILE --everyone CONCURRENCY EVERYONE_MS INTERVAL_MS\n",
-                     argv[0], argv[0]);
+                     "       %s --config FILE --everyone CONCURRENCY EVERYONE_MS INTERVAL_MS\n"
+                     "       %s --config FILE --list-names\n",
+                     argv[0], argv[0], argv[0]);
         return 2;
     }
     const int rounds = std::max(1, std::atoi(argv[4]));

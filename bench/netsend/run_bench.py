@@ -246,7 +246,7 @@ def scale(args):
     print("  ratio \"*\" / one host's delivery limit (%d ms): %.2f (goal <= 2); before %.2f"
           % (DELIVERY_LIMIT_MS, after["ms"] / DELIVERY_LIMIT_MS, before["ms"] / DELIVERY_LIMIT_MS))
     print("  ratio before / after: %.1fx" % (before["ms"] / after["ms"]))
-    print("  with %d forged wildcard answers: %.0f ms, status %d, %d hosts kept (cap 256), "
+    print("  with %d forged wildcard answers: %.0f ms, status %d, %d hosts kept (cap 4096), "
           "%d over the cap, %d answers refused in all; %s"
           % (args.flood, flood["ms"], flood["status"], flood["hosts"], flood["over_limit"],
              flood["refused"], copies(flood)))

@@ -32,6 +32,7 @@
 
 #include "app/qt/main_window.h"
 #include "app/qt/startup.h"
+#include "platform/lan_names.h"
 #include "platform/qt/settings_store_qt.h"
 
 extern char** environ;
@@ -134,6 +135,8 @@ int RunChild(int argc, char* argv[], bool bare)
     Reached("configured");
     vindrel::QtSettingsStore settings;
     vindrel::MainWindow frmMain(settings, vindrel::ProductionBindings());
+    // As main() does, with a lister that stays off the machine's network.
+    frmMain.CompleteNamesFrom([] { return vindrel::LanNames{}; }, vindrel::NameCachePath());
     ShownProbe probe(frmMain);
     Reached("window made");
     frmMain.show();
@@ -220,6 +223,7 @@ int main(int argc, char* argv[])
     // The children read the settings store; keep them off the user's own.
     QTemporaryDir config;
     setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
+    setenv("XDG_CACHE_HOME", config.path().toLocal8Bit().constData(), 1);
 
     char self[4096] = {};
     const ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);

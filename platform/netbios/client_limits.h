@@ -25,11 +25,27 @@ struct ClientLimits {
 
     // The whole of a send to one name: resolution and delivery.
     std::chrono::milliseconds send{5000};
-    // "*": the whole send, the hosts it serves at most, and how many of them
-    // are served at once (1 serves them one after another).
+    // "*" and the listing of names: the whole of it, the memory the hosts it
+    // finds may take (kHostCost each: 2 MiB holds 4096 hosts; answers from
+    // more hosts are counted, and "*" says it did not reach them), and how
+    // many hosts are delivered to at once (1: one after another).
     std::chrono::milliseconds everyone{10000};
-    std::size_t max_hosts = 256;
-    int concurrency = 16;
+    std::size_t hosts_memory = std::size_t{2} << 20;
+    int concurrency = 32;
+    // The receive buffer asked for the answers of a whole LAN, which come
+    // within milliseconds of a broadcast: a host's answer takes about 1 KiB
+    // of the system's buffer, whatever its length.
+    std::size_t receive_buffer = std::size_t{4} << 20;
 };
+
+// What one host found by "*" or the listing costs at most, in bytes: its
+// address in the list and in the set that keeps it once (about 40), its
+// computer name, up to kMaxNamesPerHost messenger names of 16 bytes and
+// their vector (about 300), its place among the over-limit hosts counted
+// and its delivery status (about 50).
+inline constexpr std::size_t kMaxNamesPerHost = 16;
+inline constexpr std::size_t kHostCost = 512;
+
+inline std::size_t MaxHosts(const ClientLimits& limits) { return limits.hosts_memory / kHostCost; }
 
 }  // namespace vindrel::netbios

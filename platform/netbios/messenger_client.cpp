@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <system_error>
@@ -58,8 +57,7 @@ MessengerClient::MessengerClient(net::Network& network, std::string config_path,
 NetStatus MessengerClient::Send(std::u16string_view name, std::u16string_view text,
                                 std::u16string_view from)
 {
-    const SambaSettings settings =
-        config_path_.empty() ? SambaSettings{} : ReadSambaConfig(config_path_);
+    const SambaSettings settings = Settings();
     const auto code_page = network_.OemCodePage(settings.dos_charset);
     Sender sender;
     sender.calling = ComputerName(settings.netbios_name, network_, *code_page, kWorkstationSuffix);
@@ -84,52 +82,60 @@ NetStatus MessengerClient::Send(std::u16string_view name, std::u16string_view te
     return StatusOf(Deliver(network_, *address, *messenger, sender, oem_text, limits_, deadline));
 }
 
-NetStatus MessengerClient::SendToEveryone(const Sender& sender, const std::string& text)
+SambaSettings MessengerClient::Settings() const
 {
-    const auto deadline = net::Clock::now() + limits_.everyone;
-    Resolver resolver(network_, limits_);
+    return config_path_.empty() ? SambaSettings{} : ReadSambaConfig(config_path_);
+}
+
+std::vector<net::Ipv4> MessengerClient::FindHosts(Resolver& resolver, net::Deadline deadline)
+{
     const HostList found = resolver.FindEveryone(deadline);
-    const std::vector<net::Ipv4>& hosts = found.hosts();
     last_everyone_ = {};
-    last_everyone_.hosts = hosts.size();
+    last_everyone_.hosts = found.hosts().size();
     for (std::size_t i = 0; i < kAnswerRefusals; ++i)
         if (i != static_cast<std::size_t>(AnswerRefusal::kCounted))
             last_everyone_.refused_answers += found.refusals(static_cast<AnswerRefusal>(i));
     last_everyone_.over_limit = found.refusals(AnswerRefusal::kOverHostLimit);
-    if (hosts.empty()) return net_status::kNameNotFound;
+    last_everyone_.hosts_over_limit = found.hosts_over_limit();
+    return found.hosts();
+}
 
-    // Each host is served by one worker: node status, then delivery within
-    // its own limit. A host on two LANs answers from two addresses with one
-    // messenger name; the first worker to learn the name serves it.
+NetStatus MessengerClient::SendToEveryone(const Sender& sender, const std::string& text)
+{
+    const auto deadline = net::Clock::now() + limits_.everyone;
+    Resolver resolver(network_, limits_);
+    const std::vector<net::Ipv4> hosts = FindHosts(resolver, deadline);
+    if (hosts.empty()) return net_status::kNameNotFound;
+    const std::vector<HostNames> named = resolver.NamesOf(hosts, deadline);
+
+    // A host on two LANs answers from two addresses with one messenger name;
+    // the address that answered first is served, the other is skipped.
     std::vector<std::optional<NetStatus>> statuses(hosts.size());
-    std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> same_name{0};
-    std::mutex names_lock;
+    std::vector<std::size_t> targets;
     std::set<RawName> names;
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        if (named[i].messenger.empty()) statuses[i] = net_status::kNameNotFound;
+        else if (names.insert(named[i].messenger.front()).second) targets.push_back(i);
+        else ++last_everyone_.same_name;
+    }
+
+    // Each host is served by one worker, within its own delivery limit.
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> untried{0};
     const auto serve = [&] {
-        for (std::size_t i; (i = next++) < hosts.size();) {
+        for (std::size_t k; (k = next++) < targets.size();) {
+            const std::size_t i = targets[k];
             if (net::Clock::now() >= deadline) {
                 statuses[i] = net_status::kNetworkError;
+                ++untried;
                 continue;
             }
-            const auto name = resolver.MessengerNameOf(hosts[i], deadline);
-            if (!name) {
-                statuses[i] = net_status::kNameNotFound;
-                continue;
-            }
-            {
-                const std::lock_guard<std::mutex> hold(names_lock);
-                if (!names.insert(*name).second) {
-                    ++same_name;
-                    continue;  // no status: the copy went to its other address
-                }
-            }
-            statuses[i] = StatusOf(Deliver(network_, hosts[i], *name, sender, text, limits_,
-                                           deadline));
+            statuses[i] = StatusOf(Deliver(network_, hosts[i], named[i].messenger.front(), sender,
+                                           text, limits_, deadline));
         }
     };
-    const std::size_t workers =
-        std::min<std::size_t>(hosts.size(), static_cast<std::size_t>(std::max(1, limits_.concurrency)));
+    const std::size_t workers = std::min<std::size_t>(
+        targets.size(), static_cast<std::size_t>(std::max(1, limits_.concurrency)));
     std::vector<std::thread> threads;
     for (std::size_t w = 1; w < workers; ++w) {
         try {
@@ -141,7 +147,7 @@ NetStatus MessengerClient::SendToEveryone(const Sender& sender, const std::strin
     serve();
     for (std::thread& t : threads) t.join();
 
-    last_everyone_.same_name = same_name;
+    last_everyone_.untried = untried;
     std::optional<NetStatus> first_failure;
     for (const auto& status : statuses) {
         if (!status) continue;
@@ -150,6 +156,36 @@ NetStatus MessengerClient::SendToEveryone(const Sender& sender, const std::strin
     }
     if (last_everyone_.delivered > 0) return net_status::kSuccess;
     return first_failure.value_or(net_status::kNameNotFound);
+}
+
+LanNames MessengerClient::ListNames()
+{
+    const SambaSettings settings = Settings();
+    const auto code_page = network_.OemCodePage(settings.dos_charset);
+    const auto deadline = net::Clock::now() + limits_.everyone;
+    Resolver resolver(network_, limits_);
+    const std::vector<net::Ipv4> hosts = FindHosts(resolver, deadline);
+    LanNames listed;
+    listed.hosts_missed = last_everyone_.hosts_over_limit;
+    for (const HostNames& host : resolver.NamesOf(hosts, deadline)) {
+        const std::u16string computer =
+            host.computer ? code_page->Decode(NameText(*host.computer)) : std::u16string();
+        for (const RawName& raw : host.messenger) {
+            std::u16string name = code_page->Decode(NameText(raw));
+            // A byte the code page lacks: a name nobody could type to send.
+            if (name.find(u'\uFFFD') != std::u16string::npos) continue;
+            listed.names.push_back({std::move(name), computer, host.address});
+        }
+    }
+    // Each name once: the host that answered the wildcard query first keeps it.
+    std::stable_sort(listed.names.begin(), listed.names.end(),
+                     [](const LanName& a, const LanName& b) { return a.name < b.name; });
+    listed.names.erase(std::unique(listed.names.begin(), listed.names.end(),
+                                   [](const LanName& a, const LanName& b) {
+                                       return a.name == b.name;
+                                   }),
+                       listed.names.end());
+    return listed;
 }
 
 }  // namespace vindrel::netbios

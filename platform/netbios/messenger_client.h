@@ -7,10 +7,14 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/lan_names.h"
 #include "platform/netbios/client_limits.h"
 #include "platform/netbios/delivery.h"
 #include "platform/netbios/nb_name.h"
+#include "platform/netbios/resolver.h"
+#include "platform/netbios/samba_config.h"
 #include "platform/netmsg.h"
 #include "platform/network.h"
 
@@ -18,13 +22,18 @@ namespace vindrel::netbios {
 
 inline constexpr const char* kDefaultSambaConfig = "/etc/samba/smb.conf";
 
-// What the last "*" send met, for the benchmark and the tests.
+// What the last "*" send met.
 struct EveryoneReport {
     std::size_t hosts = 0;              // hosts counted from the wildcard answers
     std::size_t refused_answers = 0;    // answers that did not count, any reason
-    std::size_t over_limit = 0;         // of those, beyond ClientLimits::max_hosts
+    std::size_t over_limit = 0;         // of those, beyond MaxHosts()
+    std::size_t hosts_over_limit = 0;   // the hosts that sent them, each once
+    std::size_t untried = 0;            // hosts counted but not tried by the deadline
     std::size_t same_name = 0;          // hosts skipped: their messenger name was served
     std::size_t delivered = 0;
+
+    // The hosts that answered but were never tried: "*" fell short of them.
+    std::size_t not_tried() const { return hosts_over_limit + untried; }
 };
 
 class MessengerClient {
@@ -42,7 +51,14 @@ public:
 
     const EveryoneReport& last_everyone() const { return last_everyone_; }
 
+    // Every messenger name on the LANs, as "*" would reach them (see
+    // ListLanNames).
+    LanNames ListNames();
+
 private:
+    SambaSettings Settings() const;
+    // The hosts that answer the wildcard query, with last_everyone() begun.
+    std::vector<net::Ipv4> FindHosts(Resolver& resolver, net::Deadline deadline);
     NetStatus SendToEveryone(const Sender& sender, const std::string& text);
 
     net::Network& network_;

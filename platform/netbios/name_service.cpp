@@ -119,18 +119,21 @@ std::optional<std::vector<NodeName>> ParseNodeStatusReply(ByteView reply, std::u
     return names;
 }
 
-std::optional<RawName> FirstMessengerName(const std::vector<NodeName>& names)
+bool IsMessengerName(const NodeName& entry)
 {
     constexpr std::uint16_t kDeregistering = 0x1000, kInConflict = 0x0800;
-    for (const NodeName& entry : names) {
-        if (entry.group() || entry.name[15] != kMessengerSuffix ||
-            (entry.flags & (kDeregistering | kInConflict)))
-            continue;
-        // The name goes out again as a NUL-terminated SMB string.
-        const std::string text = NameText(entry.name);
-        if (text.empty() || text.find('\0') != std::string::npos) continue;
-        return entry.name;
-    }
+    if (entry.group() || entry.name[15] != kMessengerSuffix ||
+        (entry.flags & (kDeregistering | kInConflict)))
+        return false;
+    // The name goes out again as a NUL-terminated SMB string.
+    const std::string text = NameText(entry.name);
+    return !text.empty() && text.find('\0') == std::string::npos;
+}
+
+std::optional<RawName> FirstMessengerName(const std::vector<NodeName>& names)
+{
+    for (const NodeName& entry : names)
+        if (IsMessengerName(entry)) return entry.name;
     return std::nullopt;
 }
 

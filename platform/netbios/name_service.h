@@ -48,7 +48,11 @@ struct NodeName {
 // reply to request `id`.
 std::optional<std::vector<NodeName>> ParseNodeStatusReply(ByteView reply, std::uint16_t id);
 
-// The first unique messenger (<03>) name of a node: its computer name.
+// True for a name a message can be sent to: a unique <03> name, neither
+// being released nor in conflict, that goes out whole as an SMB string.
+bool IsMessengerName(const NodeName& entry);
+
+// The first messenger name of a node: its computer name.
 std::optional<RawName> FirstMessengerName(const std::vector<NodeName>& names);
 
 // --- every packet, as the receiving side reads and builds them ---------------

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <random>
+#include <unordered_map>
 
 namespace vindrel::netbios {
 namespace {
@@ -83,8 +84,10 @@ AnswerRefusal HostList::Offer(net::Ipv4 address)
 {
     AnswerRefusal why = AnswerRefusal::kCounted;
     if (seen_.count(address)) why = AnswerRefusal::kAlreadyKnown;
-    else if (hosts_.size() >= limit_) why = AnswerRefusal::kOverHostLimit;
-    else {
+    else if (hosts_.size() >= limit_) {
+        why = AnswerRefusal::kOverHostLimit;
+        if (over_limit_.size() < limit_) over_limit_.insert(address);
+    } else {
         seen_.insert(address);
         hosts_.push_back(address);
     }
@@ -138,10 +141,11 @@ std::optional<net::Ipv4> Resolver::Resolve(const RawName& name, std::span<const 
 
 HostList Resolver::FindEveryone(net::Deadline deadline)
 {
-    HostList hosts(limits_.max_hosts);
+    HostList hosts(MaxHosts(limits_));
     const auto socket = network_.OpenUdp();
     const std::vector<net::Interface> interfaces = network_.Interfaces();
     if (!socket) return hosts;
+    socket->ReserveReceiveBuffer(limits_.receive_buffer);
     const std::uint16_t id = NextId();
     const RawName wildcard = WildcardName();
     Broadcast(*socket, BuildNameQuery(id, wildcard, true), interfaces, limits_, deadline,
@@ -155,25 +159,47 @@ HostList Resolver::FindEveryone(net::Deadline deadline)
     return hosts;
 }
 
-std::optional<RawName> Resolver::MessengerNameOf(net::Ipv4 host, net::Deadline deadline)
+std::vector<HostNames> Resolver::NamesOf(std::span<const net::Ipv4> hosts,
+                                         net::Deadline deadline)
 {
+    std::vector<HostNames> found(hosts.size());
+    std::unordered_map<net::Ipv4, std::size_t> asked;
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+        found[i].address = hosts[i];
+        asked.emplace(hosts[i], i);
+    }
     const auto socket = network_.OpenUdp();
-    if (!socket) return std::nullopt;
+    if (!socket || hosts.empty()) return found;
+    socket->ReserveReceiveBuffer(limits_.receive_buffer);
     const std::uint16_t id = NextId();
     const Bytes request = BuildNodeStatusRequest(id);
-    std::optional<RawName> found;
-    bool answered = false;
-    for (int attempt = 0; attempt < 2 && !answered && net::Clock::now() < deadline; ++attempt) {
-        socket->SendTo(request, host, kNameServicePort);
-        ReceiveUntil(*socket, std::min(deadline, net::Clock::now() + limits_.node_status_wait),
-                     [&](ByteView reply, const net::Datagram& from) {
-                         if (from.source != host) return false;
-                         const auto names = ParseNodeStatusReply(reply, id);
-                         if (!names) return false;
-                         answered = true;
-                         found = FirstMessengerName(*names);
-                         return true;
-                     });
+    std::size_t unanswered = asked.size();
+    std::array<std::uint8_t, 1500> buffer;
+    for (int attempt = 0; attempt < 2 && unanswered > 0 && net::Clock::now() < deadline;
+         ++attempt) {
+        for (const HostNames& host : found)
+            if (!host.answered) socket->SendTo(request, host.address, kNameServicePort);
+        const auto until = std::min(deadline, net::Clock::now() + limits_.node_status_wait);
+        while (unanswered > 0) {
+            const auto got = socket->Receive(buffer, until);
+            if (!got) break;
+            const auto at = asked.find(got->source);
+            if (at == asked.end() || found[at->second].answered) continue;
+            const auto names = ParseNodeStatusReply(ByteView(buffer.data(), got->size), id);
+            if (!names) continue;
+            HostNames& host = found[at->second];
+            host.answered = true;
+            --unanswered;
+            for (const NodeName& entry : *names) {
+                if (!host.computer && !entry.group() && entry.name[15] == kWorkstationSuffix)
+                    host.computer = entry.name;
+                if (IsMessengerName(entry) && host.messenger.size() < kMaxNamesPerHost)
+                    host.messenger.push_back(entry.name);
+            }
+            // A receiver of messages alone lists no <00> name; its first
+            // messenger name is its computer's.
+            if (!host.computer && !host.messenger.empty()) host.computer = host.messenger.front();
+        }
     }
     return found;
 }

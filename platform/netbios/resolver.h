@@ -45,7 +45,9 @@ AnswerRefusal JudgeBroadcastAnswer(const QueryAnswer& answer, const net::Datagra
                                    std::span<const net::Interface> interfaces);
 
 // The hosts a wildcard query found, in the order they answered, each once
-// and at most `limit`; and how many answers were refused for each reason.
+// and at most `limit`; how many answers were refused for each reason; and
+// how many hosts answered beyond the limit (each once, up to `limit` more,
+// so that a flood of them costs no more than the hosts kept).
 class HostList {
 public:
     explicit HostList(std::size_t limit) : limit_(limit) {}
@@ -58,12 +60,24 @@ public:
     {
         return refusals_[static_cast<std::size_t>(why)];
     }
+    std::size_t hosts_over_limit() const { return over_limit_.size(); }
 
 private:
     std::size_t limit_;
     std::vector<net::Ipv4> hosts_;
     std::unordered_set<net::Ipv4> seen_;
+    std::unordered_set<net::Ipv4> over_limit_;
     std::array<std::size_t, kAnswerRefusals> refusals_{};
+};
+
+// What a host's node status listed: its computer name (its first unique
+// <00> name, else its first messenger name) and its messenger names, in its order, at most
+// kMaxNamesPerHost of them.
+struct HostNames {
+    net::Ipv4 address = 0;
+    bool answered = false;
+    std::optional<RawName> computer;
+    std::vector<RawName> messenger;
 };
 
 class Resolver {
@@ -85,9 +99,11 @@ public:
     // Every host that answers the wildcard query on the LANs.
     HostList FindEveryone(net::Deadline deadline);
 
-    // The messenger name a host lists first in its node status; none when it
-    // lists none or does not answer.
-    std::optional<RawName> MessengerNameOf(net::Ipv4 host, net::Deadline deadline);
+    // The node status of every one of `hosts`, asked from one socket: all at
+    // once, then once more of those that have not answered within
+    // ClientLimits::node_status_wait. An answer counts only from the host
+    // asked; the rest stay unanswered.
+    std::vector<HostNames> NamesOf(std::span<const net::Ipv4> hosts, net::Deadline deadline);
 
 private:
     net::Network& network_;

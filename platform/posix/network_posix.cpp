@@ -98,6 +98,18 @@ public:
         return std::nullopt;
     }
 
+    void ReserveReceiveBuffer(std::size_t bytes) override
+    {
+        // The system doubles what it is asked for and caps it at rmem_max;
+        // a privileged sender may go past that cap.
+        const int want = static_cast<int>(std::min<std::size_t>(bytes, 64u << 20));
+        setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &want, sizeof want);
+        int got = 0;
+        socklen_t size = sizeof got;
+        if (getsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &got, &size) == 0 && got / 2 < want)
+            setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUFFORCE, &want, sizeof want);
+    }
+
 private:
     Fd fd_;
 };

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/lan_names.h"
 #include "platform/netbios/messenger_client.h"
 #include "platform/netmsg.h"
 #include "platform/network.h"
@@ -37,12 +38,17 @@ NetStatus ThroughSystem(std::u16string_view name, std::u16string_view text)
     return win32::SendThrough(found ? &CallSystem : nullptr, g_send.Error(), name, text);
 }
 
+net::Network& SystemNetwork()
+{
+    static const auto network = net::MakeSystemNetwork();
+    return *network;
+}
+
 NetStatus ThroughClient(std::u16string_view name, std::u16string_view text)
 {
     if (text.size() > kMaxSendChars) return net_status::kInvalidParameter;
-    static const auto network = net::MakeSystemNetwork();
     // No Samba configuration on Windows: the adapters name the WINS servers.
-    return netbios::MessengerClient(*network, std::string()).Send(name, text);
+    return netbios::MessengerClient(SystemNetwork(), std::string()).Send(name, text);
 }
 
 }  // namespace
@@ -59,6 +65,17 @@ NetStatus SendNetMessage(std::u16string_view name, std::u16string_view text)
 {
     static win32::SendRoute route(&ThroughSystem, &ThroughClient);
     return route.Send(name, text);
+}
+
+// The system's send tells no shortfall of "*"; its status is the report.
+SendReport ReportedSend(std::u16string_view name, std::u16string_view text)
+{
+    return SendNetMessage(name, text);
+}
+
+LanNames ListLanNames()
+{
+    return netbios::MessengerClient(SystemNetwork(), std::string()).ListNames();
 }
 
 }  // namespace vindrel

@@ -168,6 +168,62 @@ TEST(SendCommand, HelpNamesEveryOptionAndExitStatusWithoutReadingInput)
     }
 }
 
+TEST(SendCommand, AStarCutShortAndTheListOfNames)
+{
+    const LanNames lan{{{u"ALICE", u"RX1", 0x0A4D010B}, {u"A\"B\\", u"RX2", 0x0A4D010C}}, 0};
+    struct Case {
+        const char* what;
+        std::vector<std::u16string> args;
+        std::size_t hosts_missed;
+        bool cached;
+        int exit;
+        std::u16string out;
+        std::u16string err;
+    };
+    const std::u16string short_star =
+        u"Error: Message reached 256 computers for '*'; 244 more answered but were not reached "
+        u"(too many computers or too little time).\n";
+    const Case cases[] = {
+        {"\"*\" short of hosts that answered", {u"-v", u"*", u"m"}, 0, true, 1,
+         u"* reached 256, not reached 244\n", short_star},
+        {"names, one a line", {u"--list-names"}, 0, true, 0,
+         u"ALICE\tRX1\t10.77.1.11\nA\"B\\\tRX2\t10.77.1.12\n", u""},
+        {"names as JSON", {u"--list-names", u"--json"}, 0, true, 0,
+         u"{\"name\":\"ALICE\",\"computer\":\"RX1\",\"address\":\"10.77.1.11\"}\n"
+         u"{\"name\":\"A\\\"B\\\\\",\"computer\":\"RX2\",\"address\":\"10.77.1.12\"}\n", u""},
+        {"hosts not asked are told", {u"--list-names"}, 3, true, 1,
+         u"ALICE\tRX1\t10.77.1.11\nA\"B\\\tRX2\t10.77.1.12\n",
+         u"vindrel-send: 3 more computers answered but were not asked for their names (too many)\n"},
+        {"no cache yet", {u"--list-names", u"--cached"}, 0, false, 1, u"",
+         u"vindrel-send: no names cached yet; 'vindrel-send --list-names' finds them\n"},
+        {"--json alone", {u"--json"}, 0, true, 2, u"",
+         u"vindrel-send: --json and --cached go with --list-names" + kUsageHint},
+        {"--list-names with recipients", {u"--list-names", u"a"}, 0, true, 2, u"",
+         u"vindrel-send: --list-names takes no recipients" + kUsageHint},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::FakeNet net;
+        std::vector<std::string> log;
+        Bindings bindings = net.Make(log);
+        bindings.send = [](std::u16string_view, std::u16string_view) {
+            SendReport report;
+            report.shortfall = EveryoneShortfall{256, 244};
+            return report;
+        };
+        NameSources names;
+        names.list = [&] { return LanNames{lan.names, c.hosts_missed}; };
+        names.cached = [&]() -> std::optional<std::vector<LanName>> {
+            if (!c.cached) return std::nullopt;
+            return lan.names;
+        };
+        FakeConsole console;
+        EXPECT_EQ(RunSendCommand(c.args, console, bindings, names), c.exit);
+        EXPECT_EQ(console.out, c.out);
+        EXPECT_EQ(console.err, c.err);
+    }
+}
+
 TEST(SendCommand, OnlyValidUtf8IsTaken)
 {
     const std::vector<std::pair<std::string, std::optional<std::u16string>>> rows = {

@@ -129,11 +129,13 @@ TEST(Everyone, AForgedFloodIsFilteredAndTheRestCapped)
         }
     };
     ClientLimits limits = Quick();
+    limits.hosts_memory = 256 * kHostCost;
     MessengerClient client(lan, "", limits);
     EXPECT_EQ(client.Send(u"*", u"hello"), net_status::kSuccess);
     const EveryoneReport& r = client.last_everyone();
     EXPECT_EQ(r.hosts, 256u);
     EXPECT_EQ(r.over_limit, 300u - 256u);
+    EXPECT_EQ(r.not_tried(), 300u - 256u);
     // A slow machine may not take in the whole flood within the wait; what
     // it takes in is refused, and the real hosts (answering first) fill the cap.
     EXPECT_GE(r.refused_answers, 300u - 256u);
@@ -176,6 +178,40 @@ TEST(Everyone, StallingHostsCostTheirLimitOnceWithinOneDeadline)
     EXPECT_LT(MsSince(start), 1000 + 250);
     EXPECT_EQ(lan.copies[u"RX1"], 1);
     EXPECT_EQ(lan.copies[u"RX2"], 1);
+}
+
+TEST(Everyone, TheListOfNamesIsSortedOncePerNameAndForgesNothing)
+{
+    FakeLan lan;
+    lan.hosts = {{Ip(10, 0, 0, 12), u"RX2", Peer::kReceiver, false, 0, {u"CAROL", u"ALICE"}},
+                 {Ip(10, 0, 0, 11), u"RX1", Peer::kReceiver},
+                 {Ip(10, 0, 0, 13), u"RX1", Peer::kReceiver},  // a conflict: the first keeps it
+                 {Ip(10, 0, 0, 14), u"", Peer::kReceiver}};
+    lan.extra_answers = [](std::uint16_t id, const RawName& asked, auto answer) {
+        for (int i = 0; i < 100; ++i)  // in-LAN addresses nobody holds, and forged senders
+            answer({Ip(10, 0, 0, 100 + i), 137, 0},
+                   AddressAnswer(id, asked, Ip(10, 0, 0, i % 2 ? 100 + i : 11)));
+    };
+    using Listed = std::vector<std::pair<std::u16string, net::Ipv4>>;
+    const auto names = [](const LanNames& listed) {
+        Listed out;
+        for (const LanName& n : listed.names) out.emplace_back(n.name + u"@" + n.computer, n.address);
+        return out;
+    };
+    MessengerClient client(lan, "", Quick());
+    const LanNames all = client.ListNames();
+    EXPECT_EQ(names(all), (Listed{{u"ALICE@RX2", Ip(10, 0, 0, 12)},
+                                  {u"CAROL@RX2", Ip(10, 0, 0, 12)},
+                                  {u"RX1@RX1", Ip(10, 0, 0, 11)},
+                                  {u"RX2@RX2", Ip(10, 0, 0, 12)}}));
+    EXPECT_EQ(all.hosts_missed, 0u);
+
+    ClientLimits two = Quick();
+    two.hosts_memory = 2 * kHostCost;
+    const LanNames some = MessengerClient(lan, "", two).ListNames();
+    EXPECT_EQ(names(some).size(), 4u);  // the first two hosts' names
+    // Of the 52 beyond the limit, as many as the limit are counted.
+    EXPECT_EQ(some.hosts_missed, 2u);
 }
 
 TEST(Everyone, StatusRules)

@@ -27,6 +27,8 @@ public:
             if (const FakeHost* h = lan_.HostAt(to)) {
                 std::vector<NodeName> names;
                 if (!h->name.empty()) names.push_back({NameOf(h->name), 0x0400});
+                for (const auto& alias : h->aliases) names.push_back({NameOf(alias), 0x0400});
+                if (!h->name.empty()) names.push_back({NameOf(h->name, kWorkstationSuffix), 0x0400});
                 answer({h->address, kNameServicePort, 0}, NodeStatusReply(id, names));
             }
             return true;

@@ -102,6 +102,7 @@ struct FakeHost {
     Peer peer = Peer::kReceiver;
     bool any_called_name = false;  // takes a session for any name, as smbd does
     int keepalives = 0;            // keep-alive frames sent before each reply
+    std::vector<std::u16string> aliases{};  // further messenger names, listed after `name`
 };
 
 struct SentDatagram {

@@ -1,7 +1,8 @@
 // Sends one message with the messenger client and prints the status and the
 // time it took: the sending side of the integration tests and the lab.
 //   netsend_probe [--config FILE] [--from NAME] [--repeat N] [--concurrency N]
-//                 [--delivery-ms N] [--send-ms N] [--everyone-ms N] NAME TEXT
+//                 [--delivery-ms N] [--send-ms N] [--everyone-ms N] [--max-hosts N]
+//                 NAME TEXT
 //   netsend_probe --exported 1 NAME TEXT
 // TEXT is UTF-8; "\n" in it stands for CR LF. --exported goes through the
 // program's own SendNetMessage with its defaults instead. For "*" a second
@@ -38,13 +39,15 @@ int main(int argc, char** argv)
             limits.send = std::chrono::milliseconds(std::atoi(argv[i + 1]));
         else if (std::strcmp(argv[i], "--everyone-ms") == 0)
             limits.everyone = std::chrono::milliseconds(std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--max-hosts") == 0)
+            limits.hosts_memory = std::strtoul(argv[i + 1], nullptr, 10) * vindrel::netbios::kHostCost;
         else break;
     }
     if (argc - i != 2 || repeat < 1) {
         std::fprintf(stderr,
                      "usage: %s [--config FILE] [--from NAME] [--repeat N] [--exported 1] "
                      "[--concurrency N] [--delivery-ms N] [--send-ms N] [--everyone-ms N] "
-                     "NAME TEXT\n",
+                     "[--max-hosts N] NAME TEXT\n",
                      argv[0]);
         return 2;
     }
@@ -68,8 +71,8 @@ int main(int argc, char** argv)
     std::printf("status %d ms %.3f\n", static_cast<int>(status), took.count() / repeat);
     if (name == u"*" && !exported) {
         const auto& r = client.last_everyone();
-        std::printf("hosts %zu refused %zu over-limit %zu same-name %zu delivered %zu\n", r.hosts,
-                    r.refused_answers, r.over_limit, r.same_name, r.delivered);
+        std::printf("hosts %zu refused %zu over-limit %zu same-name %zu delivered %zu not-tried %zu\n",
+                    r.hosts, r.refused_answers, r.over_limit, r.same_name, r.delivered, r.not_tried());
     }
     return 0;
 }

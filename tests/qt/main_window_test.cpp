@@ -1,7 +1,11 @@
 // Widget tests of frmMain: layout, keys, load, the Qt settings store, and the
 // window seams during a dispatch. The network send is a fake; message boxes
 // are answered by a timer that finds the active modal box.
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
+#include <QSignalSpy>
+#include <QStringListModel>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -23,6 +27,7 @@
 #include <optional>
 
 #include "app/qt/main_window.h"
+#include "app/qt/recipient_completer.h"
 #include "app/qt/startup.h"
 #include "platform/qt/qt_text.h"
 #include "platform/qt/settings_store_qt.h"
@@ -580,6 +585,85 @@ private slots:
         QCOMPARE(boxes_[0].text, QStringLiteral("Message length is 128 chars which exceeds "
                                                 "permitted length of 128 char."));
         QCOMPARE(ReadToInLaterRun(), QStringLiteral("kept"));
+    }
+
+    // The names the completer offers, in its order.
+    static QStringList Offered(MainWindow& window)
+    {
+        return static_cast<QStringListModel*>(window.completer()->completer()->model())
+            ->stringList();
+    }
+
+    // A window whose LAN lists `lan` into a cache under the test's folder;
+    // true once its background listing has been taken in.
+    bool OpenWithLan(const QStringList& lan, int* listings = nullptr, int wait_ms = 5000)
+    {
+        window_.emplace(store_, net_.Make());
+        window_->CompleteNamesFrom(
+            [lan, listings] {
+                if (listings) ++*listings;
+                vindrel::LanNames names;
+                for (const QString& n : lan) names.names.push_back({n.toStdU16String(), n.toStdU16String(), 0x0A000001});
+                return names;
+            },
+            (qEnvironmentVariable("XDG_CONFIG_HOME") + "/lan-names").toStdString());
+        QSignalSpy refreshed(window_->completer(), &vindrel::RecipientCompleter::namesRefreshed);
+        window_->show();
+        return QTest::qWaitForWindowActive(&*window_) && refreshed.wait(wait_ms);
+    }
+
+    void completesTheNameBeingTyped_data()
+    {
+        QTest::addColumn<QString>("sentBefore");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("offered");
+        QTest::addColumn<QString>("accepted");
+        QTest::newRow("a LAN name after a recipient") << "" << "ALICE;RX" << "RXBOX1" << "ALICE;RXBOX1";
+        QTest::newRow("in any case, spaces kept") << "" << "ALICE; rx" << "RXBOX1" << "ALICE; RXBOX1";
+        QTest::newRow("a recent recipient first") << "rxold" << "bob;Rx" << "rxold" << "bob;rxold";
+    }
+
+    void completesTheNameBeingTyped()
+    {
+        QFETCH(QString, sentBefore);
+        QFETCH(QString, typed);
+        QFETCH(QString, offered);
+        QFETCH(QString, accepted);
+        QFile::remove(qEnvironmentVariable("XDG_CONFIG_HOME") + "/lan-names");
+        if (!sentBefore.isEmpty()) {
+            OpenWindow().txtTo()->setText(sentBefore);
+            window_->Send();
+        }
+        QVERIFY(OpenWithLan({"RXBOX1", "CAROL"}));
+        window_->txtTo()->clear();
+        QTest::keyClicks(window_->txtTo(), typed);
+        QCompleter* completer = window_->completer()->completer();
+        QTRY_VERIFY(completer->popup()->isVisible());
+        QCOMPARE(completer->currentCompletion(), offered);
+        QTest::keyClick(completer->popup(), Qt::Key_Down);
+        QTest::keyClick(completer->popup(), Qt::Key_Return);
+        QCOMPARE(window_->txtTo()->text(), accepted);
+    }
+
+    void recentAndCachedNamesSurviveARestartWithinBounds()
+    {
+        QStringList names;
+        for (int i = 1; i <= vindrel::kMaxRecent + 5; ++i) names << QString("N%1").arg(i);
+        OpenWindow().txtTo()->setText(names.join(';'));
+        window_->Send();
+        window_->txtTo()->setText("n7;*");  // again, in another case: in front, once
+        window_->Send();
+        int listings = 0;
+        QFile::remove(qEnvironmentVariable("XDG_CONFIG_HOME") + "/lan-names");
+        QVERIFY(OpenWithLan({"RXBOX1"}, &listings));
+        QStringList offered = Offered(*window_);
+        QCOMPARE(offered.mid(0, 3), (QStringList{"n7", "N1", "N2"}));
+        QCOMPARE(offered.size(), vindrel::kMaxRecent + 1);  // and RXBOX1 from the LAN
+        QCOMPARE(offered.last(), QStringLiteral("RXBOX1"));
+        // A fresh cache is read, not listed again.
+        QVERIFY(!OpenWithLan({}, &listings, 300));
+        QCOMPARE(listings, 1);
+        QCOMPARE(Offered(*window_).last(), QStringLiteral("RXBOX1"));
     }
 
     void closeWritesNothing()

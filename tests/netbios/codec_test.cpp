@@ -426,8 +426,10 @@ Bytes BuildDatagram(const DatagramShape& s)
 
 TEST(MessengerDatagram, CarriesNamesAddressAndTheMessageBytes)
 {
+    // d's fields point into the datagram, which must outlive them.
+    const Bytes plain = BuildDatagram({});
     MessengerDatagram d;
-    ASSERT_EQ(ParseMessengerDatagram(BuildDatagram({}), d), DatagramError::kNone);
+    ASSERT_EQ(ParseMessengerDatagram(plain, d), DatagramError::kNone);
     EXPECT_EQ(d.source, Name(u"ALICE", 0));
     EXPECT_EQ(d.destination, Name(u"VRX"));
     EXPECT_FALSE(d.group);

@@ -12,7 +12,8 @@
 
 namespace {
 
-using TickCount64Fn = decltype(&::GetTickCount64);
+// Written out: XP's headers, which the build compiles against, lack it.
+using TickCount64Fn = ULONGLONG(WINAPI*)();
 
 // Looked up before main, with no guard of its own: the guard of a local
 // static would take a lock from the very library that calls this.

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include <unistd.h>
 
@@ -343,14 +345,30 @@ TEST(Delivery, WinsServersAreAskedInTurnWithinTheDeadline)
             if (!c.knows.at(to)) reply[3] = 0x03;  // rcode: name error
             answer({to, 137, 0}, reply);
         };
+        std::optional<net::Clock::time_point> broadcast;
+        lan.extra_answers = [&](std::uint16_t, const RawName&, auto) {
+            if (!broadcast) broadcast = net::Clock::now();
+        };
         ClientLimits limits = Quick();
-        limits.wins_wait = milliseconds(60);
+        // Longer than the servers' half of the send: only a client that
+        // shares that half out gets past the first silent server.
+        limits.wins_wait = milliseconds(400);
         limits.send = milliseconds(400);
         MessengerClient client(lan, "", limits);
         const auto start = net::Clock::now();
         EXPECT_EQ(client.Send(c.name, u"x"), c.want) << c.what;
-        EXPECT_LT(MsSince(start), 400 + 300) << c.what;
-        EXPECT_EQ(asked, c.asked) << c.what;
+        // A busy machine overruns the shares and may leave the last servers
+        // unasked; what no load explains is a server asked out of turn or
+        // twice, most of them skipped, or servers skipped before their
+        // half of the send was spent.
+        ASSERT_LE(asked.size(), c.asked.size()) << c.what;
+        EXPECT_TRUE(std::equal(asked.begin(), asked.end(), c.asked.begin())) << c.what;
+        EXPECT_GE(asked.size() * 2, c.asked.size()) << c.what;
+        if (asked.size() < c.asked.size()) {
+            ASSERT_TRUE(broadcast) << c.what;
+            EXPECT_GE(*broadcast - start, limits.send / 2) << c.what;
+        }
+        EXPECT_LT(MsSince(start), 400 + 1000) << c.what;
     }
 }
 

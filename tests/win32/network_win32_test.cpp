@@ -70,9 +70,16 @@ TEST(WinsockNetwork, AComputerNameWithAccentsComesWhole)
     wchar_t was[64] = {};
     DWORD size = sizeof was;
     ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, key, L"ComputerName", RRF_RT_REG_SZ, nullptr, was, &size), 0);
+    // RegSetKeyValueW is Vista's; XP's headers have the open-set-close.
     const auto set = [&](std::wstring_view name) {
-        return RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, L"ComputerName", REG_SZ, name.data(),
-                               static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+        HKEY opened = nullptr;
+        LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_SET_VALUE, &opened);
+        if (status != 0) return status;
+        status = RegSetValueExW(opened, L"ComputerName", 0, REG_SZ,
+                                reinterpret_cast<const BYTE*>(name.data()),
+                                static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(opened);
+        return status;
     };
     ASSERT_EQ(set(L"\u00c7\u00c9\u00c4\u00c5\u00c6\u00d6\u00dc\u00d1-PC"), 0);
     const std::u16string got = MakeSystemNetwork()->ComputerName();

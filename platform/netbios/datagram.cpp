@@ -17,7 +17,6 @@ constexpr std::uint8_t kDirectGroup = 0x11;
 // FLAGS: the first piece of a datagram, and more pieces to follow.
 constexpr std::uint8_t kFirstPiece = 0x02;
 constexpr std::uint8_t kMorePieces = 0x01;
-constexpr std::size_t kDatagramHeaderSize = 14;
 
 constexpr std::uint8_t kSmbTransaction = 0x25;
 constexpr std::size_t kTransactionWords = 17;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -103,7 +104,7 @@ TEST(DaemonConfig, AbsentKeysComeFromSamba)
     config = LoadDaemonConfig(ours, true, samba, error);
     ASSERT_TRUE(config) << error;
     EXPECT_EQ(config->workgroup, "WORKGROUP");
-    std::system(("rm -rf " + std::string(dir)).c_str());
+    std::filesystem::remove_all(dir);
 }
 
 TEST(SourceBudget, ANoisySourceSpendsItsOwnShareAndLeavesTheOthersTheirs)
@@ -313,7 +314,7 @@ TEST(MessageKeeper, WaitsForTheSpoolOffTheLoopAndAnswersOnIt)
         while (keeper.unanswered() > 0 && Clock::now() < deadline) loop.RunOnce(deadline);
     }
     EXPECT_EQ(kept, (std::vector<std::string>{"one\n", "two\n", "three\n"}));
-    std::system(("rm -rf " + std::string(dir)).c_str());
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(RegistrationSocket, ReconnectsClaimNothingAndAUserClaimsAFewNamesAMinute)

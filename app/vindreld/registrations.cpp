@@ -138,12 +138,12 @@ public:
     // Fires once after `after` (at least a nanosecond); zero disarms.
     bool Arm(std::chrono::nanoseconds after)
     {
-        itimerspec spec{};
+        itimerspec when{};
         if (after.count() > 0) {
-            spec.it_value.tv_sec = static_cast<time_t>(after.count() / 1000000000);
-            spec.it_value.tv_nsec = static_cast<long>(after.count() % 1000000000);
+            when.it_value.tv_sec = static_cast<time_t>(after.count() / 1000000000);
+            when.it_value.tv_nsec = static_cast<long>(after.count() % 1000000000);
         }
-        return fd_ >= 0 && timerfd_settime(fd_, 0, &spec, nullptr) == 0;
+        return fd_ >= 0 && timerfd_settime(fd_, 0, &when, nullptr) == 0;
     }
     void OnReady(std::uint32_t) override
     {

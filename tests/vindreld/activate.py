@@ -21,8 +21,8 @@ import sys
 import time
 
 
-def bind(spec):
-    kind, _, where = spec.partition(":")
+def bind(wanted):
+    kind, _, where = wanted.partition(":")
     if kind == "unix":
         s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         if os.path.exists(where):
@@ -54,8 +54,8 @@ def queued(s):
 
 def main():
     split = sys.argv.index("--")
-    report, specs, command = sys.argv[2], sys.argv[3:split], sys.argv[split + 1:]
-    sockets = [bind(spec) for spec in specs]
+    report, wanted, command = sys.argv[2], sys.argv[3:split], sys.argv[split + 1:]
+    sockets = [bind(one) for one in wanted]
     child = os.fork()
     if child == 0:
         # Out of the way first, so that no dup2 overwrites a socket still to move.
@@ -75,8 +75,8 @@ def main():
     time.sleep(0.1)
     result = {"status": os.waitstatus_to_exitcode(status),
               "stop_ms": round((ended - asked[0]) * 1000, 1) if asked else None}
-    for spec, s in zip(specs, sockets):
-        result[spec.split(":")[0] if spec.startswith("unix") else spec] = queued(s)
+    for one, s in zip(wanted, sockets):
+        result[one.split(":")[0] if one.startswith("unix") else one] = queued(s)
     with open(report, "w") as f:
         json.dump(result, f)
 

@@ -2,7 +2,6 @@
 #include "app/inbox/desktop_notifications.h"
 
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
@@ -12,25 +11,14 @@
 #include <memory>
 #include <utility>
 
+#include "app/inbox/dbus_answer.h"
+
 namespace vindrel {
 namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
-
-// Runs `then` with the answer to `call`, or with an error once the deadline
-// has passed.
-void OnAnswer(QObject* owner, const QDBusPendingCall& call,
-              std::function<void(const QDBusMessage&)> then)
-{
-    auto* watcher = new QDBusPendingCallWatcher(call, owner);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, owner,
-                     [watcher, then = std::move(then)] {
-                         watcher->deleteLater();
-                         then(watcher->reply());
-                     });
-}
 
 }  // namespace
 

@@ -4,7 +4,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QImage>
@@ -13,6 +12,7 @@
 #include <QtEndian>
 #include <utility>
 
+#include "app/inbox/dbus_answer.h"
 #include "app/inbox/dbus_menu.h"
 
 namespace vindrel {
@@ -41,18 +41,6 @@ StatusNotifierPixmaps Pixmaps(const QIcon& icon)
         pixmaps.append(pixmap);
     }
     return pixmaps;
-}
-
-// Runs `then` with the answer to `call`, or with an error past its deadline.
-template <typename Then>
-void OnAnswer(QObject* owner, const QDBusPendingCall& call, Then then)
-{
-    auto* watcher = new QDBusPendingCallWatcher(call, owner);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, owner,
-                     [watcher, then = std::move(then)] {
-                         watcher->deleteLater();
-                         then(watcher->reply());
-                     });
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include <chrono>
 #include <utility>
 
-#include "app/qt/recipient_completer.h"
+#include "app/qt_common/recipient_completer.h"
 #include "app/qt_common/ui_services_qt.h"
 #include "platform/qt/qt_text.h"
 

@@ -27,8 +27,8 @@
 #include <optional>
 
 #include "app/qt/main_window.h"
-#include "app/qt/recipient_completer.h"
 #include "app/qt/startup.h"
+#include "app/qt_common/recipient_completer.h"
 #include "platform/qt/qt_text.h"
 #include "platform/qt/settings_store_qt.h"
 

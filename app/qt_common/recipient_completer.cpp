@@ -1,5 +1,5 @@
 // The To field's completer.
-#include "app/qt/recipient_completer.h"
+#include "app/qt_common/recipient_completer.h"
 
 #include <QAbstractItemView>
 #include <QCompleter>

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "app/form.h"
+#include "app/qt_common/recipient_completer.h"
 #include "app/qt_common/ui_services_qt.h"
+#include "platform/lan_names.h"
 #include "platform/qt/qt_text.h"
 
 namespace vindrel {
@@ -56,8 +58,13 @@ ReplyBox::ReplyBox(const QString& to, Bindings bindings, QWidget* parent)
 
     ui_ = std::make_unique<QtUiServices>(*this, *to_, *message_, ToQString(form::kTitle));
     // A reply's recipient is not the To text the main window fills in at
-    // its next start: nothing is remembered.
+    // its next start: that text is left as it was.
     action_ = std::make_unique<SendAction>(*ui_, std::move(bindings));
+    // The cache only: listing the LAN is the sender's job, not the inbox's.
+    // Started now: a box is opened by hand, and reading the cache is quick.
+    completer_ = new RecipientCompleter(*to_, settings_, this);
+    completer_->SetNameSource({}, NameCachePath());
+    completer_->Start();
     connect(send_, &QPushButton::clicked, this, &ReplyBox::Send);
     connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this,
             &QWidget::close);
@@ -68,6 +75,7 @@ ReplyBox::~ReplyBox() = default;
 void ReplyBox::Send()
 {
     const std::vector<RecipientOutcome> outcomes = action_->Run();
+    completer_->Remember(outcomes);
     const bool everyone = !outcomes.empty() &&
                           std::all_of(outcomes.begin(), outcomes.end(),
                                       [](const RecipientOutcome& o) { return o.Delivered(); });

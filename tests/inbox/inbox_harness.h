@@ -82,6 +82,7 @@ public:
         state = run + "/state/inbox-state";
         sent.clear();
         qputenv("XDG_CONFIG_HOME", (run + "/config").toUtf8());
+        qputenv("XDG_CACHE_HOME", (run + "/cache").toUtf8());  // no LAN names
         return QDir().mkpath(spool);
     }
 

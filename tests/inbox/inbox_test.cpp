@@ -3,8 +3,10 @@
 // outlives the program, Reply sends through the core to a fake send, and
 // hostile spools, state files and texts change nothing they should not.
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
+#include <QCompleter>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -31,8 +33,10 @@
 #include "app/inbox/message_popup.h"
 #include "app/inbox/read_state.h"
 #include "app/inbox/reply_box.h"
+#include "app/qt_common/recipient_completer.h"
 #include "app/spool/spool_dir.h"
 #include "core/dispatch.h"
+#include "platform/qt/settings_store_qt.h"
 #include "tests/inbox/inbox_harness.h"
 
 using vindrel::ShowAs;
@@ -85,6 +89,13 @@ private:
     QString Drop(const QString& from, const QString& text, qint64 ms = 0)
     {
         return h_.Drop(from, text, ms);
+    }
+
+    // A key of the main window's settings, "<none>" when it has none.
+    static QString StoredFromWindow(std::u16string_view key)
+    {
+        return QString::fromStdU16String(
+            vindrel::QtSettingsStore().Read(u"Vindrel", u"Last Values", key, u"<none>"));
     }
 
     static vindrel::MessagePopup* OnlyPopup(InboxApp& app)
@@ -431,7 +442,27 @@ private slots:
                  QString::fromStdU16String(vindrel::OutgoingText(u"yes, at one", u"carol")));
         QTRY_VERIFY(!alive || !alive->isVisible());
         // The main window's remembered To text is not the reply's.
-        QVERIFY(!QFile::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Vindrel.ini"));
+        QCOMPARE(StoredFromWindow(u"To"), QStringLiteral("<none>"));
+    }
+
+    // The To field completes as the main window's, from its recent
+    // recipients, and what the box delivered to joins them.
+    void replyCompletesTheMainWindowsRecentRecipients()
+    {
+        vindrel::QtSettingsStore().Write(u"Vindrel", u"Last Values", u"Recent", u"RXBOX1");
+        Drop("ALICE", "lunch?");
+        auto app = Start();
+        auto* box = app->OpenReply(app->inbox().Messages().front().id);
+        QVERIFY(box && QTest::qWaitForWindowActive(box));
+        QTest::keyClicks(box->to(), ";RX");
+        QCompleter* completer = box->completer()->completer();
+        QTRY_VERIFY(completer->popup()->isVisible());
+        QCOMPARE(completer->currentCompletion(), QStringLiteral("RXBOX1"));
+        box->to()->setText(QStringLiteral("ALICE;RXBOX1"));  // accepted as in the main window
+        box->message()->setPlainText(QStringLiteral("both"));
+        box->Send();
+        QCOMPARE(h_.sent.size(), 2u);
+        QCOMPARE(StoredFromWindow(u"Recent"), QStringLiteral("ALICE;RXBOX1"));
     }
 
     void refusalsAreToldOnceWithTheirCount()

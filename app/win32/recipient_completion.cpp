@@ -148,8 +148,8 @@ void RecipientCompletion::Edited()
             ++rows;
         }
     SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+    // Nothing chosen until Down or Up: a name typed in full is sent as typed.
     if (rows == 0) return Close();
-    SendMessageW(list_, LB_SETCURSEL, 0, 0);
 
     RECT box;
     GetWindowRect(to_, &box);
@@ -178,8 +178,11 @@ bool RecipientCompletion::TakeKey(const MSG& message)
         Accept(current);
         return true;
     case VK_TAB:
-        // Shift+Tab still moves back.
-        if (GetKeyState(VK_SHIFT) < 0) return false;
+        // With nothing chosen, Tab and Shift+Tab still move on.
+        if (current < 0 || GetKeyState(VK_SHIFT) < 0) {
+            Close();
+            return false;
+        }
         Accept(current);
         return true;
     case VK_ESCAPE:

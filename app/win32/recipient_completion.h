@@ -36,8 +36,8 @@ public:
 
     // txtTo's text changed: offers the names that start with the one typed.
     void Edited();
-    // A key meant for txtTo while the list is open: Down/Up move, Enter or
-    // Tab accept, Esc closes. True when the key was taken.
+    // A key meant for txtTo while the list is open: Down/Up choose, Enter or
+    // Tab take the name chosen, Esc closes. True when the key was taken.
     bool TakeKey(const MSG& message);
     void Close();
 

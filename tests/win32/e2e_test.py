@@ -468,17 +468,17 @@ def main():
               [utf16_hex('a')])
 
         # Fifth start: the names delivered to before complete the one typed
-        # after the last ";", whatever its case; Tab or Enter take the first
-        # offered, Esc closes the list and Enter then sends nothing.
+        # after the last ";", whatever its case; Down chooses, Tab or Enter
+        # take it, Esc closes the list and Enter then sends nothing.
         app = App(wine, run_dir, log, '')
         app.keys('End', 'shift+Home', 'BackSpace')
         app.type('C')
         check('typing shows the list of names sent to before', bool(wait_for('the list', app.popups, timeout=5)),
               True)
-        app.keys('Tab')
+        app.keys('Down', 'Tab')
         check('Tab takes the name and closes the list', app.popups(), [])
         app.type(';p')
-        app.keys('Return')
+        app.keys('Down', 'Return')
         app.type('; b')
         app.keys('Escape', 'Return')
         time.sleep(1)

@@ -469,7 +469,8 @@ def main():
 
         # Fifth start: the names delivered to before complete the one typed
         # after the last ";", whatever its case; Down chooses, Tab or Enter
-        # take it, Esc closes the list and Enter then sends nothing.
+        # take it, so does a click; Esc closes the list and Enter then sends
+        # nothing.
         app = App(wine, run_dir, log, '')
         app.keys('End', 'shift+Home', 'BackSpace')
         app.type('C')
@@ -479,14 +480,18 @@ def main():
         check('Tab takes the name and closes the list', app.popups(), [])
         app.type(';p')
         app.keys('Down', 'Return')
+        app.type(';u')
+        xdotool('mousemove', '--window', wait_for('the list', app.popups, timeout=5)[0], 5, 5)
+        xdotool('click', 1)
+        app.point_at(app.main, *BACKGROUND_SPOT)
         app.type('; b')
         app.keys('Escape', 'Return')
         time.sleep(1)
         check('Esc closes the list; Enter then sends nothing', (app.popups(), app.calls(), app.windows()),
               ([], [], [app.main]))
         app.keys('alt+s')
-        check_calls(app, ['carol', 'pc42', 'b'], '', 'completed To text')
-        check('the completed To text is remembered', wine.settings_value(), 'carol;pc42; b')
+        check_calls(app, ['carol', 'pc42', 'user1', 'b'], '', 'completed To text')
+        check('the completed To text is remembered', wine.settings_value(), 'carol;pc42;user1; b')
         app.close()
     except Failed as error:
         checks.fail(str(error))

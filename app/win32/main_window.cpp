@@ -24,7 +24,8 @@ constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIM
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, SettingsStore& settings, Bindings bindings)
-    : instance_(instance), settings_(settings), ui_(*this), send_action_(ui_, settings, std::move(bindings))
+    : instance_(instance), settings_(settings), ui_(*this), send_action_(ui_, settings, std::move(bindings)),
+      completion_(settings)
 {
 }
 
@@ -96,6 +97,7 @@ bool MainWindow::PreTranslate(MSG& message)
 {
     if (window_ == nullptr) return false;
     if (message.hwnd != window_ && !IsChild(window_, message.hwnd)) return false;
+    if (completion_.TakeKey(message)) return true;
     if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN && GetKeyState(VK_CONTROL) < 0 &&
         GetKeyState(VK_MENU) >= 0) {
         // A held key repeats; one press is one send.
@@ -142,6 +144,10 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam)
     case WM_ACTIVATE:
         OnActivate(wparam);
         return 0;
+    case WM_MOVE:
+        // The list hangs below txtTo where it was.
+        completion_.Close();
+        break;
     case WM_SETCURSOR:
         if (OnSetCursor()) return TRUE;
         break;
@@ -174,6 +180,8 @@ bool MainWindow::OnCreate()
                               kIdCmdSend, form::kCmdSend);
     if (!txt_to_ || !txt_message_ || !label1_ || !label2_ || !cmd_send_) return false;
     focus_ = txt_to_;
+    // Completion is a nicety too.
+    completion_.Create(instance_, window_, txt_to_);
 
     // The tooltip is a nicety: without it the window still works.
     tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
@@ -217,11 +225,14 @@ void MainWindow::OnCommand(int id, int code)
     // Anything else, IDCANCEL from the dialog keys among it, is ignored:
     // the window closes through its frame only.
     if (id == kIdCmdSend && code == BN_CLICKED) OnSend();
+    if (id == kIdTxtTo && code == EN_CHANGE) completion_.Edited();
+    if (id == kIdTxtTo && code == EN_KILLFOCUS) completion_.Close();
 }
 
 void MainWindow::OnSend()
 {
-    send_action_.Run();
+    completion_.Close();
+    completion_.Remember(send_action_.Run());
 }
 
 void MainWindow::OnActivate(WPARAM wparam)

@@ -1,10 +1,12 @@
-// frmMain on Windows: the one window and its five controls. The seams the
-// Send action asks of it are its adapter's (ui_services_win32.h).
+// frmMain on Windows: the one window and its five controls, with txtTo's
+// completion list. The seams the Send action asks of it are its adapter's
+// (ui_services_win32.h).
 #pragma once
 
 #include "platform/win32/windows_headers.h"
 
 #include "app/form.h"
+#include "app/win32/recipient_completion.h"
 #include "app/win32/ui_services_win32.h"
 #include "core/send_action.h"
 #include "platform/settings_store.h"
@@ -64,6 +66,7 @@ private:
     SettingsStore& settings_;
     Win32UiServices ui_;
     SendAction send_action_;
+    RecipientCompletion completion_;
     HWND window_ = nullptr;
     HWND txt_to_ = nullptr;
     HWND txt_message_ = nullptr;

@@ -12,7 +12,7 @@ Runs: first start (hint text, 2273 prompt, No); typing, Esc in every
 control, the over-length notice, Ctrl+Enter with Esc during a blocked send
 and the generic prompt answered Yes by Enter; restart
 with the To text restored, Tab to cmdSend and Space; an empty To text
-remembered as empty.
+remembered as empty; the names sent to before completing in txtTo.
 """
 import argparse
 import contextlib
@@ -202,9 +202,17 @@ class App:
         self.main = wait_for('frmMain', lambda: (self.windows() or [None])[0], timeout=60)
         self.point_at(self.main, *BACKGROUND_SPOT)
         time.sleep(0.5)
+        self.shown_at_start = self.shown()
 
     def windows(self):
         return xdotool('search', '--onlyvisible', '--name', '^Vindrel$').split()
+
+    def popups(self):
+        """Windows shown since the start but frmMain: the completion list."""
+        return [w for w in self.shown() if w not in self.shown_at_start + self.windows()]
+
+    def shown(self):
+        return xdotool('search', '--onlyvisible', '--maxdepth', 1, '').split()
 
     def geometry(self, window):
         out = xdotool('getwindowgeometry', '--shell', window)
@@ -458,6 +466,33 @@ def main():
             raise Failed('vindrel.exe did not end when closed during a dispatch')
         check('closed during a dispatch: the rest is not sent', [c['msgname'] for c in app.calls()],
               [utf16_hex('a')])
+
+        # Fifth start: the names delivered to before complete the one typed
+        # after the last ";", whatever its case; Down chooses, Tab or Enter
+        # take it, so does a click; Esc closes the list and Enter then sends
+        # nothing.
+        app = App(wine, run_dir, log, '')
+        app.keys('End', 'shift+Home', 'BackSpace')
+        app.type('C')
+        check('typing shows the list of names sent to before', bool(wait_for('the list', app.popups, timeout=5)),
+              True)
+        app.keys('Down', 'Tab')
+        check('Tab takes the name and closes the list', app.popups(), [])
+        app.type(';p')
+        app.keys('Down', 'Return')
+        app.type(';u')
+        xdotool('mousemove', '--window', wait_for('the list', app.popups, timeout=5)[0], 5, 5)
+        xdotool('click', 1)
+        app.point_at(app.main, *BACKGROUND_SPOT)
+        app.type('; b')
+        app.keys('Escape', 'Return')
+        time.sleep(1)
+        check('Esc closes the list; Enter then sends nothing', (app.popups(), app.calls(), app.windows()),
+              ([], [], [app.main]))
+        app.keys('alt+s')
+        check_calls(app, ['carol', 'pc42', 'user1', 'b'], '', 'completed To text')
+        check('the completed To text is remembered', wine.settings_value(), 'carol;pc42;user1; b')
+        app.close()
     except Failed as error:
         checks.fail(str(error))
     finally:

@@ -26,7 +26,7 @@
 #include <string>
 
 #include "app/spool/spool_dir.h"
-#include "platform/netbios/samba_config.h"
+#include "samba/samba_config.h"
 
 namespace {
 

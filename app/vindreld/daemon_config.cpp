@@ -9,7 +9,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "platform/netbios/samba_config.h"
+#include "samba/samba_config.h"
 
 namespace vindrel::daemon {
 namespace {

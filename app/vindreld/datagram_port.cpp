@@ -15,7 +15,7 @@
 #include "app/vindreld/dotted.h"
 #include "app/vindreld/event_log.h"
 #include "app/vindreld/name_service_port.h"
-#include "platform/netbios/server_limits.h"
+#include "netbios/server/server_limits.h"
 
 namespace vindrel::daemon {
 namespace {

@@ -22,7 +22,7 @@
 #include "app/vindreld/port_owners.h"
 #include "app/vindreld/privileges.h"
 #include "app/vindreld/receiver.h"
-#include "platform/netbios/messenger_client.h"
+#include "netbios/client/messenger_client.h"
 #include "platform/utf8.h"
 #include "vindrel_version.h"
 

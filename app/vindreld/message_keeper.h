@@ -15,7 +15,7 @@
 
 #include "app/spool/spool_dir.h"
 #include "app/vindreld/event_loop.h"
-#include "platform/netbios/message_session.h"
+#include "netbios/server/message_session.h"
 #include "platform/network.h"
 
 namespace vindrel::daemon {

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "app/vindreld/event_loop.h"
-#include "platform/netbios/nb_name.h"
+#include "netbios/codec/nb_name.h"
 
 namespace vindrel::daemon {
 

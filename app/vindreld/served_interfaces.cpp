@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "platform/netbios/samba_config.h"
+#include "samba/samba_config.h"
 
 namespace vindrel::daemon {
 

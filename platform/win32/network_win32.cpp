@@ -4,7 +4,7 @@
 // the computer name from GetComputerNameW and the OEM code page.
 #include "platform/network.h"
 
-#include "platform/netbios/samba_config.h"
+#include "samba/samba_config.h"
 #include "platform/win32/network_calls.h"
 #include "platform/win32/oem_code_page.h"
 #include "platform/win32/wide.h"

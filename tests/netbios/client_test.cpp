@@ -12,9 +12,9 @@
 
 #include <unistd.h>
 
-#include "platform/netbios/messenger_client.h"
-#include "platform/netbios/resolver.h"
-#include "platform/netbios/samba_config.h"
+#include "netbios/client/messenger_client.h"
+#include "netbios/client/resolver.h"
+#include "samba/samba_config.h"
 #include "platform/posix/iconv_code_page.h"
 #include "tests/netbios/fake_lan.h"
 

@@ -5,14 +5,14 @@
 #include <string>
 
 #include "platform/netmsg.h"
-#include "platform/netbios/cp850.h"
-#include "platform/netbios/datagram.h"
-#include "platform/netbios/messenger_client.h"
-#include "platform/netbios/name_service.h"
-#include "platform/netbios/nb_name.h"
-#include "platform/netbios/samba_config.h"
-#include "platform/netbios/session.h"
-#include "platform/netbios/smb_message.h"
+#include "platform/cp850.h"
+#include "netbios/codec/datagram.h"
+#include "netbios/client/messenger_client.h"
+#include "netbios/codec/name_service.h"
+#include "netbios/codec/nb_name.h"
+#include "samba/samba_config.h"
+#include "netbios/codec/session_frame.h"
+#include "netbios/codec/smb_message.h"
 #include "tests/netbios/fake_lan.h"
 #include "tests/netbios/offline_network.h"
 

@@ -22,7 +22,7 @@
 #include "app/vindreld/port_owners.h"
 #include "app/vindreld/registrations.h"
 #include "app/vindreld/source_budget.h"
-#include "platform/netbios/cp850.h"
+#include "platform/cp850.h"
 #include "platform/utf8.h"
 
 namespace vindrel::daemon {

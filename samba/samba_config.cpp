@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/ipv4_text.h"
+
 namespace vindrel::netbios {
 namespace {
 
@@ -54,7 +56,7 @@ std::vector<std::uint32_t> Ipv4List(std::string_view list)
             // "address:tag" names a WINS server group; the address is what counts.
             const std::size_t colon = part.find(':');
             if (colon != std::string::npos) part.resize(colon);
-            const auto address = ParseIpv4(part);
+            const auto address = ParseDottedIpv4(part);
             if (address && std::find(out.begin(), out.end(), *address) == out.end())
                 out.push_back(*address);
         }
@@ -156,29 +158,6 @@ std::string ParameterKey(std::string_view s)
         if (!std::isspace(static_cast<unsigned char>(c)))
             out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
-}
-
-std::optional<std::uint32_t> ParseIpv4(std::string_view text)
-{
-    std::uint32_t address = 0;
-    int parts = 0;
-    std::size_t i = 0;
-    while (parts < 4) {
-        std::uint32_t part = 0;
-        std::size_t digits = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            part = part * 10 + static_cast<std::uint32_t>(text[i++] - '0');
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || part > 255) return std::nullopt;
-        address = address << 8 | part;
-        if (++parts < 4) {
-            if (i >= text.size() || text[i] != '.') return std::nullopt;
-            ++i;
-        }
-    }
-    if (i != text.size()) return std::nullopt;
-    return address;
 }
 
 SambaSettings ParseSambaConfig(std::string_view text, const ConfigReader& read)

@@ -53,7 +53,4 @@ std::string TrimSpace(std::string_view s);
 // letters in lower case ("Netbios Name" and "netbiosname" are one key).
 std::string ParameterKey(std::string_view s);
 
-// The dotted-quad IPv4 literal `text` (host byte order), or none.
-std::optional<std::uint32_t> ParseIpv4(std::string_view text);
-
 }  // namespace vindrel::netbios

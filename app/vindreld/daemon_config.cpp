@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "platform/ipv4_text.h"
 #include "samba/samba_config.h"
 
 namespace vindrel::daemon {
@@ -127,7 +128,7 @@ std::optional<DaemonConfig> ParseDaemonConfig(std::string_view text, const std::
             break;
         case 3:
             // Only an address: looking a host name up would send queries elsewhere.
-            if (!(config.wins = netbios::ParseIpv4(value)))
+            if (!(config.wins = ParseDottedIpv4(value)))
                 return fail("wins server '" + value + "' is not an IPv4 address");
             config.has_wins = true;
             break;

@@ -5,7 +5,6 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>

@@ -25,7 +25,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/spool/spool_dir.h"
+#include "receive/spool_dir.h"
 #include "samba/samba_config.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "app/inbox/lan_text.h"
 #include "app/inbox/read_state.h"
 #include "app/inbox/record_time.h"
-#include "app/spool/spool_dir.h"
+#include "receive/spool_dir.h"
 
 namespace vindrel {
 namespace {

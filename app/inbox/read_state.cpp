@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "app/spool/spool_dir.h"
+#include "receive/spool_dir.h"
 
 namespace vindrel {
 namespace {

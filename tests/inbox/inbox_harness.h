@@ -17,8 +17,8 @@
 #include "app/inbox/history_model.h"
 #include "app/inbox/inbox_app.h"
 #include "app/inbox/reply_box.h"
-#include "app/spool/spool_dir.h"
 #include "core/dispatch.h"
+#include "receive/spool_dir.h"
 
 namespace vindrel::testing {
 

@@ -1,6 +1,6 @@
 // Reading the spool on POSIX: which files are records, listing and reading
 // them, and the counts of messages refused and replaced.
-#include "app/spool/spool_dir.h"
+#include "receive/spool_dir.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <string_view>
 #include <utility>
 
-#include "app/spool/spool_files.h"
+#include "receive/spool_files.h"
 
 namespace vindrel::spool {
 

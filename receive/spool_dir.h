@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/spool/spool_record.h"
+#include "receive/spool_record.h"
 
 namespace vindrel::spool {
 

@@ -20,7 +20,7 @@
 #include "app/inbox/inbox_app.h"
 #include "app/inbox/instance_dir.h"
 #include "app/inbox/list_command.h"
-#include "app/spool/spool_dir.h"
+#include "receive/spool_dir.h"
 #include "vindrel_version.h"
 
 namespace {

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "app/spool/spool_dir.h"
 #include "app/vindreld/daemon_config.h"
 #include "app/vindreld/event_log.h"
 #include "app/vindreld/listen_sockets.h"
@@ -24,6 +23,7 @@
 #include "app/vindreld/receiver.h"
 #include "netbios/client/messenger_client.h"
 #include "platform/utf8.h"
+#include "receive/spool_dir.h"
 #include "vindrel_version.h"
 
 namespace {

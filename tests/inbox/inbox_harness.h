@@ -18,8 +18,8 @@
 #include "app/inbox/inbox_app.h"
 #include "app/inbox/inbox_observer.h"
 #include "app/inbox/reply_box.h"
-#include "app/spool/spool_dir.h"
 #include "core/dispatch.h"
+#include "receive/spool_dir.h"
 
 namespace vindrel::testing {
 

@@ -34,9 +34,9 @@
 #include "app/inbox/read_state.h"
 #include "app/inbox/reply_box.h"
 #include "app/qt_common/recipient_completer.h"
-#include "app/spool/spool_dir.h"
 #include "core/dispatch.h"
 #include "platform/qt/settings_store_qt.h"
+#include "receive/spool_dir.h"
 #include "tests/inbox/inbox_harness.h"
 
 using vindrel::ShowAs;

@@ -7,7 +7,7 @@
 // count. It is measured afresh when the count differs, when it cannot be
 // read or does not add up (a crash mid-write), and every kRescanEvery
 // stores in any case.
-#include "app/spool/spool_lock.h"
+#include "receive/spool_lock.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,7 +23,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/spool/spool_dir.h"
+#include "receive/spool_dir.h"
 
 namespace vindrel::spool {
 namespace {

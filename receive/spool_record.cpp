@@ -9,7 +9,7 @@
 //   length <bytes of text>
 //   <empty line>
 //   <text>
-#include "app/spool/spool_record.h"
+#include "receive/spool_record.h"
 
 #include <time.h>
 

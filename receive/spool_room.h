@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/spool/spool_lock.h"
+#include "receive/spool_lock.h"
 
 namespace vindrel::spool {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/spool/spool_record.h"
+#include "receive/spool_record.h"
 
 namespace vindrel::spool {
 
@@ -56,8 +56,9 @@ struct StoreResult {
     std::string replaced;  // the record removed to make room for it, if any
 };
 
-// What a result means, in the words of a log line ("the spool is full").
-const char* Describe(StoreError error);
+// What a result means, in the words of a log line ("the spool is full"),
+// or, given the spool, of a line that names it ("the spool DIR is full").
+std::string Describe(StoreError error, const std::string& spool = {});
 
 // Adds `records` (clean fields) to the spool, one result each, in order.
 // Each record appears whole (written under a temporary name, flushed, then

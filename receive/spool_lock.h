@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/spool/spool_files.h"
+#include "receive/spool_files.h"
 
 namespace vindrel::spool {
 

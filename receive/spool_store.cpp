@@ -13,10 +13,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/spool/spool_dir.h"
-#include "app/spool/spool_files.h"
-#include "app/spool/spool_lock.h"
-#include "app/spool/spool_room.h"
+#include "receive/spool_dir.h"
+#include "receive/spool_files.h"
+#include "receive/spool_lock.h"
+#include "receive/spool_room.h"
 
 namespace vindrel::spool {
 namespace {

@@ -2,11 +2,11 @@
 // and one already holding more (the Samba route, which cannot tell its
 // senders apart, or records from before shares were kept) gives way to the
 // others, oldest first, rather than keeping them out until its records age.
-#include "app/spool/spool_room.h"
+#include "receive/spool_room.h"
 
 #include <tuple>
 
-#include "app/spool/spool_dir.h"
+#include "receive/spool_dir.h"
 
 namespace vindrel::spool {
 namespace {

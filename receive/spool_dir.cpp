@@ -1,6 +1,6 @@
 // Reading the spool on POSIX: which files are records, listing and reading
 // them, and the counts of messages refused and replaced.
-#include "app/spool/spool_dir.h"
+#include "receive/spool_dir.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <string_view>
 #include <utility>
 
-#include "app/spool/spool_files.h"
+#include "receive/spool_files.h"
 
 namespace vindrel::spool {
 
@@ -171,16 +171,18 @@ RecordError ReadRecord(const std::string& spool, const std::string& name, Record
     return ParseRecord(bytes, out);
 }
 
-const char* Describe(StoreError error)
+std::string Describe(StoreError error, const std::string& spool)
 {
+    const std::string the_spool = spool.empty() ? "the spool" : "the spool " + spool;
     switch (error) {
     case StoreError::kNone: return "kept";
-    case StoreError::kSpoolMissing: return "cannot open the spool";
-    case StoreError::kSpoolFull: return "the spool is full";
-    case StoreError::kSpoolBusy: return "another writer holds the spool's lock";
+    case StoreError::kSpoolMissing: return "cannot open " + the_spool;
+    case StoreError::kSpoolFull: return the_spool + " is full";
+    case StoreError::kSpoolBusy:
+        return spool.empty() ? "another writer holds the spool's lock" : the_spool + " is busy";
     case StoreError::kWriteFailed: break;
     }
-    return "cannot write to the spool";
+    return spool.empty() ? "cannot write to the spool" : "cannot store the message in " + spool;
 }
 
 std::uint64_t RefusedCount(const std::string& spool)

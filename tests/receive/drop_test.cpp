@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "app/spool/spool_dir.h"
+#include "receive/spool_dir.h"
 
 namespace fs = std::filesystem;
 using vindrel::spool::Record;

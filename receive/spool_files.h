@@ -1,4 +1,4 @@
-// What the spool's readers and writers share inside app/spool: which files
+// What the spool's readers and writers share inside receive/: which files
 // in the spool are its own, and reading them without trusting them.
 #pragma once
 

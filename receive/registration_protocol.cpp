@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ipv4_text.h"
+
 namespace vindrel::registration {
 namespace {
 
@@ -37,26 +39,6 @@ std::vector<std::string_view> Words(std::string_view text)
         if (space == std::string_view::npos) return words;
         start = space + 1;
     }
-}
-
-// Four numbers of one to three digits, none over 255, between dots.
-bool IsDotted(std::string_view word)
-{
-    int parts = 0;
-    for (std::size_t start = 0; start <= word.size(); ++parts) {
-        std::size_t end = word.find('.', start);
-        if (end == std::string_view::npos) end = word.size();
-        const std::string_view part = word.substr(start, end - start);
-        if (part.empty() || part.size() > 3) return false;
-        int value = 0;
-        for (const char c : part) {
-            if (c < '0' || c > '9') return false;
-            value = value * 10 + (c - '0');
-        }
-        if (value > 255) return false;
-        start = end + 1;
-    }
-    return parts == 4;
 }
 
 }  // namespace
@@ -104,7 +86,7 @@ std::optional<Line> Parse(std::string_view text)
         return line;
     }
     if (words.size() < 2) return std::nullopt;
-    if (words.size() == 3 && words[1] == kOwner && IsDotted(words[2])) line.owner = words[2];
+    if (words.size() == 3 && words[1] == kOwner && ParseDottedIpv4(words[2])) line.owner = words[2];
     else line.reason = rest.substr(words[0].size() + 1);
     return line;
 }

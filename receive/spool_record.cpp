@@ -15,6 +15,7 @@
 
 #include <charconv>
 
+#include "platform/ipv4_text.h"
 #include "platform/utf8.h"
 
 namespace vindrel::spool {
@@ -47,24 +48,6 @@ bool TakeField(std::string_view& rest, std::string_view key, std::string_view& v
     value = rest.substr(key.size() + 1, end - key.size() - 1);
     rest.remove_prefix(end + 1);
     return true;
-}
-
-// An address as inet_ntoa writes it, nothing else: the field is shown and
-// counted by, so it must be exactly what the receiver wrote.
-bool IsDottedAddress(std::string_view text)
-{
-    int parts = 0;
-    while (true) {
-        std::size_t digits = 0;
-        unsigned value = 0;
-        while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9')
-            value = value * 10 + static_cast<unsigned>(text[digits++] - '0');
-        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[0] == '0')) return false;
-        text.remove_prefix(digits);
-        if (++parts == 4) return text.empty();
-        if (text.empty() || text[0] != '.') return false;
-        text.remove_prefix(1);
-    }
 }
 
 bool ParseNumber(std::string_view digits, std::int64_t& value)
@@ -144,7 +127,9 @@ RecordError ParseRecord(std::string_view bytes, Record& out)
         !TakeField(rest, "from", from) || !TakeField(rest, "to", to))
         return RecordError::kBadField;
     // The optional lines, in their order; records written before them have none.
-    if (TakeField(rest, "source", source) && !IsDottedAddress(source)) return RecordError::kBadField;
+    // The source is shown and counted by, so it must be exactly as written.
+    if (TakeField(rest, "source", source) && !IsCanonicalDottedIpv4(source))
+        return RecordError::kBadField;
     if (TakeField(rest, "via", via) && via != "datagram") return RecordError::kBadField;
     if (!TakeField(rest, "length", length) || !ParseNumber(length, text_bytes) ||
         rest.substr(0, 1) != "\n")

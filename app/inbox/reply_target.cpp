@@ -4,11 +4,11 @@
 #include <memory>
 
 #include "core/dispatch.h"
-#include "platform/cp850.h"
 #include "netbios/client/messenger_client.h"
 #include "netbios/codec/nb_name.h"
-#include "samba/samba_config.h"
+#include "platform/cp850.h"
 #include "platform/network.h"
+#include "samba/samba_config.h"
 
 namespace vindrel {
 

@@ -15,9 +15,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/vindreld/dotted.h"
 #include "app/vindreld/event_log.h"
 #include "app/vindreld/stream_peer.h"
+#include "platform/ipv4_text.h"
 
 namespace vindrel::daemon {
 namespace {
@@ -257,7 +257,7 @@ void Registrations::Tell(Client& client, Standing standing, std::uint32_t peer)
     switch (standing) {
     case Standing::kClaiming: return client.Send({Verb::kClaiming, name, {}, {}});
     case Standing::kClaimed: return client.Send({Verb::kClaimed, name, {}, {}});
-    case Standing::kRefusedByOwner: return client.Send({Verb::kRefused, name, Dotted(peer), {}});
+    case Standing::kRefusedByOwner: return client.Send({Verb::kRefused, name, DottedIpv4(peer), {}});
     case Standing::kReleased: return client.Send({Verb::kReleased, name, {}, {}});
     case Standing::kTooMany:
         return client.Send({Verb::kRefused, name, {}, registration::Describe(Refusal::kTooMany)});

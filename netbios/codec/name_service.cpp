@@ -57,16 +57,20 @@ void WriteQuestion(Writer& out, const RawName& name, RecordType type)
     out.U16be(kClassIn);
 }
 
-// A question asks for an NB or an NBSTAT record, in class IN.
-bool ReadQuestion(Reader& in, RawName& name, RecordType& type)
+// The type and class that follow a name: class IN, and a type this service
+// knows. A question asks for an NB or an NBSTAT record only.
+bool ReadTypeIn(Reader& in, RecordType& type, bool question)
 {
     std::uint16_t t = 0, cls = 0;
-    if (!DecodeName(in, name) || !in.U16be(t) || !in.U16be(cls) || cls != kClassIn ||
-        (t != static_cast<std::uint16_t>(RecordType::kNb) &&
-         t != static_cast<std::uint16_t>(RecordType::kNbstat)))
-        return false;
+    if (!in.U16be(t) || !in.U16be(cls) || cls != kClassIn) return false;
     type = static_cast<RecordType>(t);
-    return true;
+    return type == RecordType::kNb || type == RecordType::kNbstat ||
+           (!question && type == RecordType::kNull);
+}
+
+bool ReadQuestion(Reader& in, RawName& name, RecordType& type)
+{
+    return DecodeName(in, name) && ReadTypeIn(in, type, true);
 }
 
 struct Record {
@@ -90,24 +94,19 @@ void WriteRecord(Writer& out, const RawName* name, RecordType type, std::uint32_
     out.PatchLength16be(rdlength);
 }
 
-// A record of a known type in class IN. Its name is spelled out, or, when
-// there is a `question` to point at, may be the pointer to it.
+// A record's name is spelled out or, when there is a `question` to point
+// at, may be the pointer to it.
 bool ReadRecord(Reader& in, const RawName* question, Record& r)
 {
     Reader probe = in;
-    std::uint16_t pointer = 0, type = 0, cls = 0, rdlength = 0;
+    std::uint16_t pointer = 0, rdlength = 0;
     if (question && probe.U16be(pointer) && pointer == kPointerToQuestion) {
         r.name = *question;
         in = probe;
     } else if (!DecodeName(in, r.name)) {
         return false;
     }
-    if (!in.U16be(type) || (type != static_cast<std::uint16_t>(RecordType::kNb) &&
-                            type != static_cast<std::uint16_t>(RecordType::kNbstat) &&
-                            type != static_cast<std::uint16_t>(RecordType::kNull)))
-        return false;
-    r.type = static_cast<RecordType>(type);
-    return in.U16be(cls) && cls == kClassIn && in.U32be(r.ttl) && in.U16be(rdlength) &&
+    return ReadTypeIn(in, r.type, false) && in.U32be(r.ttl) && in.U16be(rdlength) &&
            in.Take(rdlength, r.rdata);
 }
 
@@ -285,11 +284,9 @@ std::optional<NamePacket> ParseNamePacket(ByteView bytes)
 Bytes BuildNameRegistration(std::uint16_t id, const RawName& name, std::uint16_t nb_flags,
                             net::Ipv4 address, std::uint32_t ttl, bool broadcast)
 {
-    return BuildNameRequest({.id = id,
-                             .opcode = NameOpcode::kRegistration,
-                             .recursion_desired = true,
-                             .broadcast = broadcast},
-                            name, ttl, nb_flags, address);
+    const NameHeader h{.id = id, .opcode = NameOpcode::kRegistration, .recursion_desired = true,
+                       .broadcast = broadcast};
+    return BuildNameRequest(h, name, ttl, nb_flags, address);
 }
 
 Bytes BuildNameRefresh(std::uint16_t id, const RawName& name, std::uint16_t nb_flags,
@@ -309,13 +306,9 @@ Bytes BuildNameRelease(std::uint16_t id, const RawName& name, std::uint16_t nb_f
 Bytes BuildRegistrationResponse(std::uint16_t id, const RawName& name, NameRcode rcode,
                                 std::uint16_t nb_flags, net::Ipv4 address, std::uint32_t ttl)
 {
-    return BuildNbAnswer({.id = id,
-                          .opcode = NameOpcode::kRegistration,
-                          .authoritative = true,
-                          .recursion_desired = true,
-                          .recursion_available = true,
-                          .rcode = rcode},
-                         name, ttl, nb_flags, address);
+    const NameHeader h{.id = id, .opcode = NameOpcode::kRegistration, .authoritative = true,
+                       .recursion_desired = true, .recursion_available = true, .rcode = rcode};
+    return BuildNbAnswer(h, name, ttl, nb_flags, address);
 }
 
 Bytes BuildNameQueryResponse(std::uint16_t id, const RawName& name, std::uint16_t nb_flags,

@@ -134,15 +134,10 @@ bool ReadString(Reader& in, ByteView& text)
 {
     Reader probe = in;
     std::uint8_t format = 0;
-    if (!probe.U8(format) || format != kBufferFormatString) return false;
-    ByteView rest;
-    probe.Take(probe.remaining(), rest);
-    const auto nul = std::find(rest.begin(), rest.end(), std::uint8_t{0});
-    if (nul == rest.end()) return false;
-    text = rest.first(static_cast<std::size_t>(nul - rest.begin()));
-    Reader after = in;
-    after.Skip(1 + text.size() + 1);
-    in = after;
+    if (!probe.U8(format) || format != kBufferFormatString ||
+        !probe.UntilNul(probe.remaining(), text))
+        return false;
+    in = probe;
     return true;
 }
 

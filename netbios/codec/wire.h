@@ -3,6 +3,7 @@
 // left before it touches a byte, so no reply can make a parser overrun.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -71,6 +72,17 @@ public:
         if (n > remaining()) return false;
         out = data_.subspan(pos_, n);
         pos_ += n;
+        return true;
+    }
+    // The bytes up to a NUL, at most `longest` of them; the NUL is read too.
+    bool UntilNul(std::size_t longest, ByteView& text)
+    {
+        const ByteView rest = data_.subspan(pos_);
+        const auto length = static_cast<std::size_t>(
+            std::find(rest.begin(), rest.end(), std::uint8_t{0}) - rest.begin());
+        if (length == rest.size() || length > longest) return false;
+        text = rest.first(length);
+        pos_ += length + 1;
         return true;
     }
 

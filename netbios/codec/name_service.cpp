@@ -15,8 +15,8 @@ constexpr int kOpcodeShift = 11;
 constexpr std::uint16_t kRcodeMask = 0x000F;
 // The flag bits, for reading and writing alike.
 constexpr std::pair<std::uint16_t, bool NameHeader::*> kFlagBits[] = {
-    {0x8000, &NameHeader::response},          {0x0400, &NameHeader::authoritative},
-    {0x0200, &NameHeader::truncated},         {0x0100, &NameHeader::recursion_desired},
+    {0x8000, &NameHeader::response},            {0x0400, &NameHeader::authoritative},
+    {0x0200, &NameHeader::truncated},           {0x0100, &NameHeader::recursion_desired},
     {0x0080, &NameHeader::recursion_available}, {0x0010, &NameHeader::broadcast},
 };
 // The record of a registration or release names the question by pointing at
@@ -110,7 +110,7 @@ bool ReadRecord(Reader& in, const RawName* question, Record& r)
            in.Take(rdlength, r.rdata);
 }
 
-// One (NB_FLAGS, NB_ADDRESS) entry of an NB record.
+// An NB record of one (NB_FLAGS, NB_ADDRESS) entry.
 void WriteNbRecord(Writer& out, const RawName* name, std::uint32_t ttl, std::uint16_t nb_flags,
                    net::Ipv4 address)
 {

@@ -16,7 +16,8 @@ std::optional<SmbReply> Exchange(SessionStream& session, const Bytes& message,
 {
     FrameHeader frame;
     Bytes body;
-    if (!session.Write(FrameSessionMessage(message), deadline) ||
+    // An empty message is one its builder refused to build.
+    if (message.empty() || !session.Write(FrameSessionMessage(message), deadline) ||
         session.ReadFrame(frame, body, deadline) != FrameRead::kFrame ||
         frame.type != kSessionMessage)
         return std::nullopt;

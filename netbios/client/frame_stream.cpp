@@ -8,7 +8,8 @@ namespace vindrel::netbios {
 
 bool SessionStream::Write(const Bytes& frame, net::Deadline deadline)
 {
-    return stream_->WriteAll(frame, deadline);
+    // No frame is empty: an empty one is a builder's refusal.
+    return !frame.empty() && stream_->WriteAll(frame, deadline);
 }
 
 bool SessionStream::ReadExact(std::uint8_t* out, std::size_t size, net::Deadline deadline)

@@ -29,6 +29,7 @@ public:
     {
     }
 
+    // False for an empty frame (a builder refused it), without writing.
     bool Write(const Bytes& frame, net::Deadline deadline);
 
     // The next frame other than a keep-alive, its body read in full into

@@ -2,7 +2,6 @@
 // transaction of a mailslot write, and the message inside it.
 #include "netbios/codec/datagram.h"
 
-#include <algorithm>
 #include <cctype>
 #include <string_view>
 
@@ -39,20 +38,6 @@ bool ReadWords(ByteView words, MailslotWrite& w)
            in.Skip(2 + 2 + 1 + 1 + 2 + 4 + 2 + 2 + 2) && in.U16le(w.data_count) &&
            in.U16le(w.data_offset) && in.U8(w.setup_count) && in.Skip(1) &&
            in.U16le(w.opcode) && in.U16le(priority) && in.U16le(w.mailslot_class);
-}
-
-// Bytes up to a NUL inside `in`, at most `longest` of them; the NUL is read too.
-bool ReadTerminated(Reader& in, std::size_t longest, ByteView& text)
-{
-    Reader probe = in;
-    ByteView rest;
-    probe.Take(probe.remaining(), rest);
-    const auto nul = std::find(rest.begin(), rest.end(), std::uint8_t{0});
-    const auto length = static_cast<std::size_t>(nul - rest.begin());
-    if (nul == rest.end() || length > longest) return false;
-    text = rest.first(length);
-    in.Skip(length + 1);
-    return true;
 }
 
 bool SameMailslot(ByteView name)
@@ -102,7 +87,7 @@ DatagramError ParseMessengerDatagram(ByteView datagram, MessengerDatagram& out)
     // DataOffset (counted from the SMB header) puts it.
     Reader bytes(request.bytes);
     ByteView mailslot;
-    if (!ReadTerminated(bytes, request.bytes.size(), mailslot)) return DatagramError::kBadOffsets;
+    if (!bytes.UntilNul(request.bytes.size(), mailslot)) return DatagramError::kBadOffsets;
     const std::size_t name_end = smb.size() - request.bytes.size() + mailslot.size() + 1;
     if (w.data_offset < name_end || w.data_offset > smb.size() ||
         w.data_count > smb.size() - w.data_offset)
@@ -111,9 +96,8 @@ DatagramError ParseMessengerDatagram(ByteView datagram, MessengerDatagram& out)
 
     // FROM, TO and TEXT, each ending in a NUL; what follows TEXT's is padding.
     Reader data(smb.subspan(w.data_offset, w.data_count));
-    if (!ReadTerminated(data, kMaxMessageName, d.from) ||
-        !ReadTerminated(data, kMaxMessageName, d.to) ||
-        !ReadTerminated(data, kMaxMessageText, d.text))
+    if (!data.UntilNul(kMaxMessageName, d.from) || !data.UntilNul(kMaxMessageName, d.to) ||
+        !data.UntilNul(kMaxMessageText, d.text))
         return DatagramError::kBadMessage;
     out = d;
     return DatagramError::kNone;

@@ -12,7 +12,6 @@
 
 namespace vindrel::netbios {
 
-inline constexpr std::uint16_t kDatagramPort = 138;
 inline constexpr char kMessengerMailslot[] = "\\MAILSLOT\\MESSNGR";
 
 enum class DatagramError {

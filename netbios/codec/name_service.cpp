@@ -1,117 +1,198 @@
-// NetBIOS name query and node status packets.
+// NetBIOS name service packets: one reader and one writer for the header,
+// the question and the resource record, and on them the client's judging of
+// answers and the receiving side's reading of requests.
 #include "netbios/codec/name_service.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vindrel::netbios {
 namespace {
 
-constexpr std::uint16_t kTypeNb = 0x0020;
-constexpr std::uint16_t kTypeNbstat = 0x0021;
 constexpr std::uint16_t kClassIn = 0x0001;
-
-constexpr std::uint16_t kResponse = 0x8000;
-constexpr std::uint16_t kOpcodeMask = 0x7800;  // 0 is a query
-constexpr std::uint16_t kRecursionDesired = 0x0100;
-constexpr std::uint16_t kBroadcast = 0x0010;
+constexpr std::uint16_t kOpcodeMask = 0x7800;
+constexpr int kOpcodeShift = 11;
 constexpr std::uint16_t kRcodeMask = 0x000F;
+// The flag bits, for reading and writing alike.
+constexpr std::pair<std::uint16_t, bool NameHeader::*> kFlagBits[] = {
+    {0x8000, &NameHeader::response},            {0x0400, &NameHeader::authoritative},
+    {0x0200, &NameHeader::truncated},           {0x0100, &NameHeader::recursion_desired},
+    {0x0080, &NameHeader::recursion_available}, {0x0010, &NameHeader::broadcast},
+};
+// The record of a registration or release names the question by pointing at
+// it: a compression pointer to the name at offset 12, right after the header.
+constexpr std::uint16_t kPointerToQuestion = 0xC00C;
+constexpr std::size_t kNbEntrySize = 6;
+constexpr std::size_t kNodeNameSize = 18;
+constexpr std::size_t kStatisticsSize = 46;
+constexpr std::size_t kMaxStatusEntries = 255;
 
-Bytes BuildQuestion(std::uint16_t id, std::uint16_t flags, const RawName& name,
-                    std::uint16_t type)
+void WriteHeader(Writer& out, const NameHeader& h)
 {
-    Writer out;
-    out.U16be(id);
-    out.U16be(flags);
-    out.U16be(1);  // QDCOUNT
-    out.U16be(0);  // ANCOUNT
-    out.U16be(0);  // NSCOUNT
-    out.U16be(0);  // ARCOUNT
-    EncodeName(name, out);
-    out.U16be(type);
-    out.U16be(kClassIn);
-    return out.Take();
+    auto flags = static_cast<std::uint16_t>(
+        (static_cast<std::uint16_t>(h.opcode) << kOpcodeShift & kOpcodeMask) |
+        (static_cast<std::uint16_t>(h.rcode) & kRcodeMask));
+    for (const auto& [bit, field] : kFlagBits)
+        if (h.*field) flags |= bit;
+    for (const std::uint16_t v : {h.id, flags, h.questions, h.answers, h.authorities, h.additionals})
+        out.U16be(v);
 }
 
-struct Header {
-    std::uint16_t id = 0, flags = 0, qdcount = 0, ancount = 0, nscount = 0, arcount = 0;
+bool ReadHeader(Reader& in, NameHeader& h)
+{
+    std::uint16_t flags = 0;
+    if (!in.U16be(h.id) || !in.U16be(flags) || !in.U16be(h.questions) || !in.U16be(h.answers) ||
+        !in.U16be(h.authorities) || !in.U16be(h.additionals))
+        return false;
+    h.opcode = static_cast<NameOpcode>((flags & kOpcodeMask) >> kOpcodeShift);
+    h.rcode = static_cast<NameRcode>(flags & kRcodeMask);
+    for (const auto& [bit, field] : kFlagBits) h.*field = (flags & bit) != 0;
+    return true;
+}
+
+void WriteQuestion(Writer& out, const RawName& name, RecordType type)
+{
+    EncodeName(name, out);
+    out.U16be(static_cast<std::uint16_t>(type));
+    out.U16be(kClassIn);
+}
+
+// The type and class that follow a name: class IN, and a type this service
+// knows. A question asks for an NB or an NBSTAT record only.
+bool ReadTypeIn(Reader& in, RecordType& type, bool question)
+{
+    std::uint16_t t = 0, cls = 0;
+    if (!in.U16be(t) || !in.U16be(cls) || cls != kClassIn) return false;
+    type = static_cast<RecordType>(t);
+    return type == RecordType::kNb || type == RecordType::kNbstat ||
+           (!question && type == RecordType::kNull);
+}
+
+bool ReadQuestion(Reader& in, RawName& name, RecordType& type)
+{
+    return DecodeName(in, name) && ReadTypeIn(in, type, true);
+}
+
+struct Record {
+    RawName name{};
+    RecordType type = RecordType::kNb;
+    std::uint32_t ttl = 0;
+    ByteView rdata;  // its length checked against what arrived
 };
 
-bool ReadHeader(Reader& in, Header& h)
+// A record named `name`, or pointing at the question when `name` is null.
+void WriteRecord(Writer& out, const RawName* name, RecordType type, std::uint32_t ttl,
+                 const Writer& rdata)
 {
-    return in.U16be(h.id) && in.U16be(h.flags) && in.U16be(h.qdcount) && in.U16be(h.ancount) &&
-           in.U16be(h.nscount) && in.U16be(h.arcount);
+    if (name) EncodeName(*name, out);
+    else out.U16be(kPointerToQuestion);
+    out.U16be(static_cast<std::uint16_t>(type));
+    out.U16be(kClassIn);
+    out.U32be(ttl);
+    const std::size_t rdlength = out.Reserve16();
+    out.Append(rdata);
+    out.PatchLength16be(rdlength);
 }
 
-// The resource record that answers: name, type, class, TTL and the RDATA
-// whose length has been checked against what arrived.
-bool ReadAnswer(Reader& in, RawName& name, std::uint16_t want_type, ByteView& rdata)
+// A record's name is spelled out or, when there is a `question` to point
+// at, may be the pointer to it.
+bool ReadRecord(Reader& in, const RawName* question, Record& r)
 {
-    std::uint16_t type = 0, cls = 0, rdlength = 0;
-    std::uint32_t ttl = 0;
-    return DecodeName(in, name) && in.U16be(type) && type == want_type && in.U16be(cls) &&
-           cls == kClassIn && in.U32be(ttl) && in.U16be(rdlength) && in.Take(rdlength, rdata);
+    Reader probe = in;
+    std::uint16_t pointer = 0, rdlength = 0;
+    if (question && probe.U16be(pointer) && pointer == kPointerToQuestion) {
+        r.name = *question;
+        in = probe;
+    } else if (!DecodeName(in, r.name)) {
+        return false;
+    }
+    return ReadTypeIn(in, r.type, false) && in.U32be(r.ttl) && in.U16be(rdlength) &&
+           in.Take(rdlength, r.rdata);
+}
+
+// An NB record of one (NB_FLAGS, NB_ADDRESS) entry.
+void WriteNbRecord(Writer& out, const RawName* name, std::uint32_t ttl, std::uint16_t nb_flags,
+                   net::Ipv4 address)
+{
+    Writer entry;
+    entry.U16be(nb_flags);
+    entry.U32be(address);
+    WriteRecord(out, name, RecordType::kNb, ttl, entry);
+}
+
+bool ReadNbEntry(Reader& in, std::uint16_t& nb_flags, net::Ipv4& address)
+{
+    if (in.remaining() < kNbEntrySize) return false;
+    in.U16be(nb_flags);
+    in.U32be(address);
+    return true;
+}
+
+Bytes BuildQuestion(const NameHeader& h, const RawName& name, RecordType type)
+{
+    Writer out;
+    WriteHeader(out, h);
+    WriteQuestion(out, name, type);
+    return out.Take();
 }
 
 }  // namespace
 
 Bytes BuildNameQuery(std::uint16_t id, const RawName& name, bool broadcast)
 {
-    return BuildQuestion(id, kRecursionDesired | (broadcast ? kBroadcast : 0), name, kTypeNb);
+    return BuildQuestion(
+        {.id = id, .recursion_desired = true, .broadcast = broadcast, .questions = 1}, name,
+        RecordType::kNb);
 }
 
 QueryAnswer JudgeNameQueryReply(ByteView reply, std::uint16_t id, const RawName& name)
 {
     Reader in(reply);
-    Header h;
-    if (!ReadHeader(in, h) || h.id != id || !(h.flags & kResponse) || (h.flags & kOpcodeMask) != 0)
+    NameHeader h;
+    if (!ReadHeader(in, h) || h.id != id || !h.response || h.opcode != NameOpcode::kQuery)
         return {};
     // A reply carries no question section; the answer names what it answers.
-    if (h.qdcount != 0 || h.ancount != 1) return {};
-    RawName answered;
-    ByteView rdata;
-    const std::uint16_t rcode = h.flags & kRcodeMask;
-    if (rcode != 0) {
+    if (h.questions != 0 || h.answers != 1) return {};
+    if (h.rcode != NameRcode::kOk) {
         // A negative reply may omit the record; if it names one, it must be ours.
+        RawName answered;
         if (in.remaining() > 0 && (!DecodeName(in, answered) || answered != name)) return {};
         return {QueryVerdict::kNegative, 0};
     }
-    if (!ReadAnswer(in, answered, kTypeNb, rdata) || answered != name) return {};
+    Record r;
+    if (!ReadRecord(in, nullptr, r) || r.type != RecordType::kNb || r.name != name) return {};
     // RDATA: one or more (NB_FLAGS, NB_ADDRESS) pairs of six bytes each.
-    if (rdata.empty() || rdata.size() % 6 != 0) return {};
-    Reader entries(rdata);
-    while (entries.remaining() >= 6) {
-        std::uint16_t nb_flags = 0;
-        std::uint32_t address = 0;
-        entries.U16be(nb_flags);
-        entries.U32be(address);
+    if (r.rdata.empty() || r.rdata.size() % kNbEntrySize != 0) return {};
+    Reader entries(r.rdata);
+    std::uint16_t nb_flags = 0;
+    net::Ipv4 address = 0;
+    while (ReadNbEntry(entries, nb_flags, address))
         if (address != 0 && address != 0xFFFFFFFF) return {QueryVerdict::kPositive, address};
-    }
     return {};
 }
 
 Bytes BuildNodeStatusRequest(std::uint16_t id)
 {
-    return BuildQuestion(id, 0, WildcardName(), kTypeNbstat);
+    return BuildQuestion({.id = id, .questions = 1}, WildcardName(), RecordType::kNbstat);
 }
 
 std::optional<std::vector<NodeName>> ParseNodeStatusReply(ByteView reply, std::uint16_t id)
 {
     Reader in(reply);
-    Header h;
-    if (!ReadHeader(in, h) || h.id != id || !(h.flags & kResponse) ||
-        (h.flags & kOpcodeMask) != 0 || (h.flags & kRcodeMask) != 0 || h.ancount != 1 ||
-        h.qdcount != 0)
+    NameHeader h;
+    Record r;
+    if (!ReadHeader(in, h) || h.id != id || !h.response || h.opcode != NameOpcode::kQuery ||
+        h.rcode != NameRcode::kOk || h.answers != 1 || h.questions != 0 ||
+        !ReadRecord(in, nullptr, r) || r.type != RecordType::kNbstat)
         return std::nullopt;
-    RawName answered;
-    ByteView rdata;
-    if (!ReadAnswer(in, answered, kTypeNbstat, rdata)) return std::nullopt;
-    Reader body(rdata);
+    Reader body(r.rdata);
     std::uint8_t count = 0;
-    if (!body.U8(count) || body.remaining() < std::size_t{count} * 18) return std::nullopt;
+    if (!body.U8(count) || body.remaining() < std::size_t{count} * kNodeNameSize)
+        return std::nullopt;
     std::vector<NodeName> names(count);
     for (NodeName& entry : names) {
         ByteView raw;
-        body.Take(16, raw);
+        body.Take(entry.name.size(), raw);
         std::copy(raw.begin(), raw.end(), entry.name.begin());
         body.U16be(entry.flags);
     }
@@ -144,90 +225,28 @@ std::optional<RawName> FirstMessengerName(const std::vector<NodeName>& names)
 namespace vindrel::netbios {
 namespace {
 
-constexpr std::uint16_t kAuthoritative = 0x0400;
-constexpr std::uint16_t kTruncated = 0x0200;
-constexpr std::uint16_t kRecursionAvailable = 0x0080;
-constexpr int kOpcodeShift = 11;
-// The record of a registration or release names the question by pointing at
-// it: a compression pointer to the name at offset 12, right after the header.
-constexpr std::uint16_t kPointerToQuestion = 0xC00C;
-constexpr std::size_t kNbEntrySize = 6;
-constexpr std::size_t kStatisticsSize = 46;
-constexpr std::size_t kMaxStatusEntries = 255;
-
-bool KnownType(std::uint16_t type)
-{
-    return type == static_cast<std::uint16_t>(RecordType::kNb) ||
-           type == static_cast<std::uint16_t>(RecordType::kNbstat) ||
-           type == static_cast<std::uint16_t>(RecordType::kNull);
-}
-
-// A record's name: either spelled out, or the pointer to the question that
-// registrations and releases use (only when there is a question to point at).
-bool ReadRecordName(Reader& in, const NamePacket& packet, RawName& name)
-{
-    Reader probe = in;
-    std::uint16_t pointer = 0;
-    if (packet.has_question && probe.U16be(pointer) && pointer == kPointerToQuestion) {
-        name = packet.question;
-        in = probe;
-        return true;
-    }
-    return DecodeName(in, name);
-}
-
-void WriteHeader(Writer& out, std::uint16_t id, std::uint16_t flags, std::uint16_t qdcount,
-                 std::uint16_t ancount, std::uint16_t arcount)
-{
-    out.U16be(id);
-    out.U16be(flags);
-    out.U16be(qdcount);
-    out.U16be(ancount);
-    out.U16be(0);  // NSCOUNT
-    out.U16be(arcount);
-}
-
-std::uint16_t Flags(bool response, NameOpcode opcode, std::uint16_t bits, NameRcode rcode = {})
-{
-    return static_cast<std::uint16_t>((response ? kResponse : 0) |
-                                      static_cast<std::uint16_t>(opcode) << kOpcodeShift | bits |
-                                      static_cast<std::uint16_t>(rcode));
-}
-
-void WriteNbRecordTail(Writer& out, std::uint32_t ttl, std::uint16_t nb_flags, net::Ipv4 address)
-{
-    out.U16be(kTypeNb);
-    out.U16be(kClassIn);
-    out.U16be(static_cast<std::uint16_t>(ttl >> 16));
-    out.U16be(static_cast<std::uint16_t>(ttl));
-    out.U16be(kNbEntrySize);
-    out.U16be(nb_flags);
-    out.U16be(static_cast<std::uint16_t>(address >> 16));
-    out.U16be(static_cast<std::uint16_t>(address));
-}
-
 // A request for one of our names: the question, then the record pointing at it.
-Bytes BuildNameRequest(std::uint16_t id, std::uint16_t flags, const RawName& name,
-                       std::uint32_t ttl, std::uint16_t nb_flags, net::Ipv4 address)
+Bytes BuildNameRequest(NameHeader h, const RawName& name, std::uint32_t ttl,
+                       std::uint16_t nb_flags, net::Ipv4 address)
 {
+    h.questions = 1;
+    h.additionals = 1;
     Writer out;
-    WriteHeader(out, id, flags, 1, 0, 1);
-    EncodeName(name, out);
-    out.U16be(kTypeNb);
-    out.U16be(kClassIn);
-    out.U16be(kPointerToQuestion);
-    WriteNbRecordTail(out, ttl, nb_flags, address);
+    WriteHeader(out, h);
+    WriteQuestion(out, name, RecordType::kNb);
+    WriteNbRecord(out, nullptr, ttl, nb_flags, address);
     return out.Take();
 }
 
 // A response that answers with one NB record.
-Bytes BuildNbAnswer(std::uint16_t id, std::uint16_t flags, const RawName& name, std::uint32_t ttl,
-                    std::uint16_t nb_flags, net::Ipv4 address)
+Bytes BuildNbAnswer(NameHeader h, const RawName& name, std::uint32_t ttl, std::uint16_t nb_flags,
+                    net::Ipv4 address)
 {
+    h.response = true;
+    h.answers = 1;
     Writer out;
-    WriteHeader(out, id, flags, 0, 1, 0);
-    EncodeName(name, out);
-    WriteNbRecordTail(out, ttl, nb_flags, address);
+    WriteHeader(out, h);
+    WriteNbRecord(out, &name, ttl, nb_flags, address);
     return out.Take();
 }
 
@@ -236,45 +255,27 @@ Bytes BuildNbAnswer(std::uint16_t id, std::uint16_t flags, const RawName& name, 
 std::optional<NamePacket> ParseNamePacket(ByteView bytes)
 {
     Reader in(bytes);
-    Header h;
-    if (!ReadHeader(in, h)) return std::nullopt;
+    NamePacket p;
     // One question and at most one record (an answer or an additional one):
     // no packet of the name service this side takes part in has more.
-    if (h.qdcount > 1 || h.nscount != 0 || h.ancount + h.arcount > 1) return std::nullopt;
-    NamePacket p;
-    p.id = h.id;
-    p.response = (h.flags & kResponse) != 0;
-    p.opcode = static_cast<NameOpcode>((h.flags & kOpcodeMask) >> kOpcodeShift);
-    p.authoritative = (h.flags & kAuthoritative) != 0;
-    p.recursion_desired = (h.flags & kRecursionDesired) != 0;
-    p.recursion_available = (h.flags & kRecursionAvailable) != 0;
-    p.broadcast = (h.flags & kBroadcast) != 0;
-    p.rcode = static_cast<NameRcode>(h.flags & kRcodeMask);
-    if (h.flags & kTruncated) return std::nullopt;
-
-    if (h.qdcount == 1) {
-        std::uint16_t type = 0, cls = 0;
-        if (!DecodeName(in, p.question) || !in.U16be(type) || !in.U16be(cls) ||
-            cls != kClassIn ||
-            (type != kTypeNb && type != kTypeNbstat))
-            return std::nullopt;
+    if (!ReadHeader(in, p) || p.questions > 1 || p.authorities != 0 ||
+        p.answers + p.additionals > 1 || p.truncated)
+        return std::nullopt;
+    if (p.questions == 1) {
+        if (!ReadQuestion(in, p.question, p.question_type)) return std::nullopt;
         p.has_question = true;
-        p.question_type = static_cast<RecordType>(type);
     }
-    if (h.ancount + h.arcount == 1) {
-        std::uint16_t type = 0, cls = 0, rdlength = 0;
-        if (!ReadRecordName(in, p, p.record_name) || !in.U16be(type) || !KnownType(type) ||
-            !in.U16be(cls) || cls != kClassIn || !in.U32be(p.ttl) || !in.U16be(rdlength) ||
-            !in.Take(rdlength, p.rdata))
-            return std::nullopt;
+    if (p.answers + p.additionals == 1) {
+        Record r;
+        if (!ReadRecord(in, p.has_question ? &p.question : nullptr, r)) return std::nullopt;
         p.has_record = true;
-        p.record_type = static_cast<RecordType>(type);
-        if (p.record_type == RecordType::kNb && p.rdata.size() >= kNbEntrySize) {
-            Reader entry(p.rdata);
-            entry.U16be(p.nb_flags);
-            entry.U32be(p.address);
-            p.has_address = true;
-        }
+        p.record_name = r.name;
+        p.record_type = r.type;
+        p.ttl = r.ttl;
+        p.rdata = r.rdata;
+        Reader entry(p.rdata);
+        p.has_address =
+            p.record_type == RecordType::kNb && ReadNbEntry(entry, p.nb_flags, p.address);
     }
     if (in.remaining() != 0) return std::nullopt;
     return p;
@@ -283,60 +284,56 @@ std::optional<NamePacket> ParseNamePacket(ByteView bytes)
 Bytes BuildNameRegistration(std::uint16_t id, const RawName& name, std::uint16_t nb_flags,
                             net::Ipv4 address, std::uint32_t ttl, bool broadcast)
 {
-    const std::uint16_t bits = kRecursionDesired | (broadcast ? kBroadcast : 0);
-    return BuildNameRequest(id, Flags(false, NameOpcode::kRegistration, bits), name, ttl,
-                            nb_flags, address);
+    const NameHeader h{.id = id, .opcode = NameOpcode::kRegistration, .recursion_desired = true,
+                       .broadcast = broadcast};
+    return BuildNameRequest(h, name, ttl, nb_flags, address);
 }
 
 Bytes BuildNameRefresh(std::uint16_t id, const RawName& name, std::uint16_t nb_flags,
                        net::Ipv4 address, std::uint32_t ttl)
 {
-    return BuildNameRequest(id, Flags(false, NameOpcode::kRefresh, 0), name, ttl, nb_flags,
+    return BuildNameRequest({.id = id, .opcode = NameOpcode::kRefresh}, name, ttl, nb_flags,
                             address);
 }
 
 Bytes BuildNameRelease(std::uint16_t id, const RawName& name, std::uint16_t nb_flags,
                        net::Ipv4 address, bool broadcast)
 {
-    return BuildNameRequest(id, Flags(false, NameOpcode::kRelease, broadcast ? kBroadcast : 0),
+    return BuildNameRequest({.id = id, .opcode = NameOpcode::kRelease, .broadcast = broadcast},
                             name, 0, nb_flags, address);
 }
 
 Bytes BuildRegistrationResponse(std::uint16_t id, const RawName& name, NameRcode rcode,
                                 std::uint16_t nb_flags, net::Ipv4 address, std::uint32_t ttl)
 {
-    const std::uint16_t bits = kAuthoritative | kRecursionDesired | kRecursionAvailable;
-    return BuildNbAnswer(id, Flags(true, NameOpcode::kRegistration, bits, rcode), name, ttl,
-                         nb_flags, address);
+    const NameHeader h{.id = id, .opcode = NameOpcode::kRegistration, .authoritative = true,
+                       .recursion_desired = true, .recursion_available = true, .rcode = rcode};
+    return BuildNbAnswer(h, name, ttl, nb_flags, address);
 }
 
 Bytes BuildNameQueryResponse(std::uint16_t id, const RawName& name, std::uint16_t nb_flags,
                              net::Ipv4 address, std::uint32_t ttl)
 {
-    return BuildNbAnswer(id, Flags(true, NameOpcode::kQuery, kAuthoritative | kRecursionDesired),
-                         name, ttl, nb_flags, address);
+    return BuildNbAnswer({.id = id, .authoritative = true, .recursion_desired = true}, name, ttl,
+                         nb_flags, address);
 }
 
 Bytes BuildNodeStatusResponse(std::uint16_t id, const RawName& question,
                               std::span<const NodeName> names)
 {
     names = names.first(std::min(names.size(), kMaxStatusEntries));
-    Writer out;
-    WriteHeader(out, id, Flags(true, NameOpcode::kQuery, kAuthoritative), 0, 1, 0);
-    EncodeName(question, out);
-    out.U16be(kTypeNbstat);
-    out.U16be(kClassIn);
-    out.U16be(0);  // TTL
-    out.U16be(0);
-    out.U16be(static_cast<std::uint16_t>(1 + names.size() * 18 + kStatisticsSize));
-    out.U8(static_cast<std::uint8_t>(names.size()));
+    Writer rdata;
+    rdata.Count8(names.size());
     for (const NodeName& entry : names) {
-        out.Append(entry.name);
-        out.U16be(entry.flags);
+        rdata.Append(entry.name);
+        rdata.U16be(entry.flags);
     }
     // Unit id (no hardware address to give), then counters that say nothing:
     // senders read the names and skip the rest.
-    out.Fill(0, kStatisticsSize);
+    rdata.Fill(0, kStatisticsSize);
+    Writer out;
+    WriteHeader(out, {.id = id, .response = true, .authoritative = true, .answers = 1});
+    WriteRecord(out, &question, RecordType::kNbstat, 0, rdata);
     return out.Take();
 }
 

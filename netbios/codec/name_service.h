@@ -19,44 +19,6 @@ namespace vindrel::netbios {
 
 inline constexpr std::uint16_t kNameServicePort = 137;
 
-// `broadcast` sets the B flag (a query to the local segment); without it the
-// query is for a name server, which answers for registered names only.
-Bytes BuildNameQuery(std::uint16_t id, const RawName& name, bool broadcast);
-
-enum class QueryVerdict {
-    kIgnore,    // not an answer to this query: wrong id, name, shape, ...
-    kPositive,  // the name is held at `address`
-    kNegative,  // a name server says nobody holds the name
-};
-
-struct QueryAnswer {
-    QueryVerdict verdict = QueryVerdict::kIgnore;
-    std::uint32_t address = 0;  // IPv4, host byte order
-};
-
-QueryAnswer JudgeNameQueryReply(ByteView reply, std::uint16_t id, const RawName& name);
-
-Bytes BuildNodeStatusRequest(std::uint16_t id);
-
-struct NodeName {
-    RawName name{};
-    std::uint16_t flags = 0;
-    bool group() const { return (flags & 0x8000) != 0; }
-};
-
-// The names a node status reply lists, or none when it is not a well-formed
-// reply to request `id`.
-std::optional<std::vector<NodeName>> ParseNodeStatusReply(ByteView reply, std::uint16_t id);
-
-// True for a name a message can be sent to: a unique <03> name, neither
-// being released nor in conflict, that goes out whole as an SMB string.
-bool IsMessengerName(const NodeName& entry);
-
-// The first messenger name of a node: its computer name.
-std::optional<RawName> FirstMessengerName(const std::vector<NodeName>& names);
-
-// --- every packet, as the receiving side reads and builds them ---------------
-
 enum class NameOpcode : std::uint8_t {
     kQuery = 0,
     kRegistration = 5,
@@ -84,23 +46,66 @@ enum class RecordType : std::uint16_t { kNull = 0x000A, kNb = 0x0020, kNbstat = 
 // NB_FLAGS of a name: group bit, owner node type, and the node status flags.
 inline constexpr std::uint16_t kNbGroup = 0x8000;
 inline constexpr std::uint16_t kNbOntB = 0x0000;
-inline constexpr std::uint16_t kNbOntP = 0x2000;
 inline constexpr std::uint16_t kNbOntM = 0x4000;
 inline constexpr std::uint16_t kNbActive = 0x0400;
 
-// The parts of a name service packet the service looks at. Only packets with
-// at most one question and one resource record are read; the record's name
-// may be a pointer to the question's name, as registrations send it.
-struct NamePacket {
+// The header of every name service packet, its flag bits as fields; both
+// ends read and write it through one pair of functions.
+struct NameHeader {
     std::uint16_t id = 0;
     bool response = false;
     NameOpcode opcode = NameOpcode::kQuery;
     bool authoritative = false;
+    bool truncated = false;
     bool recursion_desired = false;
     bool recursion_available = false;
     bool broadcast = false;
     NameRcode rcode = NameRcode::kOk;
+    std::uint16_t questions = 0, answers = 0, authorities = 0, additionals = 0;
+};
 
+// `broadcast` sets the B flag (a query to the local segment); without it the
+// query is for a name server, which answers for registered names only.
+Bytes BuildNameQuery(std::uint16_t id, const RawName& name, bool broadcast);
+
+enum class QueryVerdict {
+    kIgnore,    // not an answer to this query: wrong id, name, shape, ...
+    kPositive,  // the name is held at `address`
+    kNegative,  // a name server says nobody holds the name
+};
+
+struct QueryAnswer {
+    QueryVerdict verdict = QueryVerdict::kIgnore;
+    std::uint32_t address = 0;  // IPv4, host byte order
+};
+
+QueryAnswer JudgeNameQueryReply(ByteView reply, std::uint16_t id, const RawName& name);
+
+Bytes BuildNodeStatusRequest(std::uint16_t id);
+
+struct NodeName {
+    RawName name{};
+    std::uint16_t flags = 0;
+    bool group() const { return (flags & kNbGroup) != 0; }
+};
+
+// The names a node status reply lists, or none when it is not a well-formed
+// reply to request `id`.
+std::optional<std::vector<NodeName>> ParseNodeStatusReply(ByteView reply, std::uint16_t id);
+
+// True for a name a message can be sent to: a unique <03> name, neither
+// being released nor in conflict, that goes out whole as an SMB string.
+bool IsMessengerName(const NodeName& entry);
+
+// The first messenger name of a node: its computer name.
+std::optional<RawName> FirstMessengerName(const std::vector<NodeName>& names);
+
+// --- every packet, as the receiving side reads and builds them ---------------
+
+// The parts of a name service packet the service looks at. Only packets with
+// at most one question and one resource record are read; the record's name
+// may be a pointer to the question's name, as registrations send it.
+struct NamePacket : NameHeader {
     bool has_question = false;
     RawName question{};
     RecordType question_type = RecordType::kNb;

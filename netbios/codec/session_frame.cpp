@@ -1,7 +1,26 @@
-// NetBIOS session frames.
+// NetBIOS session frames: one writer for every frame either end sends, one
+// reader for every frame header either end receives.
 #include "netbios/codec/session_frame.h"
 
 namespace vindrel::netbios {
+namespace {
+
+// Sixteen bits of length and the extension bit in the flags byte.
+constexpr std::size_t kMaxFrameBody = 0x1FFFF;
+
+// Nothing when the body is longer than the header can say.
+Bytes Frame(std::uint8_t type, ByteView body = {})
+{
+    if (body.size() > kMaxFrameBody) return {};
+    Writer out;
+    out.U8(type);
+    out.U8(static_cast<std::uint8_t>(body.size() >> 16));
+    out.U16be(static_cast<std::uint16_t>(body.size()));
+    out.Append(body);
+    return out.Take();
+}
+
+}  // namespace
 
 bool ParseFrameHeader(ByteView header, FrameHeader& frame)
 {
@@ -14,26 +33,14 @@ bool ParseFrameHeader(ByteView header, FrameHeader& frame)
     return true;
 }
 
-Bytes FrameSessionMessage(ByteView body)
-{
-    Writer out;
-    out.U8(kSessionMessage);
-    out.U8(static_cast<std::uint8_t>((body.size() >> 16) & 1));
-    out.U16be(static_cast<std::uint16_t>(body.size()));
-    out.Append(body);
-    return out.Take();
-}
+Bytes FrameSessionMessage(ByteView body) { return Frame(kSessionMessage, body); }
 
 Bytes BuildSessionRequest(const RawName& called, const RawName& calling)
 {
-    Writer out;
-    out.U8(kSessionRequest);
-    out.U8(0);
-    const std::size_t length = out.Reserve16();
-    EncodeName(called, out);
-    EncodeName(calling, out);
-    out.Patch16be(length, static_cast<std::uint16_t>(out.size() - kFrameHeaderSize));
-    return out.Take();
+    Writer names;
+    EncodeName(called, names);
+    EncodeName(calling, names);
+    return Frame(kSessionRequest, names.Take());
 }
 
 SessionVerdict JudgeSessionReply(const FrameHeader& frame, ByteView body)
@@ -42,12 +49,11 @@ SessionVerdict JudgeSessionReply(const FrameHeader& frame, ByteView body)
     switch (frame.type) {
     case kPositiveResponse:
         return frame.length == 0 ? SessionVerdict::kPositive : SessionVerdict::kMalformed;
-    case kNegativeResponse: {
+    case kNegativeResponse:
         if (frame.length != 1) return SessionVerdict::kMalformed;
-        constexpr std::uint8_t kCalledNameNotPresent = 0x82;
-        return body[0] == kCalledNameNotPresent ? SessionVerdict::kCalledNameNotPresent
-                                                : SessionVerdict::kRefused;
-    }
+        return body[0] == static_cast<std::uint8_t>(SessionRefusal::kCalledNameNotPresent)
+                   ? SessionVerdict::kCalledNameNotPresent
+                   : SessionVerdict::kRefused;
     case kRetargetResponse:
         // Following a retarget would mean trusting an address from the
         // wire; the host is there, but not for us.
@@ -73,20 +79,6 @@ bool ParseSessionRequest(ByteView body, RawName& called, RawName& calling)
     return true;
 }
 
-namespace {
-
-Bytes Frame(std::uint8_t type, ByteView body = {})
-{
-    Writer out;
-    out.U8(type);
-    out.U8(0);
-    out.U16be(static_cast<std::uint16_t>(body.size()));
-    out.Append(body);
-    return out.Take();
-}
-
-}  // namespace
-
 Bytes BuildPositiveSessionResponse() { return Frame(kPositiveResponse); }
 
 Bytes BuildNegativeSessionResponse(SessionRefusal why)
@@ -94,7 +86,5 @@ Bytes BuildNegativeSessionResponse(SessionRefusal why)
     const std::uint8_t code = static_cast<std::uint8_t>(why);
     return Frame(kNegativeResponse, ByteView(&code, 1));
 }
-
-Bytes BuildKeepAlive() { return Frame(kKeepAlive); }
 
 }  // namespace vindrel::netbios

@@ -1,6 +1,8 @@
 // The NetBIOS session service (RFC 1002, section 4.3): the 4-byte frame
 // header, the session request and the judgement of its reply, and for the
 // receiving side the reading of a request and the building of the answers.
+// A frame whose body is longer than its header can say is not built: the
+// builders give nothing instead.
 #pragma once
 
 #include <cstdint>
@@ -47,8 +49,6 @@ enum class SessionVerdict {
 // `body` is the frame's body, already read in full.
 SessionVerdict JudgeSessionReply(const FrameHeader& frame, ByteView body);
 
-// --- the receiving side --------------------------------------------------------
-
 // The reasons of a negative session response.
 enum class SessionRefusal : std::uint8_t {
     kNotListeningOnCalledName = 0x80,
@@ -58,6 +58,8 @@ enum class SessionRefusal : std::uint8_t {
     kUnspecified = 0x8F,
 };
 
+// --- the receiving side --------------------------------------------------------
+
 // The called and calling names of a session request's body (the frame's
 // body, its header already read); false when it is not exactly two plain
 // encoded names.
@@ -65,6 +67,5 @@ bool ParseSessionRequest(ByteView body, RawName& called, RawName& calling);
 
 Bytes BuildPositiveSessionResponse();
 Bytes BuildNegativeSessionResponse(SessionRefusal why);
-Bytes BuildKeepAlive();
 
 }  // namespace vindrel::netbios

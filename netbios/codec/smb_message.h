@@ -2,7 +2,8 @@
 // multi-block start (originator, destination), text blocks and end, and the
 // single-block send. The client sends only the multi-block form: a Samba
 // server drops a connection whose first request is the single block. The
-// receiving side reads both and builds the replies.
+// receiving side reads both and builds the replies. Both ends read and write
+// the header and the counts through one pair of functions.
 #pragma once
 
 #include <cstddef>
@@ -20,12 +21,34 @@ inline constexpr std::uint8_t kSendEndMb = 0xD6;
 inline constexpr std::uint8_t kSendTextMb = 0xD7;
 inline constexpr std::size_t kMaxTextBlock = 128;
 
+// The header fields either end sets or reads; the rest go out as zeros. The
+// messenger commands predate sessions, trees, Unicode and NT status codes.
+struct SmbHeader {
+    std::uint8_t command = 0;
+    std::uint32_t status = 0;  // DOS error class in the low byte, its code in the high half
+    std::uint8_t flags = 0;
+    std::uint16_t flags2 = 0;
+    std::uint16_t tid = 0;
+    std::uint16_t pid = 0;
+    std::uint16_t uid = 0;
+    std::uint16_t mid = 0;
+};
+
+// A whole message: the header, the parameter words and the data bytes with
+// their counts; empty when a count does not fit its field.
+Bytes BuildSmb(const SmbHeader& header, std::span<const std::uint16_t> words = {},
+               const Writer& bytes = Writer{});
+
 // The SMB messages alone, without the session frame. Strings are OEM bytes
 // and must hold no NUL; a text block is at most kMaxTextBlock bytes.
 Bytes BuildSendStart(std::uint16_t mid, std::string_view originator,
                      std::string_view destination);
 Bytes BuildSendText(std::uint16_t mid, std::uint16_t group, ByteView block);
 Bytes BuildSendEnd(std::uint16_t mid, std::uint16_t group);
+
+// The parts of the data bytes: a NUL-terminated string, a counted block.
+void WriteSmbString(Writer& out, std::string_view text);
+void WriteDataBlock(Writer& out, ByteView block);
 
 enum class SmbVerdict {
     kAccepted,
@@ -43,19 +66,6 @@ struct SmbReply {
 SmbReply JudgeSmbReply(ByteView message, std::uint8_t command, std::uint16_t mid);
 
 // --- the receiving side --------------------------------------------------------
-
-inline constexpr std::size_t kSmbHeaderSize = 32;
-
-// The header fields a reply echoes.
-struct SmbHeader {
-    std::uint8_t command = 0;
-    std::uint8_t flags = 0;
-    std::uint16_t flags2 = 0;
-    std::uint16_t tid = 0;
-    std::uint16_t pid = 0;
-    std::uint16_t uid = 0;
-    std::uint16_t mid = 0;
-};
 
 // A request: header, parameter words and data bytes, both checked against
 // what arrived (views into the message).
@@ -76,17 +86,11 @@ enum class SmbParse {
 // kNotRequest and kBadCounts can be answered with an error.
 SmbParse ParseSmbRequest(ByteView message, SmbRequest& request);
 
-// The DOS error classes and the codes used for the message commands.
+// The DOS error classes and the codes the receiving side answers with.
 enum class SmbErrorClass : std::uint8_t { kDos = 0x01, kServer = 0x02 };
-inline constexpr std::uint16_t kErrSrvError = 1;           // not a valid request
-inline constexpr std::uint16_t kErrSrvSmbCmd = 64;         // unrecognised command
-inline constexpr std::uint16_t kErrSrvSrvError = 65;       // the server's own failure
-inline constexpr std::uint16_t kErrSrvMsgOff = 82;         // not receiving messages
-inline constexpr std::uint16_t kErrSrvNoRoom = 83;         // no room for the message
-inline constexpr std::uint16_t kErrSrvNoSupport = 0xFFFF;  // command not supported
-inline constexpr std::uint16_t kErrDosBadFunc = 0x0001;    // invalid function
-inline constexpr std::uint16_t kErrDosNoMem = 0x0008;      // insufficient resources
-inline constexpr std::uint16_t kErrDosBadFormat = 0x000B;  // invalid format
+inline constexpr std::uint16_t kErrSrvError = 1;    // not a valid request
+inline constexpr std::uint16_t kErrSrvSmbCmd = 64;  // unrecognised command
+inline constexpr std::uint16_t kErrSrvNoRoom = 83;  // no room for the message
 
 // A success reply to `request` with the given words and no data bytes.
 Bytes BuildSmbReply(const SmbHeader& request, std::span<const std::uint16_t> words = {});
@@ -105,9 +109,5 @@ struct SendMessage {
     ByteView originator, destination, text;
 };
 bool ParseSendMessage(const SmbRequest& request, SendMessage& out);
-
-// The single-block command, as older senders build it.
-Bytes BuildSendMessage(std::uint16_t mid, std::string_view originator,
-                       std::string_view destination, ByteView text);
 
 }  // namespace vindrel::netbios

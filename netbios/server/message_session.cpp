@@ -52,7 +52,7 @@ void MessageSession::Stored(bool ok)
     awaiting_store_ = false;
     ready_.reset();
     if (!ok) {
-        Refuse(held_reply_, SessionFault::kNotStored, SmbErrorClass::kServer, kErrSrvNoRoom);
+        Refuse(held_reply_, SessionFault::kNotStored, kErrSrvNoRoom);
         return;
     }
     Write(FrameSessionMessage(BuildSmbReply(held_reply_)));
@@ -126,22 +126,19 @@ void MessageSession::OnSmb(ByteView message)
     case SmbParse::kOk: break;
     case SmbParse::kNotSmb: return Close(SessionFault::kNotSmb);
     case SmbParse::kNotRequest:
-        return Refuse(request.header, SessionFault::kNotSmb, SmbErrorClass::kServer, kErrSrvError);
+        return Refuse(request.header, SessionFault::kNotSmb, kErrSrvError);
     case SmbParse::kBadCounts:
-        return Refuse(request.header, SessionFault::kBadCommand, SmbErrorClass::kServer,
-                      kErrSrvError);
+        return Refuse(request.header, SessionFault::kBadCommand, kErrSrvError);
     }
     if (++requests_ > kMaxSmbRequests)
-        return Refuse(request.header, SessionFault::kTooManyRequests, SmbErrorClass::kServer,
-                      kErrSrvError);
+        return Refuse(request.header, SessionFault::kTooManyRequests, kErrSrvError);
     switch (request.header.command) {
     case kSendStartMb: return OnSendStart(request);
     case kSendTextMb: return OnSendText(request);
     case kSendEndMb: return OnSendEnd(request);
     case kSendMessage: return OnSendMessage(request);
     default:
-        Refuse(request.header, SessionFault::kUnsupportedCommand, SmbErrorClass::kServer,
-               kErrSrvSmbCmd);
+        Refuse(request.header, SessionFault::kUnsupportedCommand, kErrSrvSmbCmd);
     }
 }
 
@@ -149,14 +146,11 @@ void MessageSession::OnSendStart(const SmbRequest& request)
 {
     SendStart start;
     if (started_)
-        return Refuse(request.header, SessionFault::kOutOfOrder, SmbErrorClass::kServer,
-                      kErrSrvError);
+        return Refuse(request.header, SessionFault::kOutOfOrder, kErrSrvError);
     if (!ParseSendStart(request, start))
-        return Refuse(request.header, SessionFault::kBadCommand, SmbErrorClass::kServer,
-                      kErrSrvError);
+        return Refuse(request.header, SessionFault::kBadCommand, kErrSrvError);
     if (!TakeNames(start.originator, start.destination))
-        return Refuse(request.header, SessionFault::kNameTooLong, SmbErrorClass::kServer,
-                      kErrSrvError);
+        return Refuse(request.header, SessionFault::kNameTooLong, kErrSrvError);
     started_ = true;
     group_ = next_group_++;
     message_.text.clear();
@@ -169,14 +163,11 @@ void MessageSession::OnSendText(const SmbRequest& request)
     std::uint16_t group = 0;
     ByteView block;
     if (!ParseSendText(request, group, block))
-        return Refuse(request.header, SessionFault::kBadCommand, SmbErrorClass::kServer,
-                      kErrSrvError);
+        return Refuse(request.header, SessionFault::kBadCommand, kErrSrvError);
     if (!started_ || group != group_)
-        return Refuse(request.header, SessionFault::kOutOfOrder, SmbErrorClass::kServer,
-                      kErrSrvError);
+        return Refuse(request.header, SessionFault::kOutOfOrder, kErrSrvError);
     if (block.size() > kMaxMessageText - message_.text.size())
-        return Refuse(request.header, SessionFault::kMessageTooLong, SmbErrorClass::kServer,
-                      kErrSrvNoRoom);
+        return Refuse(request.header, SessionFault::kMessageTooLong, kErrSrvNoRoom);
     message_.text.append(block.begin(), block.end());
     Write(FrameSessionMessage(BuildSmbReply(request.header)));
 }
@@ -185,11 +176,9 @@ void MessageSession::OnSendEnd(const SmbRequest& request)
 {
     std::uint16_t group = 0;
     if (!ParseSendEnd(request, group))
-        return Refuse(request.header, SessionFault::kBadCommand, SmbErrorClass::kServer,
-                      kErrSrvError);
+        return Refuse(request.header, SessionFault::kBadCommand, kErrSrvError);
     if (!started_ || group != group_)
-        return Refuse(request.header, SessionFault::kOutOfOrder, SmbErrorClass::kServer,
-                      kErrSrvError);
+        return Refuse(request.header, SessionFault::kOutOfOrder, kErrSrvError);
     Complete(request.header);
 }
 
@@ -197,17 +186,13 @@ void MessageSession::OnSendMessage(const SmbRequest& request)
 {
     SendMessage message;
     if (started_)
-        return Refuse(request.header, SessionFault::kOutOfOrder, SmbErrorClass::kServer,
-                      kErrSrvError);
+        return Refuse(request.header, SessionFault::kOutOfOrder, kErrSrvError);
     if (!ParseSendMessage(request, message))
-        return Refuse(request.header, SessionFault::kBadCommand, SmbErrorClass::kServer,
-                      kErrSrvError);
+        return Refuse(request.header, SessionFault::kBadCommand, kErrSrvError);
     if (!TakeNames(message.originator, message.destination))
-        return Refuse(request.header, SessionFault::kNameTooLong, SmbErrorClass::kServer,
-                      kErrSrvError);
+        return Refuse(request.header, SessionFault::kNameTooLong, kErrSrvError);
     if (message.text.size() > kMaxMessageText)
-        return Refuse(request.header, SessionFault::kMessageTooLong, SmbErrorClass::kServer,
-                      kErrSrvNoRoom);
+        return Refuse(request.header, SessionFault::kMessageTooLong, kErrSrvNoRoom);
     message_.text.assign(message.text.begin(), message.text.end());
     Complete(request.header);
 }
@@ -231,10 +216,9 @@ void MessageSession::Complete(const SmbHeader& request)
     message_.text.clear();
 }
 
-void MessageSession::Refuse(const SmbHeader& request, SessionFault fault,
-                            SmbErrorClass error_class, std::uint16_t code)
+void MessageSession::Refuse(const SmbHeader& request, SessionFault fault, std::uint16_t code)
 {
-    Write(FrameSessionMessage(BuildSmbError(request, error_class, code)));
+    Write(FrameSessionMessage(BuildSmbError(request, SmbErrorClass::kServer, code)));
     Close(fault);
 }
 

@@ -102,8 +102,8 @@ private:
     void OnSendMessage(const SmbRequest& request);
     bool TakeNames(ByteView originator, ByteView destination);
     void Complete(const SmbHeader& request);
-    void Refuse(const SmbHeader& request, SessionFault fault, SmbErrorClass error_class,
-                std::uint16_t code);
+    // Answers `request` with a server-class error `code` and closes.
+    void Refuse(const SmbHeader& request, SessionFault fault, std::uint16_t code);
     void Close(SessionFault fault);
     void Write(const Bytes& frame);
 

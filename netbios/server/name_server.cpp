@@ -281,18 +281,12 @@ void NameServer::OnDatagram(ByteView data, net::Ipv4 source, std::uint16_t port,
                             net::Ipv4 local_address, net::Clock::time_point now)
 {
     const net::Interface* arrived_on = InterfaceAt(local_address);
-    if (!arrived_on || port == 0) {
-        ++stats_.ignored;
-        return;
-    }
+    if (!arrived_on || port == 0) return;
     const auto packet = ParseNamePacket(data);
     // From this computer only questions are taken: our own broadcasts come
     // back to us, and a local program must not change what we hold.
     const bool local = IsOurAddress(source) || (source >> 24) == 127;
-    if (!packet || (local && (packet->response || packet->opcode != NameOpcode::kQuery))) {
-        ++stats_.ignored;
-        return;
-    }
+    if (!packet || (local && (packet->response || packet->opcode != NameOpcode::kQuery))) return;
     if (packet->response)
         OnResponse(*packet, source, *arrived_on, now);
     else
@@ -302,10 +296,7 @@ void NameServer::OnDatagram(ByteView data, net::Ipv4 source, std::uint16_t port,
 void NameServer::OnRequest(const NamePacket& packet, net::Ipv4 source, std::uint16_t port,
                            const net::Interface& arrived_on, net::Clock::time_point now)
 {
-    if (!packet.has_question) {
-        ++stats_.ignored;
-        return;
-    }
+    if (!packet.has_question) return;
     Held* held = Find(packet.question);
     const bool ours = held && held->state == NameState::kClaimed;
     switch (packet.opcode) {
@@ -315,7 +306,6 @@ void NameServer::OnRequest(const NamePacket& packet, net::Ipv4 source, std::uint
         // "*" asks every node that holds a name: a sender's "everyone".
         if (!ours && !(IsWildcard(packet.question) && HoldsAny())) break;
         if (!MayAnswer(source, port, Budget::kSource, now)) return;
-        ++stats_.queries_answered;
         return Send(BuildNameQueryResponse(packet.id, packet.question, NbFlags(),
                                            arrived_on.address, kNameTtlSeconds),
                     source, port, arrived_on.address);
@@ -328,7 +318,6 @@ void NameServer::OnRequest(const NamePacket& packet, net::Ipv4 source, std::uint
     default:
         break;
     }
-    ++stats_.ignored;
 }
 
 void NameServer::AnswerNodeStatus(const NamePacket& packet, net::Ipv4 source, std::uint16_t port,
@@ -343,12 +332,8 @@ void NameServer::AnswerNodeStatus(const NamePacket& packet, net::Ipv4 source, st
         if (listed.size() < kMaxStatusNames)
             listed.push_back(NodeName{held.name, flags});
     }
-    if (!asked_for_us || listed.empty()) {
-        ++stats_.ignored;
-        return;
-    }
+    if (!asked_for_us || listed.empty()) return;
     if (!MayAnswer(source, port, Budget::kSourceAndShared, now)) return;
-    ++stats_.status_answered;
     Send(BuildNodeStatusResponse(packet.id, packet.question, listed), source, port,
          arrived_on.address);
 }
@@ -358,7 +343,6 @@ void NameServer::Defend(Held& held, const NamePacket& packet, net::Ipv4 source,
                         net::Clock::time_point now)
 {
     if (!MayAnswer(source, port, Budget::kSourceAndShared, now)) return;
-    ++stats_.defended;
     Send(BuildRegistrationResponse(packet.id, held.name, NameRcode::kActive, packet.nb_flags,
                                    packet.address),
          source, port, arrived_on.address);
@@ -372,15 +356,9 @@ void NameServer::Defend(Held& held, const NamePacket& packet, net::Ipv4 source,
 void NameServer::OnResponse(const NamePacket& packet, net::Ipv4 source,
                             const net::Interface& arrived_on, net::Clock::time_point now)
 {
-    if (!packet.has_record) {
-        ++stats_.ignored;
-        return;
-    }
+    if (!packet.has_record) return;
     Held* held = Find(packet.record_name);
-    if (!held) {
-        ++stats_.ignored;
-        return;
-    }
+    if (!held) return;
     const bool from_wins = config_.wins_server != 0 && source == config_.wins_server &&
                            held->wins == Wins::kRegistering && packet.id == held->wins_id;
     if (from_wins) {
@@ -396,7 +374,6 @@ void NameServer::OnResponse(const NamePacket& packet, net::Ipv4 source,
         case NameOpcode::kRefreshAlt:
             break;
         default:
-            ++stats_.ignored;
             return;
         }
         if (packet.rcode != NameRcode::kOk)
@@ -426,7 +403,6 @@ void NameServer::OnResponse(const NamePacket& packet, net::Ipv4 source,
         held->state == NameState::kClaiming && packet.id == held->claim_id &&
         net::IsHostOfSubnet(arrived_on, source))
         return Refuse(*held, NameRefusal::kOwnedOnLan, source);
-    ++stats_.ignored;
 }
 
 // --- helpers --------------------------------------------------------------------------
@@ -524,6 +500,7 @@ net::Ipv4 NameServer::WinsLocalAddress() const
 
 void NameServer::Send(Bytes bytes, net::Ipv4 address, std::uint16_t port, net::Ipv4 from)
 {
+    if (bytes.empty()) return;  // a builder refused: a count did not fit
     outgoing_.push_back(OutgoingDatagram{std::move(bytes), address, port, from});
 }
 

@@ -74,13 +74,10 @@ enum class ClaimResult {
 
 enum class NameState { kClaiming, kClaimed };
 
-// What the service answered and refused, for a periodic log line.
+// Answers refused by the rate limits, in all; the events report them by
+// interval.
 struct NameServerStats {
-    std::uint64_t queries_answered = 0;
-    std::uint64_t status_answered = 0;
-    std::uint64_t defended = 0;
-    std::uint64_t limited = 0;  // answers refused by the rate limits
-    std::uint64_t ignored = 0;  // datagrams that were not for us or not believed
+    std::uint64_t limited = 0;
 };
 
 class NameServer {

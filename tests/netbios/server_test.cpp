@@ -12,6 +12,7 @@
 #include "netbios/client/messenger_client.h"
 #include "netbios/server/name_server.h"
 #include "tests/netbios/fake_lan.h"
+#include "tests/netbios/packet_builders.h"
 
 namespace vindrel::netbios {
 namespace {

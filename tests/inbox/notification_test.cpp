@@ -241,7 +241,12 @@ private slots:
         QTRY_VERIFY(app->history() != nullptr && app->history()->isVisible());
         QStringList told;
         for (int id = 1; id <= 10; ++id) told << QStringLiteral("notification %1").arg(id);
-        QCOMPARE(observer.told, told << "summary 11 of 1" << "summary 11 of 2" << "history");
+        told << "summary 11 of 1" << "summary 11 of 2" << "history";
+        // The service's answers may come back in any order on a busy machine.
+        QStringList heard = observer.told;
+        heard.sort();
+        told.sort();
+        QCOMPARE(heard, told);
 
         for (quint32 id = 1; id <= 10; ++id) daemon_.Emit("NotificationClosed", "uu", {id, 2u});
         QTRY_COMPARE(app->inbox().UnreadCount(), 12);

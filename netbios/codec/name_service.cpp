@@ -211,13 +211,6 @@ bool IsMessengerName(const NodeName& entry)
     return !text.empty() && text.find('\0') == std::string::npos;
 }
 
-std::optional<RawName> FirstMessengerName(const std::vector<NodeName>& names)
-{
-    for (const NodeName& entry : names)
-        if (IsMessengerName(entry)) return entry.name;
-    return std::nullopt;
-}
-
 }  // namespace vindrel::netbios
 
 // --- the receiving side ------------------------------------------------------

@@ -97,9 +97,6 @@ std::optional<std::vector<NodeName>> ParseNodeStatusReply(ByteView reply, std::u
 // being released nor in conflict, that goes out whole as an SMB string.
 bool IsMessengerName(const NodeName& entry);
 
-// The first messenger name of a node: its computer name.
-std::optional<RawName> FirstMessengerName(const std::vector<NodeName>& names);
-
 // --- every packet, as the receiving side reads and builds them ---------------
 
 // The parts of a name service packet the service looks at. Only packets with

@@ -15,6 +15,7 @@
 #include "netbios/codec/smb_message.h"
 #include "tests/netbios/fake_lan.h"
 #include "tests/netbios/offline_network.h"
+#include "tests/netbios/packet_builders.h"
 
 namespace vindrel::netbios {
 namespace {

@@ -9,6 +9,7 @@
 #include "samba/samba_config.h"
 #include "netbios/codec/session_frame.h"
 #include "netbios/codec/smb_message.h"
+#include "tests/netbios/packet_builders.h"
 
 namespace {
 

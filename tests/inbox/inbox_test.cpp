@@ -36,6 +36,7 @@
 #include "app/qt_common/recipient_completer.h"
 #include "app/spool/spool_dir.h"
 #include "core/dispatch.h"
+#include "core/prompt_texts.h"
 #include "platform/qt/settings_store_qt.h"
 #include "tests/inbox/inbox_harness.h"
 

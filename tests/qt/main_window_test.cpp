@@ -62,7 +62,7 @@ struct FakeSend {
                         status = statuses.front();
                         statuses.pop_front();
                     }
-                    return status;
+                    return vindrel::SendOutcome::System(status);
                 },
                 [] { return std::u16string(u"alice"); }};
     }

@@ -35,25 +35,6 @@ RawName ComputerName(std::string_view netbios_name, net::Network& network,
     return raw;
 }
 
-namespace {
-
-// A delivery's outcome in the send's words.
-SendOutcome::Result ResultOf(DeliveryOutcome outcome)
-{
-    using R = SendOutcome::Result;
-    switch (outcome) {
-    case DeliveryOutcome::kDelivered: return R::kDelivered;
-    case DeliveryOutcome::kNoConnection: return R::kNoConnection;
-    case DeliveryOutcome::kNoSessionReply: return R::kNoSessionReply;
-    case DeliveryOutcome::kNameNotPresent: return R::kNameNotFound;
-    case DeliveryOutcome::kSessionRefused: return R::kSessionRefused;
-    case DeliveryOutcome::kNotReceived: break;
-    }
-    return R::kNotReceived;
-}
-
-}  // namespace
-
 MessengerClient::MessengerClient(net::Network& network, std::string config_path,
                                  ClientLimits limits)
     : network_(network), config_path_(std::move(config_path)), limits_(limits)
@@ -85,7 +66,7 @@ SendOutcome MessengerClient::Send(std::u16string_view name, std::u16string_view 
         settings.wins.empty() ? network_.WinsServers() : settings.wins;
     const auto address = Resolver(network_, limits_).Resolve(*messenger, wins, deadline);
     if (!address) return {SendOutcome::Result::kNameNotFound};
-    return {ResultOf(Deliver(network_, *address, *messenger, sender, oem_text, limits_, deadline))};
+    return {Deliver(network_, *address, *messenger, sender, oem_text, limits_, deadline)};
 }
 
 SambaSettings MessengerClient::Settings() const
@@ -137,8 +118,8 @@ SendOutcome MessengerClient::SendToEveryone(const Sender& sender, const std::str
                 ++untried;
                 continue;
             }
-            results[i] = ResultOf(Deliver(network_, hosts[i], named[i].messenger.front(), sender,
-                                          text, limits_, deadline));
+            results[i] = Deliver(network_, hosts[i], named[i].messenger.front(), sender, text,
+                                 limits_, deadline);
         }
     };
     const std::size_t workers = std::min<std::size_t>(

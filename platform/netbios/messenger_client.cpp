@@ -114,7 +114,7 @@ SendOutcome MessengerClient::SendToEveryone(const Sender& sender, const std::str
         for (std::size_t k; (k = next++) < targets.size();) {
             const std::size_t i = targets[k];
             if (net::Clock::now() >= deadline) {
-                results[i] = R::kNoConnection;
+                results[i] = R::kNoConnection;  // never connected: no time was left
                 ++untried;
                 continue;
             }

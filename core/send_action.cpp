@@ -19,7 +19,15 @@ public:
     void MessageTooLong(std::u16string_view notice) override { window_.ShowOk(notice); }
     void Started() override
     {
-        action_.Remember(to_text_);
+        if (SettingsStore* settings = action_.settings_) {
+            const auto unsaved =
+                settings->Write(kSettingsApplication, kSettingsSection, kSettingsKey, to_text_);
+            if (unsaved && !action_.told_unsaved_) {
+                // Delivery matters more than the remembered text: say it once, then send.
+                action_.told_unsaved_ = true;
+                window_.ShowOk(UnsavedToNotice(*unsaved));
+            }
+        }
         window_.Started();
     }
     void Finished() override { window_.Finished(); }
@@ -41,17 +49,6 @@ SendAction::SendAction(SendWindow& window, SettingsStore& settings, Bindings bin
 SendAction::SendAction(SendWindow& window, Bindings bindings)
     : window_(window), settings_(nullptr), bindings_(std::move(bindings))
 {
-}
-
-void SendAction::Remember(std::u16string_view to_text)
-{
-    if (settings_ == nullptr) return;
-    const auto unsaved = settings_->Write(kSettingsApplication, kSettingsSection, kSettingsKey, to_text);
-    if (unsaved && !told_unsaved_) {
-        // Delivery matters more than the remembered text: say it once, then send.
-        told_unsaved_ = true;
-        window_.ShowOk(UnsavedToNotice(*unsaved));
-    }
 }
 
 std::vector<RecipientOutcome> SendAction::Run()

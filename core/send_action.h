@@ -53,8 +53,6 @@ public:
 private:
     class Remembering;
 
-    void Remember(std::u16string_view to_text);
-
     SendWindow& window_;
     SettingsStore* settings_;  // none: nothing is remembered
     Bindings bindings_;

@@ -1,7 +1,7 @@
 // The network seam: what the NetBIOS messenger client needs from the system
 // (IPv4 interfaces, WINS servers, UDP and TCP sockets with deadlines, this
 // computer's name and the LAN's DOS code page), in the client's own terms.
-// The protocol code in platform/netbios/ sees only this header; each backend
+// The protocol code in netbios/ sees only this header; each backend
 // (platform/posix, platform/win32) supplies MakeSystemNetwork().
 #pragma once
 

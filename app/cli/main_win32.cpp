@@ -11,7 +11,7 @@
 #include "app/cli/send_command.h"
 #include "app/common/production.h"
 #include "platform/utf8.h"
-#include "platform/win32/send_route.h"
+#include "transport/send_route.h"
 #include "platform/win32/wide.h"
 
 namespace {

@@ -25,8 +25,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/spool/spool_dir.h"
-#include "platform/netbios/samba_config.h"
+#include "receive/spool_dir.h"
+#include "samba/samba_config.h"
 
 namespace {
 
@@ -160,6 +160,7 @@ int main(int argc, char** argv)
                                                "is given once Samba's message command names it: "
                                                "dpkg-reconfigure vindrel-receiver)")
                                  : std::string();
+    const std::string said = vindrel::spool::Describe(stored.error, spool);
     switch (stored.error) {
     case vindrel::spool::StoreError::kNone:
         unlink(file);
@@ -168,17 +169,12 @@ int main(int argc, char** argv)
         // Refused and counted; the inbox tells its users. Samba's file
         // would only pile up.
         unlink(file);
-        return Fail(kFull, "the spool " + spool + " is full; message from " + record.from +
-                               " refused" + (stored.detail.empty() ? "" : "; " + stored.detail));
+        return Fail(kFull, said + "; message from " + record.from + " refused" +
+                               (stored.detail.empty() ? "" : "; " + stored.detail));
     case vindrel::spool::StoreError::kSpoolMissing:
-        return Fail(kFailed, "cannot open the spool " + spool + ": " + stored.detail + hint +
-                                 "; the message stays in " + file);
     case vindrel::spool::StoreError::kSpoolBusy:
-        return Fail(kFailed, "the spool " + spool + " is busy: " + stored.detail + hint +
-                                 "; the message stays in " + file);
     case vindrel::spool::StoreError::kWriteFailed:
         break;
     }
-    return Fail(kFailed, "cannot store the message in " + spool + ": " + stored.detail + hint +
-                             "; the message stays in " + file);
+    return Fail(kFailed, said + ": " + stored.detail + hint + "; the message stays in " + file);
 }

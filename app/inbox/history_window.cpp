@@ -24,26 +24,12 @@
 #include "app/inbox/inbox.h"
 #include "app/inbox/lan_text.h"
 #include "app/inbox/reply_target.h"
+#include "receive/refusal_notice.h"
 
 namespace vindrel {
 QString RefusalNotice(quint64 refused, quint64 replaced)
 {
-    QStringList said;
-    if (refused == 1 && !replaced)
-        said << QStringLiteral("1 message could not be kept because the inbox, or its sender's "
-                               "share of it, was full.");
-    else if (refused || !replaced)
-        said << QStringLiteral("%1 messages could not be kept because the inbox, or their "
-                               "sender's share of it, was full.")
-                    .arg(refused);
-    if (replaced == 1)
-        said << QStringLiteral("1 older message was removed to make room for others: its "
-                               "sender had sent more than its share.");
-    else if (replaced)
-        said << QStringLiteral("%1 older messages were removed to make room for others: their "
-                               "sender had sent more than its share.")
-                    .arg(replaced);
-    return said.join(QLatin1Char(' '));
+    return QString::fromStdString(spool::RefusalNotice(refused, replaced));
 }
 
 HistoryWindow::HistoryWindow(Inbox& inbox, QWidget* parent)

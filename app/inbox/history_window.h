@@ -24,9 +24,8 @@ namespace vindrel {
 class HistoryModel;
 class Inbox;
 
-// The notice for messages the spool lost: `refused` (it, or their sender's
-// share, was full) and `replaced` (the oldest of a sender holding more than
-// its share, removed for a newer message of another's); "1 message" for one.
+// The notice for messages the spool lost (spool::RefusalNotice), for the
+// windows and notifications.
 QString RefusalNotice(quint64 refused, quint64 replaced = 0);
 
 // How new messages are shown.

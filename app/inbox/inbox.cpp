@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "app/spool/spool_dir.h"
+#include "receive/spool_dir.h"
 
 namespace vindrel {
 namespace {

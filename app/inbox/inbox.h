@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/inbox/read_state.h"
-#include "app/spool/spool_record.h"
+#include "receive/spool_record.h"
 
 namespace vindrel {
 

@@ -4,11 +4,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QFile>
 #include <QGuiApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -17,14 +13,13 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSystemTrayIcon>
-#include <QTextDocument>
 #include <QTimer>
 #include <QWindow>
-#include <chrono>
 #include <utility>
 
 #include "app/inbox/desktop_notifications.h"
 #include "app/inbox/history_window.h"
+#include "app/inbox/inbox_observer.h"
 #include "app/inbox/lan_text.h"
 #include "app/inbox/message_popup.h"
 #include "app/inbox/name_registration.h"
@@ -59,12 +54,6 @@ ShowAs StoredShowAs()
 bool OnWayland()
 {
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
-}
-
-double NowNs()
-{
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
 }
 
 // The window icon with the unread count on it, for trays that show no tooltip.
@@ -110,6 +99,13 @@ QString SummaryNotice(int count, bool after_restart)
                       : QStringLiteral("%1 more messages").arg(count);
 }
 
+// Told nothing, for a program that wants nothing told.
+InboxObserver& NoObserver()
+{
+    static InboxObserver none;
+    return none;
+}
+
 }  // namespace
 
 InboxApp::InboxApp(QString spool, QString state_file, Bindings bindings, QObject* parent,
@@ -119,9 +115,7 @@ InboxApp::InboxApp(QString spool, QString state_file, Bindings bindings, QObject
       bindings_(std::move(bindings)),
       show_as_(StoredShowAs()),
       notifications_(new DesktopNotifications(this)),
-      // A record of every message shown, for the tests and the benchmark,
-      // which cannot read a window's or a notification's text.
-      trace_file_(qEnvironmentVariable("VINDREL_INBOX_TRACE"))
+      observer_(&NoObserver())
 {
     connect(&inbox_, &Inbox::arrived, this, &InboxApp::ShowArrival);
     connect(&inbox_, &Inbox::changed, this, &InboxApp::UpdateTray);
@@ -178,6 +172,11 @@ void InboxApp::RegisterWith(const QString& socket_path)
     registration_ =
         new NameRegistration(socket_path, QString::fromStdU16String(bindings_.login_name()), this);
     connect(registration_, &NameRegistration::changed, this, &InboxApp::UpdateStatus);
+}
+
+void InboxApp::SetObserver(InboxObserver* observer)
+{
+    observer_ = observer ? observer : &NoObserver();
 }
 
 void InboxApp::Start()
@@ -316,9 +315,7 @@ void InboxApp::NotifySummary()
     notifications_->Show(notice, [this, count](quint32 id) {
         summary_pending_ = false;
         summary_notification_ = id;
-        Trace({{QStringLiteral("kind"), QStringLiteral("summary")},
-               {QStringLiteral("id"), static_cast<double>(id)},
-               {QStringLiteral("count"), count}});
+        observer_->SummaryNotified(id, count);
         if (id == 0) {
             if (!summarized_.isEmpty()) ShowSummaryBox();  // no service after all
         } else if (static_cast<int>(summarized_.size()) != count) {
@@ -347,10 +344,7 @@ void InboxApp::Notify(const QString& id)
             return;
         }
         notified_.insert(notification, id);
-        Trace({{QStringLiteral("kind"), QStringLiteral("notification")},
-               {QStringLiteral("id"), static_cast<double>(notification)},
-               {QStringLiteral("title"), notice.summary},
-               {QStringLiteral("text"), notice.body}});
+        observer_->NotificationShown(notification, notice.summary, notice.body);
     });
 }
 
@@ -381,56 +375,7 @@ void InboxApp::ShowPopup(const QString& id)
     }
     popups_.append(popup);
     popup->show();
-    // The raw text keeps every character as shown; blocks end in U+2029.
-    QString text = popup->text()->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    TraceWhenExposed(*popup, {{QStringLiteral("kind"), QStringLiteral("window")},
-                              {QStringLiteral("title"), popup->windowTitle()},
-                              {QStringLiteral("heading"), popup->heading()->text()},
-                              {QStringLiteral("text"), text}});
-}
-
-void InboxApp::Trace(const QJsonObject& line) const
-{
-    if (trace_file_.isEmpty()) return;
-    QJsonObject stamped = line;
-    stamped.insert(QStringLiteral("shown_ns"), NowNs());
-    QFile out(trace_file_);
-    if (out.open(QIODevice::Append))
-        out.write(QJsonDocument(stamped).toJson(QJsonDocument::Compact) + "\n");
-}
-
-void InboxApp::TraceWhenExposed(QWidget& window, const QJsonObject& line)
-{
-    if (trace_file_.isEmpty() || !window.windowHandle()) return;
-    // Shown is not yet on the screen: the window system says when it is.
-    class Exposed : public QObject {
-    public:
-        Exposed(const InboxApp& app, QJsonObject line, QWindow* window)
-            : QObject(window), app_(app), line_(std::move(line))
-        {
-            window->installEventFilter(this);
-        }
-        bool eventFilter(QObject* watched, QEvent* event) override
-        {
-            if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
-                // Once: a window is exposed again whenever it is redrawn.
-                watched->removeEventFilter(this);
-                app_.Trace(line_);
-                deleteLater();
-            }
-            return false;
-        }
-
-    private:
-        const InboxApp& app_;
-        QJsonObject line_;
-    };
-    if (window.windowHandle()->isExposed()) {
-        Trace(line);
-    } else {
-        new Exposed(*this, line, window.windowHandle());
-    }
+    observer_->PopupShown(*popup);
 }
 
 void InboxApp::OnAction(quint32 notification, const QString& action)
@@ -531,7 +476,7 @@ void InboxApp::ShowHistory(bool activate, const QString& token)
     history_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     const bool shown = history_->isVisible();
     history_->show();
-    if (!shown) TraceWhenExposed(*history_, {{QStringLiteral("kind"), QStringLiteral("history")}});
+    if (!shown) observer_->HistoryShown(*history_);
     if (!activate) return;
     if (OnWayland()) {
         // Wayland gives the focus to the window the user chose, not to a

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QHash>
-#include <QJsonObject>
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
@@ -27,6 +26,7 @@ class QTimer;
 namespace vindrel {
 
 class DesktopNotifications;
+class InboxObserver;
 class NameRegistration;
 class ReplyBox;
 class StatusNotifierItem;
@@ -44,6 +44,9 @@ public:
     // Registers the user's login name with the messenger service listening
     // at `socket_path`, from Start() on.
     void RegisterWith(const QString& socket_path);
+    // Told what is shown from then on; nullptr for nobody. It must outlive
+    // this.
+    void SetObserver(InboxObserver* observer);
     // Starts watching; messages still unread are shown.
     void Start();
     // `activate` false shows it without taking the keyboard focus. On
@@ -99,8 +102,6 @@ private:
     void OnAction(quint32 notification, const QString& action);
     void SendInlineReply(quint32 notification, const QString& text);
     void InlineReplyDone(const QString& to, const QString& text, const ReplyResult& result);
-    void Trace(const QJsonObject& line) const;
-    void TraceWhenExposed(QWidget& window, const QJsonObject& line);
     void ShowRefusals(quint64 count);
     void ShowRefusalBox();
     void NotifyRefusals();
@@ -143,7 +144,7 @@ private:
     StatusNotifierItem* item_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* tray_wait_ = nullptr;
-    QString trace_file_;
+    InboxObserver* observer_;  // never null: the null observer when none is set
     // Replies being sent; last, so that it waits for them before the rest goes.
     QThreadPool replies_;
 };

@@ -8,11 +8,11 @@
 #include <optional>
 #include <vector>
 
-#include "app/inbox/history_window.h"
 #include "app/inbox/lan_text.h"
 #include "app/inbox/read_state.h"
 #include "app/inbox/record_time.h"
-#include "app/spool/spool_dir.h"
+#include "receive/refusal_notice.h"
+#include "receive/spool_dir.h"
 
 namespace vindrel {
 namespace {
@@ -102,7 +102,7 @@ int ListMessages(const std::string& spool, const QString& state_file, ListFormat
     const std::uint64_t refused = spool::RefusedCount(spool);
     const std::uint64_t replaced = spool::ReplacedCount(spool);
     if (refused || replaced)
-        std::fprintf(err, "%s\n", RefusalNotice(refused, replaced).toUtf8().constData());
+        std::fprintf(err, "%s\n", spool::RefusalNotice(refused, replaced).c_str());
     if (std::fflush(out) != 0 || std::ferror(out)) {
         std::fprintf(err, "vindrel-inbox: cannot write the list: %s\n", std::strerror(errno));
         return 1;

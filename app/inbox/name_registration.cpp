@@ -2,26 +2,21 @@
 #include "app/inbox/name_registration.h"
 
 #include <QFileInfo>
-#include <QHostAddress>
-#include <QRegularExpression>
+#include <string>
 #include <utility>
 
 #include "app/inbox/lan_text.h"
+#include "receive/registration_protocol.h"
 
 namespace vindrel {
 namespace {
 
-// A NetBIOS name as the service writes it: at most 15 characters, no space.
-bool IsName(const QByteArray& word)
-{
-    return !word.isEmpty() && word.size() <= 15 && !word.contains(' ');
-}
+using registration::kMaxLine;
+using registration::Verb;
 
-bool IsIpv4(const QByteArray& word)
+QString FromLatin1(const std::string& text)
 {
-    static const QRegularExpression dotted(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
-    return dotted.match(QString::fromLatin1(word)).hasMatch() &&
-           QHostAddress(QString::fromLatin1(word)).protocol() == QAbstractSocket::IPv4Protocol;
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
@@ -54,9 +49,7 @@ NameRegistration::~NameRegistration()
 void NameRegistration::Start()
 {
     // A login the protocol cannot carry is not sent at all.
-    const QByteArray login = login_.toUtf8();
-    if (login.isEmpty() || login.size() > kMaxLineBytes - 10 || login.contains(' ') ||
-        login.contains('\n')) {
+    if (!registration::CanRegister(login_.toStdString())) {
         qWarning("vindrel-inbox: the login name cannot be registered with the messenger service");
         return;
     }
@@ -75,18 +68,19 @@ void NameRegistration::Connect()
 
 void NameRegistration::OnConnected()
 {
-    socket_.write("REGISTER " + login_.toUtf8() + "\n");
+    const std::string line = registration::Format({Verb::kRegister, login_.toStdString(), {}, {}});
+    socket_.write(line.data(), static_cast<qint64>(line.size()));
 }
 
 void NameRegistration::ReadLines()
 {
     while (socket_.canReadLine()) {
-        const QByteArray line = socket_.readLine(kMaxLineBytes + 1);
+        const QByteArray line = socket_.readLine(kMaxLine + 1);
         if (!line.endsWith('\n')) break;
         OnLine(line.chopped(1));
     }
     // A line longer than any the service writes: not the service.
-    if (socket_.bytesAvailable() > kMaxLineBytes) {
+    if (socket_.bytesAvailable() > static_cast<qint64>(kMaxLine)) {
         qWarning("vindrel-inbox: the messenger service's socket sent a line too long; closing it");
         socket_.abort();
     }
@@ -94,22 +88,20 @@ void NameRegistration::ReadLines()
 
 void NameRegistration::OnLine(const QByteArray& line)
 {
-    const QList<QByteArray> words = line.split(' ');
-    const QByteArray& verb = words.first();
-    if (words.size() < 2 || !IsName(words[1])) return;
-    QString name = QString::fromLatin1(words[1]);
+    const auto said = registration::Parse(std::string_view(line.constData(), line.size()));
+    if (!said || said->verb == Verb::kRegister) return;
     answered_ = true;
-    if (verb == "CLAIMING" && words.size() == 2) {
-        Set(State::kClaiming, std::move(name));
-    } else if (verb == "CLAIMED" && words.size() == 2) {
-        Set(State::kClaimed, std::move(name));
-    } else if (verb == "RELEASED" && words.size() == 2) {
-        Set(State::kReleased, std::move(name));
-    } else if (verb == "REFUSED" && words.size() == 4 && words[2] == "owner" && IsIpv4(words[3])) {
-        Set(State::kRefused, std::move(name), QString::fromLatin1(words[3]));
-    } else if (verb == "REFUSED" && words.size() > 2) {
-        const QByteArray why = line.mid(verb.size() + words[1].size() + 2);
-        Set(State::kRefused, std::move(name), {}, VisibleControls(QString::fromUtf8(why)));
+    QString name = FromLatin1(said->name);
+    switch (said->verb) {
+    case Verb::kClaiming: return Set(State::kClaiming, std::move(name));
+    case Verb::kClaimed: return Set(State::kClaimed, std::move(name));
+    case Verb::kReleased: return Set(State::kReleased, std::move(name));
+    case Verb::kRefused:
+        if (!said->owner.empty())
+            return Set(State::kRefused, std::move(name), FromLatin1(said->owner));
+        return Set(State::kRefused, std::move(name), {},
+                   VisibleControls(QString::fromStdString(said->reason)));
+    case Verb::kRegister: return;
     }
 }
 

@@ -41,8 +41,6 @@ public:
     // One line for the tray and the history; empty when there is nothing to say.
     QString StatusText() const;
 
-    // Lines of the protocol, and how long a line may be.
-    static constexpr int kMaxLineBytes = 256;
     // How long to wait before looking for the service again: soon after it
     // went away (a restart), then now and then.
     static constexpr int kSoonMs = 1000;

@@ -1,7 +1,6 @@
-// What one user has done with the shared spool's messages: read, deleted
-// (hidden from this user; the spool itself is not theirs to change), and
-// how many refusals they have been told about. Kept in one small file under
-// the user's XDG data directory.
+// What one user has done with the shared spool's messages, as the inbox
+// keeps it while it runs: read, deleted and the refusals told about (the
+// file's format and reading are receive/read_state.h's).
 #pragma once
 
 #include <QSet>

@@ -4,11 +4,11 @@
 #include <memory>
 
 #include "core/dispatch.h"
-#include "platform/netbios/cp850.h"
-#include "platform/netbios/messenger_client.h"
-#include "platform/netbios/nb_name.h"
-#include "platform/netbios/samba_config.h"
+#include "netbios/client/messenger_client.h"
+#include "netbios/codec/nb_name.h"
+#include "platform/cp850.h"
 #include "platform/network.h"
+#include "samba/samba_config.h"
 
 namespace vindrel {
 
@@ -21,7 +21,7 @@ std::u16string ReplyRecipient(std::u16string_view from, ReplyRefusal& refusal,
     for (char16_t& c : upper) {
         if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) refusal = ReplyRefusal::kControl;
         if (c == u';') refusal = ReplyRefusal::kSeveralNames;
-        c = netbios::ToUpperName(c);
+        c = ToUpperName(c);
     }
     if (name.empty()) refusal = ReplyRefusal::kNoName;
     if (name == u"*") refusal = ReplyRefusal::kEveryone;
@@ -45,7 +45,7 @@ std::u16string ReplyRecipient(std::u16string_view from, ReplyRefusal& refusal)
         return network->OemCodePage(
             netbios::ReadSambaConfig(netbios::kDefaultSambaConfig).dos_charset);
     }();
-    return ReplyRecipient(from, refusal, lan ? *lan : netbios::Cp850());
+    return ReplyRecipient(from, refusal, lan ? *lan : Cp850());
 }
 
 ReplyRefusal ReplyRefusalFor(const QString& from)

@@ -9,7 +9,9 @@
 #include <cctype>
 #include <cstring>
 
-#include "platform/netbios/samba_config.h"
+#include "netbios/codec/nb_name.h"
+#include "platform/ipv4_text.h"
+#include "samba/samba_config.h"
 
 namespace vindrel::daemon {
 namespace {
@@ -35,7 +37,7 @@ std::vector<std::string> Words(std::string_view s)
 
 // What can be judged before the code page is known: the rest (a character
 // the code page lacks) is judged when the name is made.
-const char* NameProblem(const std::string& name)
+std::optional<std::string> NameProblem(const std::string& name)
 {
     std::size_t chars = 0;
     for (const char c : name) {
@@ -45,8 +47,9 @@ const char* NameProblem(const std::string& name)
         if ((b & 0xC0) != 0x80) ++chars;
     }
     if (chars == 0) return "is empty";
-    if (chars > 15) return "is longer than 15 characters";
-    return nullptr;
+    if (chars > netbios::kNameChars)
+        return "is longer than " + std::to_string(netbios::kNameChars) + " characters";
+    return std::nullopt;
 }
 
 bool CharsetKnown(const std::string& charset)
@@ -76,7 +79,7 @@ std::optional<DaemonConfig> ParseDaemonConfig(std::string_view text, const std::
         const std::string_view raw = text.substr(start, end - start);
         start = end + 1;
         ++number;
-        if (raw.size() > kMaxConfigLine) return fail("line longer than 1024 bytes");
+        if (raw.size() > kMaxConfigLine) return fail("line longer than " + std::to_string(kMaxConfigLine) + " bytes");
         const std::string line = TrimSpace(raw);
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         if (line[0] == '[') {
@@ -106,8 +109,8 @@ std::optional<DaemonConfig> ParseDaemonConfig(std::string_view text, const std::
         seen[which] = true;
         switch (which) {
         case 0:
-            if (const char* why = NameProblem(value))
-                return fail("netbios name '" + value + "' " + why);
+            if (const auto why = NameProblem(value))
+                return fail("netbios name '" + value + "' " + *why);
             config.netbios_name = value;
             config.has_name = true;
             break;
@@ -116,8 +119,8 @@ std::optional<DaemonConfig> ParseDaemonConfig(std::string_view text, const std::
             if (config.names.size() > kMaxExtraNames)
                 return fail("more than " + std::to_string(kMaxExtraNames) + " names");
             for (const std::string& name : config.names)
-                if (const char* why = NameProblem(name))
-                    return fail("name '" + name + "' " + why);
+                if (const auto why = NameProblem(name))
+                    return fail("name '" + name + "' " + *why);
             break;
         case 2:
             if (value.empty() || !CharsetKnown(value))
@@ -127,7 +130,7 @@ std::optional<DaemonConfig> ParseDaemonConfig(std::string_view text, const std::
             break;
         case 3:
             // Only an address: looking a host name up would send queries elsewhere.
-            if (!(config.wins = netbios::ParseIpv4(value)))
+            if (!(config.wins = ParseDottedIpv4(value)))
                 return fail("wins server '" + value + "' is not an IPv4 address");
             config.has_wins = true;
             break;
@@ -136,8 +139,8 @@ std::optional<DaemonConfig> ParseDaemonConfig(std::string_view text, const std::
             if (config.interfaces.empty()) return fail("interfaces is empty");
             break;
         case 5:
-            if (const char* why = NameProblem(value))
-                return fail("workgroup '" + value + "' " + why);
+            if (const auto why = NameProblem(value))
+                return fail("workgroup '" + value + "' " + *why);
             config.workgroup = value;
             config.has_workgroup = true;
             break;

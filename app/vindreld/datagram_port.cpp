@@ -12,10 +12,10 @@
 #include <cstring>
 
 #include "app/vindreld/datagram_socket.h"
-#include "app/vindreld/dotted.h"
 #include "app/vindreld/event_log.h"
 #include "app/vindreld/name_service_port.h"
-#include "platform/netbios/server_limits.h"
+#include "netbios/server/server_limits.h"
+#include "platform/ipv4_text.h"
 
 namespace vindrel::daemon {
 namespace {
@@ -98,7 +98,7 @@ void DatagramPort::OnReady(std::uint32_t)
         message.text = Text(d.text);
         spool::Record record = keeper_.ToRecord(message, received);
         record.datagram = true;
-        record.source = Dotted(source);
+        record.source = DottedIpv4(source);
         whats.push_back(std::string(d.group ? "group " : "") + "datagram message from " +
                         record.from + " (" + record.source + ") to " + record.to);
         records.push_back(std::move(record));
@@ -149,11 +149,11 @@ void DatagramPort::OnTimer(Clock::time_point now)
     std::string line = "datagram messages refused:";
     if (b.limited > 0)
         line += " " + std::to_string(b.limited) + " by the rate limits (the latest from " +
-                Dotted(b.latest_limited) + ")";
+                DottedIpv4(b.latest_limited) + ")";
     if (b.limited > 0 && b.malformed > 0) line += ";";
     if (b.malformed > 0)
         line += " " + std::to_string(b.malformed) + " malformed (the latest from " +
-                Dotted(b.latest_malformed) + ": " + netbios::Describe(b.latest_error) + ")";
+                DottedIpv4(b.latest_malformed) + ": " + netbios::Describe(b.latest_error) + ")";
     Log().Write(LogKind::kRefusal, line);
 }
 

@@ -14,7 +14,7 @@
 #include "app/vindreld/message_keeper.h"
 #include "app/vindreld/served_interfaces.h"
 #include "app/vindreld/source_budget.h"
-#include "platform/netbios/datagram.h"
+#include "netbios/codec/datagram.h"
 
 namespace vindrel::daemon {
 

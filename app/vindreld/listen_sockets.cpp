@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "app/vindreld/options.h"
-#include "platform/netbios/server_limits.h"
+#include "netbios/server/server_limits.h"
 
 namespace vindrel::daemon {
 namespace {

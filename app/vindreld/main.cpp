@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "app/spool/spool_dir.h"
 #include "app/vindreld/daemon_config.h"
 #include "app/vindreld/event_log.h"
 #include "app/vindreld/listen_sockets.h"
@@ -22,8 +21,9 @@
 #include "app/vindreld/port_owners.h"
 #include "app/vindreld/privileges.h"
 #include "app/vindreld/receiver.h"
-#include "platform/netbios/messenger_client.h"
+#include "netbios/client/messenger_client.h"
 #include "platform/utf8.h"
+#include "receive/spool_dir.h"
 #include "vindrel_version.h"
 
 namespace {

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/spool/spool_dir.h"
 #include "app/vindreld/event_loop.h"
-#include "platform/netbios/message_session.h"
+#include "netbios/server/message_session.h"
 #include "platform/network.h"
+#include "receive/spool_dir.h"
 
 namespace vindrel::daemon {
 

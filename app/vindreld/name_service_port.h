@@ -14,7 +14,7 @@
 
 #include "app/vindreld/event_loop.h"
 #include "app/vindreld/served_interfaces.h"
-#include "platform/netbios/name_server.h"
+#include "netbios/server/name_server.h"
 
 namespace vindrel::daemon {
 

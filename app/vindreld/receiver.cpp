@@ -8,8 +8,8 @@
 
 #include <algorithm>
 
-#include "app/vindreld/dotted.h"
 #include "app/vindreld/event_log.h"
+#include "platform/ipv4_text.h"
 #include "platform/utf8.h"
 
 namespace vindrel::daemon {
@@ -119,7 +119,7 @@ void Receiver::FollowInterfaces(Clock::time_point now)
     std::string served;
     std::vector<net::Interface> lans;
     for (const ServedInterface& i : setup_.interfaces) {
-        served += " " + i.name + " " + Dotted(i.lan.address);
+        served += " " + i.name + " " + DottedIpv4(i.lan.address);
         lans.push_back(i.lan);
     }
     Log().Write(LogKind::kService,
@@ -172,14 +172,14 @@ void Receiver::OnNameEvents()
             registrations_->NameChanged(e.name, Standing::kClaimed, 0);
             break;
         case NameEventKind::kRefused:
-            Log().Write(LogKind::kName, name + " not taken: " + Dotted(e.peer) + " owns it");
+            Log().Write(LogKind::kName, name + " not taken: " + DottedIpv4(e.peer) + " owns it");
             registrations_->NameChanged(e.name, Standing::kRefusedByOwner, e.peer);
             break;
         case NameEventKind::kReleased:
             Log().Write(LogKind::kName, name + " released");
             break;
         case NameEventKind::kDefended:
-            Log().Write(LogKind::kName, name + " defended against " + Dotted(e.peer));
+            Log().Write(LogKind::kName, name + " defended against " + DottedIpv4(e.peer));
             break;
         case NameEventKind::kWinsRegistered:
             Log().Write(LogKind::kName, name + " registered with the WINS server for " +
@@ -192,15 +192,15 @@ void Receiver::OnNameEvents()
             const std::string said =
                 e.rcode != netbios::NameRcode::kOk
                     ? "refused it (rcode " + std::to_string(static_cast<int>(e.rcode)) + ")"
-                    : "says " + Dotted(e.peer) + " holds it";
-            Log().Write(LogKind::kName, name + ": the WINS server " + Dotted(setup_.wins) + " " +
+                    : "says " + DottedIpv4(e.peer) + " holds it";
+            Log().Write(LogKind::kName, name + ": the WINS server " + DottedIpv4(setup_.wins) + " " +
                                             said + "; kept on the LAN, asking the server again later");
             break;
         }
         case NameEventKind::kAnswersLimited:
             Log().Write(LogKind::kRefusal, std::to_string(e.count) +
                                                " name service answers refused by the rate limits"
-                                               " (the latest to " + Dotted(e.peer) + ")");
+                                               " (the latest to " + DottedIpv4(e.peer) + ")");
             break;
         }
     }

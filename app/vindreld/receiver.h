@@ -16,7 +16,7 @@
 #include "app/vindreld/registrations.h"
 #include "app/vindreld/served_interfaces.h"
 #include "app/vindreld/session_server.h"
-#include "platform/netbios/name_server.h"
+#include "netbios/server/name_server.h"
 #include "platform/network.h"
 
 namespace vindrel::daemon {

@@ -1,4 +1,4 @@
-// The registration socket's clients: credentials, the one-line protocol, the
+// The registration socket's clients: credentials, the protocol's lines, the
 // count of connections holding each name, and what each user may claim.
 #include "app/vindreld/registrations.h"
 
@@ -15,12 +15,19 @@
 #include <utility>
 #include <vector>
 
-#include "app/vindreld/dotted.h"
 #include "app/vindreld/event_log.h"
 #include "app/vindreld/stream_peer.h"
+#include "platform/ipv4_text.h"
 
 namespace vindrel::daemon {
 namespace {
+
+using registration::Format;
+using registration::kMaxLine;
+using registration::Refusal;
+using registration::Verb;
+
+const std::string kOverLong = "sent a line over " + std::to_string(kMaxLine) + " bytes";
 
 constexpr std::int64_t kOneClaim = 1000;  // allowances are kept in thousandths
 
@@ -62,15 +69,15 @@ bool PlainLogin(const std::string& login)
 class Registrations::Client final : public StreamPeer {
 public:
     Client(Registrations& owner, int fd, uid_t uid, pid_t pid)
-        : StreamPeer(owner.loop_, fd, kMaxPendingAnswer, kMaxRegistrationLine + 1),
+        : StreamPeer(owner.loop_, fd, kMaxPendingAnswer, kMaxLine + 1),
           owner_(owner), uid_(uid), pid_(pid)
     {
     }
 
-    // Queues one answer line.
-    void Send(const std::string& line)
+    // Queues one answer.
+    void Send(const registration::Line& answer)
     {
-        const std::string text = line + "\n";
+        const std::string text = Format(answer);
         Queue({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
     }
 
@@ -92,7 +99,7 @@ private:
             in_.erase(0, eol + 1);
             Line(line);
         }
-        if (fd() >= 0 && in_.size() > kMaxRegistrationLine) Refuse("sent a line over 256 bytes");
+        if (fd() >= 0 && in_.size() > kMaxLine) Refuse(kOverLong);
     }
 
     void OnGone(Gone why) override
@@ -103,10 +110,10 @@ private:
 
     void Line(const std::string& line)
     {
-        static const std::string kRegister = "REGISTER ";
-        if (line.size() > kMaxRegistrationLine) return Refuse("sent a line over 256 bytes");
-        if (line.compare(0, kRegister.size(), kRegister) != 0) return Refuse("sent no REGISTER line");
-        owner_.Register(*this, line.substr(kRegister.size()));
+        if (line.size() > kMaxLine) return Refuse(kOverLong);
+        const auto said = registration::Parse(line);
+        if (!said || said->verb != Verb::kRegister) return Refuse("sent no REGISTER line");
+        owner_.Register(*this, said->name);
     }
 
     void Refuse(const std::string& why)
@@ -190,14 +197,16 @@ void Registrations::OnReady(std::uint32_t)
                                                     : "too many connections from that user"));
             // The name for the answer, if the client has already sent it;
             // nothing waits for it.
-            char first[kMaxRegistrationLine + 1];
+            char first[kMaxLine + 1];
             const ssize_t n = recv(fd, first, sizeof first, MSG_DONTWAIT);
-            std::string shown = "-";
-            if (n > 9 && std::string(first, 9) == "REGISTER ") {
-                const std::string rest(first + 9, static_cast<std::size_t>(n) - 9);
-                shown = Shown(rest.substr(0, rest.find('\n')));
-            }
-            const std::string line = "REFUSED " + shown + " too many registrations\n";
+            const std::string_view got(first, n > 0 ? static_cast<std::size_t>(n) : 0);
+            const std::string_view text = got.substr(0, got.find('\n'));
+            const auto said = registration::Parse(text);
+            // An empty name counts once its newline has come.
+            const bool named = said && said->verb == Verb::kRegister &&
+                               (!said->name.empty() || text.size() < got.size());
+            const std::string line = Format({Verb::kRefused, named ? Shown(said->name) : "-", {},
+                                             registration::Describe(Refusal::kTooMany)});
             send(fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
             close(fd);
             continue;
@@ -211,27 +220,28 @@ void Registrations::OnReady(std::uint32_t)
 
 void Registrations::Register(Client& client, const std::string& login)
 {
-    const auto refuse = [&](const std::string& shown, const std::string& why) {
+    const auto refuse = [&](const std::string& shown, Refusal why) {
+        const std::string words = registration::Describe(why);
         Log().Write(LogKind::kRefusal, "registration of '" + Shown(login) + "' by " +
-                                           client.Who() + " refused: " + why);
-        client.Send("REFUSED " + shown + " " + why);
+                                           client.Who() + " refused: " + words);
+        client.Send({Verb::kRefused, shown, {}, words});
     };
-    if (client.name) return refuse(Shown(login), "this connection already registered a name");
+    if (client.name) return refuse(Shown(login), Refusal::kAlreadyRegistered);
     const auto own = LoginOf(client.uid());
     if (client.uid() != 0 && (!own || *own != login))
-        return refuse(Shown(login), "not your own login name");
+        return refuse(Shown(login), Refusal::kNotOwnLogin);
     const auto name = PlainLogin(login) ? to_name_(login) : std::nullopt;
-    if (!name) return refuse(Shown(login), "not a valid NetBIOS name");
+    if (!name) return refuse(Shown(login), Refusal::kNotNetbiosName);
     // A name held, or left a moment ago, is ours already: registering it
     // again puts nothing on the LAN, so only new claims are counted.
     const bool held = holders_.count(*name) || leaving_.count(*name);
     if (!held && holders_.size() + leaving_.size() >= kMaxRegisteredNames)
-        return refuse(show_(*name), "too many registrations");
+        return refuse(show_(*name), Refusal::kTooMany);
     if (!held && !MayClaim(client.uid(), Clock::now()))
-        return refuse(show_(*name), "too many claims from that user; try again later");
+        return refuse(show_(*name), Refusal::kTooManyClaims);
 
     const Standing standing = claims_.Claim(*name);
-    if (standing == Standing::kTooMany) return refuse(show_(*name), "too many registrations");
+    if (standing == Standing::kTooMany) return refuse(show_(*name), Refusal::kTooMany);
     if (!held) allowances_[client.uid()].left -= kOneClaim;
     leaving_.erase(*name);
     client.name = name;
@@ -245,11 +255,12 @@ void Registrations::Tell(Client& client, Standing standing, std::uint32_t peer)
 {
     const std::string name = show_(*client.name);
     switch (standing) {
-    case Standing::kClaiming: client.Send("CLAIMING " + name); break;
-    case Standing::kClaimed: client.Send("CLAIMED " + name); break;
-    case Standing::kRefusedByOwner: client.Send("REFUSED " + name + " owner " + Dotted(peer)); break;
-    case Standing::kReleased: client.Send("RELEASED " + name); break;
-    case Standing::kTooMany: client.Send("REFUSED " + name + " too many registrations"); break;
+    case Standing::kClaiming: return client.Send({Verb::kClaiming, name, {}, {}});
+    case Standing::kClaimed: return client.Send({Verb::kClaimed, name, {}, {}});
+    case Standing::kRefusedByOwner: return client.Send({Verb::kRefused, name, DottedIpv4(peer), {}});
+    case Standing::kReleased: return client.Send({Verb::kReleased, name, {}, {}});
+    case Standing::kTooMany:
+        return client.Send({Verb::kRefused, name, {}, registration::Describe(Refusal::kTooMany)});
     }
 }
 

@@ -1,9 +1,8 @@
-// The registration socket: each vindrel-inbox connects and says
-// "REGISTER <login>"; its user's login name is then one of this computer's
-// messenger names for as long as a connection registering it stays open, and
-// a moment longer, so that an inbox that reconnects keeps its name.
-// Answers are lines: CLAIMING, CLAIMED, REFUSED ... and, on stopping,
-// RELEASED. Peer credentials decide who may register what.
+// The registration socket: each vindrel-inbox connects and registers its
+// user's login name (receive/registration_protocol.h), which is then one of
+// this computer's messenger names for as long as a connection registering
+// it stays open, and a moment longer, so that an inbox that reconnects
+// keeps its name. Peer credentials decide who may register what.
 #pragma once
 
 #include <sys/types.h>
@@ -18,14 +17,14 @@
 #include <string>
 
 #include "app/vindreld/event_loop.h"
-#include "platform/netbios/nb_name.h"
+#include "netbios/codec/nb_name.h"
+#include "receive/registration_protocol.h"
 
 namespace vindrel::daemon {
 
-// Connections at once, from one user, and the longest line either way.
+// Connections at once, and from one user.
 inline constexpr std::size_t kMaxRegistrationClients = 128;
 inline constexpr std::size_t kMaxClientsPerUser = 8;
-inline constexpr std::size_t kMaxRegistrationLine = 256;
 // Distinct login names registered at once.
 inline constexpr std::size_t kMaxRegisteredNames = 32;
 // Unread answers a client may let pile up before it is dropped.

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "platform/netbios/samba_config.h"
+#include "platform/ipv4_text.h"
 
 namespace vindrel::daemon {
 
@@ -42,7 +42,7 @@ std::vector<ServedInterface> FindInterfaces(const std::vector<std::string>& want
     if (wanted.empty()) return all;
     std::vector<ServedInterface> out;
     for (const std::string& want : wanted) {
-        const auto address = netbios::ParseIpv4(want);
+        const auto address = ParseDottedIpv4(want);
         bool matched = false;
         for (const ServedInterface& i : all) {
             if (i.name != want && !(address && *address == i.lan.address)) continue;

@@ -12,9 +12,9 @@
 #include <string>
 #include <utility>
 
-#include "app/vindreld/dotted.h"
 #include "app/vindreld/event_log.h"
 #include "app/vindreld/stream_peer.h"
+#include "platform/ipv4_text.h"
 
 namespace vindrel::daemon {
 namespace {
@@ -71,7 +71,7 @@ public:
 
     std::uint64_t serial() const { return serial_; }
     std::uint32_t source() const { return source_; }
-    std::string Who() const { return Dotted(source_); }
+    std::string Who() const { return DottedIpv4(source_); }
 
     // Whether its seat may go to a newcomer: never in the middle of a
     // message or while one is being kept.
@@ -165,8 +165,8 @@ void SessionServer::OnReady(std::uint32_t)
         // them); elsewhere a connection is closed unanswered.
         const auto local = LocalAddress(fd);
         if (!local || !is_served_(*local)) {
-            Log().Write(LogKind::kRefusal, "session from " + Dotted(source) + " to " +
-                                               (local ? Dotted(*local) : "an unknown address") +
+            Log().Write(LogKind::kRefusal, "session from " + DottedIpv4(source) + " to " +
+                                               (local ? DottedIpv4(*local) : "an unknown address") +
                                                " refused: not an address this service serves");
             close(fd);
             continue;
@@ -191,7 +191,7 @@ void SessionServer::OnReady(std::uint32_t)
             refusal = "cannot watch the connection";
         }
         Log().Write(LogKind::kRefusal,
-                    "session from " + Dotted(source) + " refused: " + refusal);
+                    "session from " + DottedIpv4(source) + " refused: " + refusal);
         // One small reply into an empty socket buffer: it cannot block.
         const netbios::Bytes reply = netbios::MessageSession::InsufficientResources();
         send(fd, reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -226,7 +226,7 @@ bool SessionServer::EvictFor(std::uint32_t newcomer)
     const auto idle =
         std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - victim->last_useful());
     Log().Write(LogKind::kRefusal,
-                "session from " + victim->Who() + " closed to seat one from " + Dotted(newcomer) +
+                "session from " + victim->Who() + " closed to seat one from " + DottedIpv4(newcomer) +
                     ": all " + std::to_string(netbios::kMaxSessions) + " seats taken and it sent " +
                     (victim->sent_message() ? "nothing since its message" : "no message") + " in " +
                     Seconds(idle) + " (its address held " +

@@ -17,7 +17,7 @@
 
 #include "app/vindreld/event_loop.h"
 #include "app/vindreld/message_keeper.h"
-#include "platform/netbios/message_session.h"
+#include "netbios/server/message_session.h"
 
 namespace vindrel::daemon {
 

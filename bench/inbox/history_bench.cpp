@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/inbox/inbox_app.h"
-#include "app/spool/spool_dir.h"
+#include "receive/spool_dir.h"
 
 namespace {
 

@@ -8,6 +8,9 @@ history's opening time and its search per keystroke over 10,000 messages.
 
     bench/inbox/run_bench.py [--build build] [--rounds N] [--screen-rounds N]
 
+The inbox run is the tests' vindrel-inbox-traced (the program, writing
+what it shows to a trace), so --build is a build with the tests.
+
 It reports, it does not judge. Peers in the same run: the lab's shell
 message command (a quoted sh script with one mv) for the drop, and the
 main vindrel window for memory. Needs Xvfb, dunst and dbus-daemon; every
@@ -25,6 +28,7 @@ import time
 
 BUS_CONFIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
                           "inbox", "session-bus.conf")
+INBOX = "tests/inbox/vindrel-inbox-traced"
 LAB_COMMAND = "f=%s; echo \"$1\" > \"$2/${f##*/}.from\"; exec mv %s \"$2/${f##*/}.msg\""
 
 
@@ -104,7 +108,7 @@ def place(staging, spool, i):
 
 
 class Inbox:
-    """vindrel-inbox on a spool of its own, with its trace of what it showed."""
+    """vindrel-inbox-traced on a spool of its own, with its trace of what it showed."""
 
     def __init__(self, build, work, name, env):
         self.spool = os.path.join(work, name, "spool")
@@ -118,7 +122,7 @@ class Inbox:
                         XDG_DATA_HOME=os.path.join(work, name, "data"),
                         XDG_CONFIG_HOME=os.path.join(work, name, "config"))
         self.proc = subprocess.Popen(
-            [os.path.join(build, "app/inbox/vindrel-inbox"), "--spool", self.spool,
+            [os.path.join(build, INBOX), "--spool", self.spool,
              "--service-socket", os.path.join(work, name, "no-service")],
             env=self.env, stderr=subprocess.DEVNULL)
         socket = os.path.join(runtime, "vindrel-inbox.socket")

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/netbios/messenger_client.h"
+#include "netbios/client/messenger_client.h"
 #include "platform/network.h"
 #include "platform/utf8.h"
 

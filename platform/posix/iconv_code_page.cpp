@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/netbios/cp850.h"
+#include "platform/cp850.h"
 #include "platform/utf8.h"
 
 namespace vindrel::net {
@@ -130,7 +130,7 @@ std::shared_ptr<const CodePage> MakeIconvCodePage(std::string_view charset)
         Converter probe(name, "UTF-8");
         if (probe.ok()) return std::make_shared<IconvCodePage>(name);
     }
-    return std::shared_ptr<const CodePage>(&netbios::Cp850(), [](const CodePage*) {});
+    return std::shared_ptr<const CodePage>(&Cp850(), [](const CodePage*) {});
 }
 
 }  // namespace vindrel::net

@@ -4,7 +4,7 @@
 // the computer name from GetComputerNameW and the OEM code page.
 #include "platform/network.h"
 
-#include "platform/netbios/samba_config.h"
+#include "platform/ipv4_text.h"
 #include "platform/win32/network_calls.h"
 #include "platform/win32/oem_code_page.h"
 #include "platform/win32/wide.h"
@@ -68,7 +68,7 @@ std::optional<Ipv4> AddressOf(const IP_ADDRESS_STRING& text)
 {
     const void* end = std::memchr(text.String, '\0', sizeof text.String);
     const std::size_t size = end ? static_cast<const char*>(end) - text.String : sizeof text.String;
-    const auto address = netbios::ParseIpv4(std::string_view(text.String, size));
+    const auto address = ParseDottedIpv4(std::string_view(text.String, size));
     if (!address || *address == 0) return std::nullopt;
     return address;
 }

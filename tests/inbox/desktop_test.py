@@ -8,6 +8,9 @@ shared /tmp.
 No network: the inbox reads a spool the test fills with vindrel-drop.
 
     desktop_test.py --inbox PATH --drop PATH --bus-config FILE
+
+--inbox is vindrel-inbox-traced: the program, writing what it shows to
+$VINDREL_INBOX_TRACE.
 """
 
 import argparse

@@ -5,7 +5,8 @@ The NetBIOS lab (tools/netbios_lab.py) runs a receiver whose Samba hands
 each message to vindrel-drop; vindrel-inbox runs in the receiver's namespace
 on its own Xvfb screen as an unprivileged user; the client namespace sends
 with the real client. The pop-up must show the exact text, and --list must
-list it. Needs root; with CI=true a skip counts as a failure.
+list it. Needs root; with CI=true a skip counts as a failure. --inbox is
+vindrel-inbox-traced: the program, writing what it shows to $VINDREL_INBOX_TRACE.
 """
 
 import argparse

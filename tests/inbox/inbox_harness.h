@@ -16,9 +16,10 @@
 
 #include "app/inbox/history_model.h"
 #include "app/inbox/inbox_app.h"
+#include "app/inbox/inbox_observer.h"
 #include "app/inbox/reply_box.h"
-#include "app/spool/spool_dir.h"
 #include "core/dispatch.h"
+#include "receive/spool_dir.h"
 
 namespace vindrel::testing {
 
@@ -70,6 +71,22 @@ inline void CloseWindows()
 {
     for (QWidget* window : QApplication::topLevelWidgets()) window->close();
 }
+
+// What an InboxApp told its observer, a word or three an event.
+struct ToldObserver : InboxObserver {
+    void NotificationShown(quint32 id, const QString&, const QString&) override
+    {
+        told << QStringLiteral("notification %1").arg(id);
+    }
+    void SummaryNotified(quint32 id, int count) override
+    {
+        told << QStringLiteral("summary %1 of %2").arg(id).arg(count);
+    }
+    void PopupShown(MessagePopup&) override { told << QStringLiteral("window"); }
+    void HistoryShown(HistoryWindow&) override { told << QStringLiteral("history"); }
+
+    QStringList told;
+};
 
 class InboxHarness {
 public:

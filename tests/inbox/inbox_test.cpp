@@ -34,10 +34,10 @@
 #include "app/inbox/read_state.h"
 #include "app/inbox/reply_box.h"
 #include "app/qt_common/recipient_completer.h"
-#include "app/spool/spool_dir.h"
 #include "core/dispatch.h"
 #include "core/prompt_texts.h"
 #include "platform/qt/settings_store_qt.h"
+#include "receive/spool_dir.h"
 #include "tests/inbox/inbox_harness.h"
 
 using vindrel::ShowAs;
@@ -317,10 +317,12 @@ private slots:
     }
 
     // The rest of a flood in one summary window, kept up to date; its Show
-    // opens the history.
+    // opens the history. The observer hears of each window once.
     void aFloodOpensAtMostTenPopupsAndOneSummary()
     {
         auto app = Start();
+        vindrel::testing::ToldObserver observer;
+        app->SetObserver(&observer);
         for (int i = 0; i < 15; ++i) Drop(QStringLiteral("SPAM%1").arg(i), "x");
         QTRY_VERIFY(app->SummaryBox() != nullptr &&
                     app->SummaryBox()->text() == QStringLiteral("5 more messages"));
@@ -330,6 +332,8 @@ private slots:
         QVERIFY(app->history() != nullptr && app->history()->isVisible());
         QCOMPARE(app->history()->rows()->rowCount(), 15);
         QCOMPARE(app->inbox().UnreadCount(), 15);
+        app->ShowHistory();  // already open
+        QCOMPARE(observer.told, QStringList(InboxApp::kMaxPopups, "window") << "history");
     }
 
     // Records past the spool's limit (a writer that ignores it) are not

@@ -222,11 +222,14 @@ private slots:
     // Whatever the service does with a notification, the message stays
     // unread; ten are shown at once, and the rest of a flood is announced
     // by one summary, replaced in place, whose Show opens the history; a
-    // notification closed frees its place.
+    // notification closed frees its place. The observer hears of each
+    // as the service numbered it.
     void closedIsNotReadAndTenAtMost()
     {
         daemon_.Offer({"body", "actions"});
         auto app = h_.Start(ShowAs::kNotifications);
+        vindrel::testing::ToldObserver observer;
+        app->SetObserver(&observer);
         for (int i = 0; i < 12; ++i) h_.Drop(QStringLiteral("SPAM%1").arg(i), "x");
         QTRY_VERIFY(!daemon_.Calls().isEmpty() &&
                     daemon_.Calls().last()[4].toString() == "2 more messages");
@@ -236,6 +239,14 @@ private slots:
         QVERIFY(app->history() == nullptr);
         daemon_.Emit("ActionInvoked", "us", {11u, "default"});
         QTRY_VERIFY(app->history() != nullptr && app->history()->isVisible());
+        QStringList told;
+        for (int id = 1; id <= 10; ++id) told << QStringLiteral("notification %1").arg(id);
+        told << "summary 11 of 1" << "summary 11 of 2" << "history";
+        // The service's answers may come back in any order on a busy machine.
+        QStringList heard = observer.told;
+        heard.sort();
+        told.sort();
+        QCOMPARE(heard, told);
 
         for (quint32 id = 1; id <= 10; ++id) daemon_.Emit("NotificationClosed", "uu", {id, 2u});
         QTRY_COMPARE(app->inbox().UnreadCount(), 12);

@@ -4,7 +4,7 @@
 #include "app/inbox/reply_send.h"
 #include "app/inbox/reply_target.h"
 #include "core/prompt_texts.h"
-#include "platform/netbios/cp850.h"
+#include "platform/cp850.h"
 #include "tests/core/fakes.h"
 
 namespace vindrel::testing {
@@ -77,7 +77,7 @@ TEST(ReplyRecipient, OneNetBiosNameOrWhyNot)
     };
     for (const auto& row : rows) {
         ReplyRefusal refusal;
-        EXPECT_EQ(ReplyRecipient(row.from, refusal, netbios::Cp850()), row.to);
+        EXPECT_EQ(ReplyRecipient(row.from, refusal, Cp850()), row.to);
         EXPECT_EQ(refusal, row.refusal);
     }
 }

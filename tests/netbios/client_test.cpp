@@ -12,9 +12,10 @@
 
 #include <unistd.h>
 
-#include "platform/netbios/messenger_client.h"
-#include "platform/netbios/resolver.h"
-#include "platform/netbios/samba_config.h"
+#include "netbios/client/messenger_client.h"
+#include "netbios/client/resolver.h"
+#include "samba/samba_config.h"
+#include "platform/ipv4_text.h"
 #include "platform/posix/iconv_code_page.h"
 #include "tests/netbios/fake_lan.h"
 
@@ -444,6 +445,39 @@ TEST(SambaConfig, AFileLargerThanTheCapIsNotRead)
     EXPECT_TRUE(ReadSambaConfig(path).netbios_name.empty());
     std::remove(path);
     EXPECT_FALSE(ReadConfigFile("/nonexistent/smb.conf").has_value());
+}
+
+// One reader for every dotted address we take in: configuration, the name
+// cache and the spool's records (which also want it written back exactly).
+TEST(DottedIpv4, ReadsOnlyFourPartsOfAtMostThreeDigits)
+{
+    const struct {
+        std::string_view text;
+        std::optional<std::uint32_t> address;
+        bool canonical;
+    } rows[] = {
+        {"10.0.0.1", 0x0A000001, true},
+        {"255.255.255.255", 0xFFFFFFFF, true},
+        {"0.0.0.0", 0, true},
+        {"010.0.0.1", 0x0A000001, false},
+        {"1.2.3", std::nullopt, false},
+        {"1.2.3.4.", std::nullopt, false},
+        {"1.2.3.256", std::nullopt, false},
+        {"1.2.3.0004", std::nullopt, false},
+        {" 1.2.3.4", std::nullopt, false},
+        {"1..3.4", std::nullopt, false},
+        {"1.2.3.-4", std::nullopt, false},
+        {"", std::nullopt, false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ParseDottedIpv4(row.text), row.address) << row.text;
+        EXPECT_EQ(IsCanonicalDottedIpv4(row.text), row.canonical) << row.text;
+        const std::u16string wide(row.text.begin(), row.text.end());
+        EXPECT_EQ(ParseDottedIpv4(wide), row.address) << row.text;
+        if (row.address) {
+            EXPECT_EQ(ParseDottedIpv4(DottedIpv4(*row.address)), row.address);
+        }
+    }
 }
 
 // --- code pages ----------------------------------------------------------------------

@@ -5,14 +5,14 @@
 #include <string>
 
 #include "platform/netmsg.h"
-#include "platform/netbios/cp850.h"
-#include "platform/netbios/datagram.h"
-#include "platform/netbios/messenger_client.h"
-#include "platform/netbios/name_service.h"
-#include "platform/netbios/nb_name.h"
-#include "platform/netbios/samba_config.h"
-#include "platform/netbios/session.h"
-#include "platform/netbios/smb_message.h"
+#include "platform/cp850.h"
+#include "netbios/codec/datagram.h"
+#include "netbios/client/messenger_client.h"
+#include "netbios/codec/name_service.h"
+#include "netbios/codec/nb_name.h"
+#include "samba/samba_config.h"
+#include "netbios/codec/session_frame.h"
+#include "netbios/codec/smb_message.h"
 #include "tests/netbios/fake_lan.h"
 #include "tests/netbios/offline_network.h"
 
@@ -357,6 +357,85 @@ TEST(SmbMessage, ReplyVerdicts)
     ForEveryCut(Reply(0xD5, 1, 0, {0x34, 0x12}), [](const Bytes& cut) {
         EXPECT_EQ(JudgeSmbReply(cut, 0xD5, 1).verdict, SmbVerdict::kMalformed);
     });
+}
+
+// --- what the receiving side sends, and lengths that do not fit --------------------
+
+Bytes Joined(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+TEST(Packets, ReceivingSideShapesByteForByte)
+{
+    const RawName rx1 = Name(u"RX1");
+    const NodeName listed[] = {{rx1, 0x0400}};
+    const SmbHeader request{.command = 0xD5, .flags = 0x18, .flags2 = 0xC801, .tid = 0x1111,
+                            .pid = 0x2222, .uid = 0x3333, .mid = 0x4444};
+    const std::tuple<const char*, Bytes, Bytes> rows[] = {
+        {"a registration: question, then a record pointing at it",
+         BuildNameRegistration(0x1234, rx1, kNbOntM, 0x0A000009, 300000, true),
+         Joined({{0x12, 0x34, 0x29, 0x10, 0, 1, 0, 0, 0, 0, 0, 1}, Encoded(rx1),
+                 {0, 0x20, 0, 1, 0xC0, 0x0C, 0, 0x20, 0, 1, 0, 4, 0x93, 0xE0, 0, 6, 0x40, 0, 10, 0, 0, 9}})},
+        {"a defence: an answer record with its name",
+         BuildRegistrationResponse(0x4321, rx1, NameRcode::kActive, 0x2000, 0x0A000007),
+         Joined({{0x43, 0x21, 0xAD, 0x86, 0, 0, 0, 1, 0, 0, 0, 0}, Encoded(rx1),
+                 {0, 0x20, 0, 1, 0, 0, 0, 0, 0, 6, 0x20, 0, 10, 0, 0, 7}})},
+        {"node status: names, then the statistics",
+         BuildNodeStatusResponse(9, WildcardName(), listed),
+         Joined({{0, 9, 0x84, 0, 0, 0, 0, 1, 0, 0, 0, 0}, Encoded(WildcardName()),
+                 {0, 0x21, 0, 1, 0, 0, 0, 0, 0, 65, 1}, Bytes(rx1.begin(), rx1.end()), {0x04, 0},
+                 Bytes(46, 0)})},
+        {"an SMB error echoes the request's ids",
+         BuildSmbError(request, SmbErrorClass::kServer, kErrSrvNoRoom),
+         Joined({{0xFF, 'S', 'M', 'B', 0xD5, 2, 0, 83, 0, 0x80, 0, 0}, Bytes(12, 0),
+                 {0x11, 0x11, 0x22, 0x22, 0x33, 0x33, 0x44, 0x44, 0, 0, 0}})},
+        {"a negative session response", BuildNegativeSessionResponse(SessionRefusal::kCalledNameNotPresent),
+         {0x83, 0, 0, 1, 0x82}},
+    };
+    for (const auto& [what, built, want] : rows) EXPECT_EQ(built, want) << what;
+}
+
+// A length or count one past its field refuses the whole packet: nothing is
+// sent rather than a count that lies. Sizes: 0 for a refusal.
+TEST(Packets, LengthsThatDoNotFitRefuseThePacket)
+{
+    const auto patched = [](std::size_t body, bool big_endian, bool spoiled_part = false) {
+        Writer part, out;
+        part.Count8(spoiled_part ? 256 : 0);
+        const std::size_t at = out.Reserve16();
+        out.Fill(0xAB, body);
+        out.Append(part);
+        big_endian ? out.PatchLength16be(at) : out.PatchLength16le(at);
+        return out.Take();
+    };
+    const std::uint16_t words[256] = {};
+    const struct {
+        const char* what;
+        Bytes packet;
+        std::size_t size, at;
+        Bytes field;
+    } rows[] = {
+        {"16-bit length at its largest", patched(0xFFFE, true), 0x10001, 0, {0xFF, 0xFF}},
+        {"16-bit length one past", patched(0xFFFF, true), 0, 0, {}},
+        {"little-endian length", patched(0x1233, false), 0x1236, 0, {0x34, 0x12}},
+        {"little-endian length one past", patched(0xFFFF, false), 0, 0, {}},
+        {"a part that did not fit", patched(1, true, true), 0, 0, {}},
+        {"frame at the 17-bit limit", FrameSessionMessage(Bytes(0x1FFFF, 0)), 0x20003, 0, {0, 1, 0xFF, 0xFF}},
+        {"frame one past", FrameSessionMessage(Bytes(0x20000, 0)), 0, 0, {}},
+        {"SMB byte count at its largest", BuildSendText(1, 1, Bytes(0xFFFC, 0)), 37 + 0xFFFF, 35, {0xFF, 0xFF}},
+        {"SMB byte count one past", BuildSendText(1, 1, Bytes(0xFFFD, 0)), 0, 0, {}},
+        {"255 SMB words", BuildSmbReply({}, std::span(words, 255)), 35 + 510, 32, {255}},
+        {"256 SMB words", BuildSmbReply({}, words), 0, 0, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(row.packet.size(), row.size);
+        const auto at = row.packet.begin() + static_cast<std::ptrdiff_t>(row.at);
+        EXPECT_EQ(Bytes(at, at + static_cast<std::ptrdiff_t>(row.field.size())), row.field);
+    }
 }
 
 TEST(Replies, RandomBytesNeverPassForAnswers)

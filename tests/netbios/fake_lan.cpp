@@ -2,7 +2,7 @@
 // speak the session and message protocol or misbehave as scripted.
 #include "tests/netbios/fake_lan.h"
 
-#include "platform/netbios/smb_message.h"
+#include "netbios/codec/smb_message.h"
 
 namespace vindrel::netbios::fake {
 namespace {

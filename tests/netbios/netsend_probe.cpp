@@ -14,7 +14,7 @@
 #include <string>
 
 #include "platform/netmsg.h"
-#include "platform/netbios/messenger_client.h"
+#include "netbios/client/messenger_client.h"
 #include "platform/network.h"
 #include "platform/utf8.h"
 

@@ -1,7 +1,7 @@
 // A network with nothing on it, for tests that must not be able to send.
 #include "tests/netbios/offline_network.h"
 
-#include "platform/netbios/cp850.h"
+#include "platform/cp850.h"
 
 namespace vindrel::net {
 namespace {
@@ -16,7 +16,7 @@ public:
     std::shared_ptr<const CodePage> OemCodePage(std::string_view) override
     {
         // The built-in page lives for the whole run; nothing to own.
-        return std::shared_ptr<const CodePage>(&netbios::Cp850(), [](const CodePage*) {});
+        return std::shared_ptr<const CodePage>(&Cp850(), [](const CodePage*) {});
     }
 };
 

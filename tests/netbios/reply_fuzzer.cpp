@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/netbios/name_service.h"
-#include "platform/netbios/samba_config.h"
-#include "platform/netbios/session.h"
-#include "platform/netbios/smb_message.h"
+#include "netbios/codec/name_service.h"
+#include "samba/samba_config.h"
+#include "netbios/codec/session_frame.h"
+#include "netbios/codec/smb_message.h"
 
 namespace {
 

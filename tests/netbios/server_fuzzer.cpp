@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/netbios/datagram.h"
-#include "platform/netbios/message_session.h"
-#include "platform/netbios/name_server.h"
+#include "netbios/codec/datagram.h"
+#include "netbios/server/message_session.h"
+#include "netbios/server/name_server.h"
 
 namespace {
 

@@ -8,10 +8,11 @@
 #include <deque>
 #include <thread>
 
-#include "platform/netbios/message_session.h"
-#include "platform/netbios/messenger_client.h"
-#include "platform/netbios/name_server.h"
+#include "netbios/server/message_session.h"
+#include "netbios/client/messenger_client.h"
+#include "netbios/server/name_server.h"
 #include "tests/netbios/fake_lan.h"
+#include "tests/netbios/packet_builders.h"
 
 namespace vindrel::netbios {
 namespace {

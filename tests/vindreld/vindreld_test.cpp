@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "app/vindreld/daemon_config.h"
-#include "app/spool/spool_lock.h"
 #include "app/vindreld/message_keeper.h"
 #include "app/vindreld/port_owners.h"
 #include "app/vindreld/registrations.h"
 #include "app/vindreld/source_budget.h"
-#include "platform/netbios/cp850.h"
+#include "platform/cp850.h"
 #include "platform/utf8.h"
+#include "receive/spool_lock.h"
 
 namespace vindrel::daemon {
 namespace {

@@ -15,9 +15,9 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/netbios/name_service.h"
-#include "platform/netbios/nb_name.h"
-#include "platform/netbios/session.h"
+#include "netbios/codec/name_service.h"
+#include "netbios/codec/nb_name.h"
+#include "netbios/codec/session_frame.h"
 #include "platform/network.h"
 
 namespace vindrel::net {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/send_route.h"
+#include "transport/send_route.h"
 
 namespace vindrel::win32 {
 namespace {

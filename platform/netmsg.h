@@ -40,7 +40,8 @@ struct EveryoneCounts {
 struct SendOutcome {
     enum class Result {
         kDelivered,
-        kNameNotFound,    // nobody holds the name (for "*": nobody answered)
+        kNameNotFound,    // no host answered for the name, or the one that did lacks it
+                          // (for "*": nobody answered)
         kNoConnection,    // the host took no connection in time
         kNoSessionReply,  // the session request got no usable answer in time
         kSessionRefused,  // the host refused the session, or answered garbage

@@ -10,9 +10,9 @@ namespace {
 
 // The one event a reply without a window shows: its over-length notice.
 struct NoticeOnly final : DispatchObserver {
-    explicit NoticeOnly(std::u16string& notice) : notice_(notice) {}
-    void MessageTooLong(std::u16string_view notice) override { notice_ = notice; }
-    std::u16string& notice_;
+    explicit NoticeOnly(std::u16string& into) : notice(into) {}
+    void MessageTooLong(std::u16string_view text) override { notice = text; }
+    std::u16string& notice;
 };
 
 }  // namespace

@@ -46,7 +46,8 @@ public:
     // Delivers `text` to `name` (a messenger name or "*"), as SendTo does,
     // with no limit on the text's length here. The originator named in the
     // message is `from` when it is a valid name, else this computer. For
-    // "*", the first failure in answer order when nobody was reached.
+    // "*": delivered when any computer took it, else the first failure in
+    // answer order; with the counts reached and not reached.
     SendOutcome Send(std::u16string_view name, std::u16string_view text,
                    std::u16string_view from = {});
 

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "core/line_breaks.h"
 #include "core/prompt_texts.h"
 #include "core/recipient_list.h"
 
@@ -77,11 +76,10 @@ std::u16string OutgoingText(std::u16string_view message, std::u16string_view log
     return text;
 }
 
-std::vector<RecipientOutcome> Dispatch(std::u16string_view to_text, std::u16string_view typed,
+std::vector<RecipientOutcome> Dispatch(std::u16string_view to_text, std::u16string_view message,
                                        const Bindings& bindings, DispatchObserver& observer)
 {
     std::vector<RecipientOutcome> outcomes;
-    const std::u16string message = WithCrLf(typed);
     if (message.size() > kMaxMessageChars) {
         observer.MessageTooLong(OverLengthNotice(message.size()));
         return outcomes;

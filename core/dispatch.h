@@ -50,11 +50,11 @@ public:
     virtual bool GoOn(const RecipientOutcome& /*undelivered*/) { return true; }
 };
 
-// Sends `typed` (line breaks LF or CR LF; each counts two characters) to
-// every recipient of `to_text` (CutRecipients), each copy signed with a
-// sender line. Returns what became of each recipient served, in order:
-// nothing when the message was too long or the To text named nobody.
-std::vector<RecipientOutcome> Dispatch(std::u16string_view to_text, std::u16string_view typed,
+// Sends `message` (as typed, line breaks as CR LF: see WithCrLf) to every
+// recipient of `to_text` (CutRecipients), each copy signed with a sender
+// line. Returns what became of each recipient served, in order: nothing
+// when the message was too long or the To text named nobody.
+std::vector<RecipientOutcome> Dispatch(std::u16string_view to_text, std::u16string_view message,
                                        const Bindings& bindings, DispatchObserver& observer);
 
 }  // namespace vindrel

@@ -7,6 +7,7 @@
 
 #include "core/decimal.h"
 #include "core/dispatch.h"
+#include "core/line_breaks.h"
 #include "core/prompt_texts.h"
 #include "platform/utf8.h"
 #include "vindrel_version.h"
@@ -270,7 +271,7 @@ int RunSendCommand(const std::vector<std::u16string>& args, Console& console,
     } else {
         message = options.operands[1];
     }
-    return Send(options, message, console, bindings);
+    return Send(options, WithCrLf(message), console, bindings);
 }
 
 }  // namespace vindrel::cli

@@ -3,6 +3,7 @@
 
 #include "app/inbox/reply_target.h"
 #include "core/dispatch.h"
+#include "core/line_breaks.h"
 #include "core/prompt_texts.h"
 
 namespace vindrel {
@@ -25,7 +26,8 @@ ReplyResult SendReply(std::u16string_view to, std::u16string_view typed, const B
     // A refused name is no recipient at all, so that the length is checked first.
     NoticeOnly observer(result.notice);
     const auto outcomes =
-        Dispatch(refusal == ReplyRefusal::kNone ? name : std::u16string(), typed, bindings, observer);
+        Dispatch(refusal == ReplyRefusal::kNone ? name : std::u16string(), WithCrLf(typed), bindings,
+                 observer);
     if (!result.notice.empty()) return result;
     if (refusal != ReplyRefusal::kNone) {
         // A reply the user typed must not vanish quietly.

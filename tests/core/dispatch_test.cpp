@@ -204,8 +204,8 @@ TEST_F(DispatchTest, EachServedRecipientIsReportedBeforeItsPrompt)
 
 TEST_F(DispatchTest, OverlongTypedMessageIsOnlyNoticed)
 {
-    // A line break counts two: 126 characters and one LF are 128.
-    EXPECT_TRUE(Run(u"a", std::u16string(126, u'x') + u"\n").empty());
+    // A line break counts two: 126 characters and one CR LF are 128.
+    EXPECT_TRUE(Run(u"a", std::u16string(126, u'x') + u"\r\n").empty());
     EXPECT_EQ(ui.log, (Log{"ok"})) << "no cursor, no send";
     EXPECT_EQ(ui.prompts, (std::vector<std::u16string>{OverLengthNotice(128)}));
     EXPECT_EQ(net.login_lookups, 0);

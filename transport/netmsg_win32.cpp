@@ -49,7 +49,11 @@ SendOutcome ThroughClient(std::u16string_view name, std::u16string_view text)
 {
     if (text.size() > kMaxSendChars) return {SendOutcome::Result::kTooLong};
     // No Samba configuration on Windows: the adapters name the WINS servers.
-    return netbios::MessengerClient(SystemNetwork(), std::string()).Send(name, text);
+    SendOutcome outcome = netbios::MessengerClient(SystemNetwork(), std::string()).Send(name, text);
+    // "*" is answered as the system's send answers it, whichever way it
+    // went: delivered once any computer took it, with no counts.
+    outcome.everyone.reset();
+    return outcome;
 }
 
 }  // namespace

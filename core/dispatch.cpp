@@ -24,18 +24,6 @@ bool IsExemptLogin(std::u16string_view login)
     });
 }
 
-// Tells Finished however the dispatch ends.
-class FinishedAtEnd {
-public:
-    explicit FinishedAtEnd(DispatchObserver& observer) : observer_(observer) { observer_.Started(); }
-    ~FinishedAtEnd() { observer_.Finished(); }
-    FinishedAtEnd(const FinishedAtEnd&) = delete;
-    FinishedAtEnd& operator=(const FinishedAtEnd&) = delete;
-
-private:
-    DispatchObserver& observer_;
-};
-
 // Serves one recipient `name` (trimmed, not blank): looks up the login name
 // once, signs the message, and sends it unless the signed text is too long
 // for one send.
@@ -84,7 +72,11 @@ std::vector<RecipientOutcome> Dispatch(std::u16string_view to_text, std::u16stri
         observer.MessageTooLong(OverLengthNotice(message.size()));
         return outcomes;
     }
-    const FinishedAtEnd finished(observer);
+    observer.Started();
+    struct Finish {
+        DispatchObserver& observer;
+        ~Finish() { observer.Finished(); }
+    } finish{observer};
     const RecipientList recipients = CutRecipients(to_text);
     if (!recipients) return outcomes;
 

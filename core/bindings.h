@@ -10,10 +10,9 @@
 
 namespace vindrel {
 
-// Production wires ReportedSend and GetLoginName (app/common/production.h).
-// A send may answer with its bare status.
+// Production wires SendTo and GetLoginName (app/common/production.h).
 struct Bindings {
-    std::function<SendReport(std::u16string_view name, std::u16string_view text)> send;
+    std::function<SendOutcome(std::u16string_view name, std::u16string_view text)> send;
     std::function<std::u16string()> login_name;
 };
 

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 
+#include "core/prompt_texts.h"
+#include "core/recipient_list.h"
+
 namespace vindrel {
 namespace {
 
@@ -21,17 +24,24 @@ bool IsExemptLogin(std::u16string_view login)
     });
 }
 
-// Turns the cursor back to the default pointer however the dispatch ends.
-class BusyCursor {
-public:
-    explicit BusyCursor(UiServices& ui) : ui_(ui) { ui_.SetBusyCursor(true); }
-    ~BusyCursor() { ui_.SetBusyCursor(false); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-
-private:
-    UiServices& ui_;
-};
+// Serves one recipient `name` (trimmed, not blank): looks up the login name
+// once, signs the message, and sends it unless the signed text is too long
+// for one send.
+RecipientOutcome SendToRecipient(std::u16string_view name, std::u16string_view message,
+                                 const Bindings& bindings)
+{
+    RecipientOutcome outcome{std::u16string(name)};
+    const std::u16string outgoing = OutgoingText(message, bindings.login_name());
+    if (outgoing.size() > kMaxSendChars) {
+        // The send's one-byte length cannot describe this text, and cutting
+        // it would deliver something other than what was typed.
+        outcome.sent.result = SendOutcome::Result::kTooLong;
+        outcome.over_length = outgoing.size();
+        return outcome;
+    }
+    outcome.sent = bindings.send(name, outgoing);
+    return outcome;
+}
 
 }  // namespace
 
@@ -54,46 +64,35 @@ std::u16string OutgoingText(std::u16string_view message, std::u16string_view log
     return text;
 }
 
-RecipientOutcome SendToRecipient(std::u16string_view name, std::u16string_view message,
-                                 const Bindings& bindings)
+std::vector<RecipientOutcome> Dispatch(std::u16string_view to_text, std::u16string_view message,
+                                       const Bindings& bindings, DispatchObserver& observer)
 {
-    RecipientOutcome outcome;
-    outcome.name = name;
-    const std::u16string outgoing = OutgoingText(message, bindings.login_name());
-    if (outgoing.size() > kMaxOutgoingChars) {
-        // The send's one-byte length cannot describe this text, and cutting
-        // it would deliver something other than what was typed.
-        outcome.result = RecipientOutcome::Result::kTooLong;
-        outcome.outgoing_chars = outgoing.size();
-        return outcome;
+    std::vector<RecipientOutcome> outcomes;
+    if (message.size() > kMaxMessageChars) {
+        observer.MessageTooLong(OverLengthNotice(message.size()));
+        return outcomes;
     }
-    const SendReport report = bindings.send(name, outgoing);
-    outcome.status = report.status;
-    outcome.shortfall = report.shortfall;
-    if (outcome.status != net_status::kSuccess || outcome.shortfall)
-        outcome.result = RecipientOutcome::Result::kFailed;
-    return outcome;
-}
-
-bool SendMessages(const RecipientList& recipients, std::u16string message, UiServices& ui,
-                  const Bindings& bindings, const OutcomeReport& report)
-{
-    BusyCursor busy(ui);
-    if (!recipients) return true;
+    observer.Started();
+    struct Finish {
+        DispatchObserver& observer;
+        ~Finish() { observer.Finished(); }
+    } finish{observer};
+    const RecipientList recipients = CutRecipients(to_text);
+    if (!recipients) return outcomes;
 
     for (const auto& entry : *recipients) {
         const std::u16string name = TrimName(entry);
         if (name.empty()) continue;
 
-        const RecipientOutcome outcome = SendToRecipient(name, message, bindings);
+        const RecipientOutcome& outcome =
+            outcomes.emplace_back(SendToRecipient(name, message, bindings));
         // Only a send blocked the window, so only a send needs the pump.
-        const bool window_open =
-            outcome.result == RecipientOutcome::Result::kTooLong || ui.PumpEvents();
-        if (report) report(outcome);
-        if (!window_open) return false;  // nobody left to ask
-        if (!outcome.Delivered() && !ui.AskToContinue(outcome)) return false;
+        const bool open = outcome.over_length || observer.StillOpen();
+        observer.Served(outcome);
+        if (!open) break;  // nobody left to ask
+        if (!outcome.Delivered() && !observer.GoOn(outcome)) break;
     }
-    return true;
+    return outcomes;
 }
 
 }  // namespace vindrel

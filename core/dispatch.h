@@ -1,23 +1,21 @@
-// SendMessages: one network send per non-blank recipient, each copy signed
-// with a sender line, each recipient's outcome reported, and a Yes/No
-// prompt after every one the message did not reach.
+// Dispatch: the one way a typed message goes out, from the window, the
+// command line and the inbox alike. The length check, the To text cut into
+// recipients, one signed send per non-blank recipient, each step told to a
+// narrow observer: each front end overrides only the events it shows.
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/bindings.h"
-#include "core/recipient_list.h"
-#include "platform/recipient_outcome.h"
-#include "platform/netmsg.h"
-#include "platform/ui_services.h"
+#include "core/recipient_outcome.h"
 
 namespace vindrel {
 
-// Longest outgoing text the send can carry: 255 bytes of UTF-16.
-inline constexpr std::size_t kMaxOutgoingChars = kMaxSendChars;
+// Longest typed message, in characters (255 bytes of UTF-16).
+inline constexpr std::size_t kMaxMessageChars = 127;
 
 // The recipient's name: the entry without leading and trailing U+0020.
 std::u16string TrimName(std::u16string_view entry);
@@ -25,21 +23,38 @@ std::u16string TrimName(std::u16string_view entry);
 // The message with the sender line after it, unless the login is exempt.
 std::u16string OutgoingText(std::u16string_view message, std::u16string_view login);
 
-// Serves one recipient `name` (already trimmed, not blank): looks up the
-// login name once, signs the message, and sends it unless the signed text
-// is too long for one send. Asks nothing and shows nothing.
-RecipientOutcome SendToRecipient(std::u16string_view name, std::u16string_view message,
-                                 const Bindings& bindings);
+// What a dispatch tells whoever runs it, in order. Every event has a
+// default that shows nothing and goes on.
+class DispatchObserver {
+public:
+    virtual ~DispatchObserver() = default;
 
-// Hears of every recipient the dispatch serves, in list order, as soon as
-// it is served and before any prompt about it.
-using OutcomeReport = std::function<void(const RecipientOutcome&)>;
+    // The typed message is over kMaxMessageChars: nothing is sent, and no
+    // other event follows. `notice` is its OverLengthNotice.
+    virtual void MessageTooLong(std::u16string_view /*notice*/) {}
 
-// Runs the whole dispatch: the busy cursor throughout, the event pump after
-// each send, `ui.AskToContinue` after each recipient not delivered. Returns
-// false when it was cut short (the answer No, or the window closed), true
-// when every entry was served.
-bool SendMessages(const RecipientList& recipients, std::u16string message, UiServices& ui,
-                  const Bindings& bindings, const OutcomeReport& report = nullptr);
+    // The message fits: the recipients are served next, and Finished
+    // follows however the dispatch ends (also when the To text names nobody).
+    virtual void Started() {}
+    virtual void Finished() {}
+
+    // One recipient served, in list order, before any question about it.
+    virtual void Served(const RecipientOutcome& /*outcome*/) {}
+
+    // After each send, which blocked the caller: the window handles what
+    // queued up meanwhile. False once the window is gone, which ends the
+    // dispatch without a further send or question.
+    virtual bool StillOpen() { return true; }
+
+    // After a recipient the message did not reach: false ends the dispatch.
+    virtual bool GoOn(const RecipientOutcome& /*undelivered*/) { return true; }
+};
+
+// Sends `message` (as typed, line breaks as CR LF: see WithCrLf) to every
+// recipient of `to_text` (CutRecipients), each copy signed with a sender
+// line. Returns what became of each recipient served, in order: nothing
+// when the message was too long or the To text named nobody.
+std::vector<RecipientOutcome> Dispatch(std::u16string_view to_text, std::u16string_view message,
+                                       const Bindings& bindings, DispatchObserver& observer);
 
 }  // namespace vindrel

@@ -28,36 +28,30 @@ std::u16string UnsavedToNotice(std::u16string_view reason)
 std::u16string UndeliveredText(const RecipientOutcome& outcome)
 {
     std::u16string text;
-    switch (outcome.result) {
-    case RecipientOutcome::Result::kDelivered:
-        break;
-    case RecipientOutcome::Result::kFailed:
-        if (outcome.shortfall) {
-            text = u"Error: Message reached " +
-                   Decimal(static_cast<long long>(outcome.shortfall->reached)) +
-                   u" computers for '*'; " +
-                   Decimal(static_cast<long long>(outcome.shortfall->not_reached)) +
-                   u" more answered but were not reached (too many computers or too little time).";
-        } else if (outcome.status == net_status::kNameNotFound) {
-            text = u"Error: Message didn't reached to '";
-            text += outcome.name;
-            text += u"'.";
-            text += kCrLf;
-            text += u"The To field should contains valid login name or computer name or * or user "
-                    u"might not have logged on";
-        } else {
-            text = u"Oops! Something wrong! To field should contain user or computer name or "
-                   u"contact Dorvik! Error code is ";
-            text += Decimal(outcome.status);
-        }
-        break;
-    case RecipientOutcome::Result::kTooLong:
+    if (outcome.Delivered()) return text;
+    if (outcome.over_length) {
         text = u"Error: Message to '";
         text += outcome.name;
         text += u"' is ";
-        text += Decimal(static_cast<long long>(outcome.outgoing_chars));
+        text += Decimal(static_cast<long long>(*outcome.over_length));
         text += u" chars with the sender line, which exceeds permitted length of 127 char.";
-        break;
+    } else if (outcome.sent.CutShort()) {
+        const EveryoneCounts& everyone = *outcome.sent.everyone;
+        text = u"Error: Message reached " + Decimal(static_cast<long long>(everyone.reached)) +
+               u" computers for '*'; " + Decimal(static_cast<long long>(everyone.not_reached)) +
+               u" more answered but were not reached (too many computers or too little time).";
+    } else if (const NetStatus status = StatusNumber(outcome.sent);
+               status == net_status::kNameNotFound) {
+        text = u"Error: Message didn't reached to '";
+        text += outcome.name;
+        text += u"'.";
+        text += kCrLf;
+        text += u"The To field should contains valid login name or computer name or * or user "
+                u"might not have logged on";
+    } else {
+        text = u"Oops! Something wrong! To field should contain user or computer name or "
+               u"contact Dorvik! Error code is ";
+        text += Decimal(status);
     }
     return text;
 }
@@ -68,11 +62,6 @@ std::u16string ContinuePrompt(const RecipientOutcome& outcome)
     text += kCrLf;
     text += u"Continue?";
     return text;
-}
-
-std::u16string FailurePrompt(NetStatus status, std::u16string_view name)
-{
-    return ContinuePrompt({RecipientOutcome::Result::kFailed, std::u16string(name), status, 0});
 }
 
 }  // namespace vindrel

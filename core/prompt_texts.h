@@ -6,8 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/recipient_outcome.h"
-#include "platform/netmsg.h"
+#include "core/recipient_outcome.h"
 
 namespace vindrel {
 
@@ -19,15 +18,13 @@ std::u16string OverLengthNotice(std::size_t chars);
 std::u16string UnsavedToNotice(std::u16string_view reason);
 
 // Why the message did not reach `outcome`'s recipient, naming the status
-// or the length, or for "*" cut short how many computers it reached and how
-// many it did not; empty for a delivered recipient.
+// number (StatusNumber) or the length, or for "*" cut short how many
+// computers it reached and how many it did not; empty for a delivered
+// recipient.
 std::u16string UndeliveredText(const RecipientOutcome& outcome);
 
 // The Yes/No prompt after a recipient the message did not reach: its
 // UndeliveredText, then CR LF "Continue?".
 std::u16string ContinuePrompt(const RecipientOutcome& outcome);
-
-// ContinuePrompt after a send to `name` that returned `status`.
-std::u16string FailurePrompt(NetStatus status, std::u16string_view name);
 
 }  // namespace vindrel

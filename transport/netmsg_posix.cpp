@@ -20,20 +20,15 @@ net::Network& SystemNetwork()
 
 }  // namespace
 
-NetStatus SendNetMessage(std::u16string_view name, std::u16string_view text)
+SendOutcome SendTo(std::u16string_view name, std::u16string_view text)
 {
-    return ReportedSend(name, text).status;
+    if (text.size() > kMaxSendChars) return {SendOutcome::Result::kTooLong};
+    return netbios::MessengerClient(SystemNetwork()).Send(name, text);
 }
 
-SendReport ReportedSend(std::u16string_view name, std::u16string_view text)
+NetStatus SendNetMessage(std::u16string_view name, std::u16string_view text)
 {
-    if (text.size() > kMaxSendChars) return net_status::kInvalidParameter;
-    netbios::MessengerClient client(SystemNetwork());
-    SendReport report = client.Send(name, text);
-    const netbios::EveryoneReport& everyone = client.last_everyone();
-    if (name == u"*" && everyone.not_tried() > 0)
-        report.shortfall = EveryoneShortfall{everyone.delivered, everyone.not_tried()};
-    return report;
+    return StatusNumber(SendTo(name, text));
 }
 
 LanNames ListLanNames() { return netbios::MessengerClient(SystemNetwork()).ListNames(); }

@@ -29,13 +29,14 @@ std::uint32_t CallSystem(const char16_t* server, const char16_t* msgname, const 
     return g_send.Get()(wide(server), wide(msgname), wide(from), const_cast<LPBYTE>(buffer), length);
 }
 
-NetStatus ThroughSystem(std::u16string_view name, std::u16string_view text)
+SendOutcome ThroughSystem(std::u16string_view name, std::u16string_view text)
 {
     // As the system's answer where it cannot send at all: the route then
     // takes the client for this recipient and every later one.
-    if (win32::SystemSendIsWineStub()) return net_status::kNotSupported;
+    if (win32::SystemSendIsWineStub()) return SendOutcome::System(net_status::kNotSupported);
     const bool found = g_send.Get() != nullptr;
-    return win32::SendThrough(found ? &CallSystem : nullptr, g_send.Error(), name, text);
+    return SendOutcome::System(
+        win32::SendThrough(found ? &CallSystem : nullptr, g_send.Error(), name, text));
 }
 
 net::Network& SystemNetwork()
@@ -44,11 +45,15 @@ net::Network& SystemNetwork()
     return *network;
 }
 
-NetStatus ThroughClient(std::u16string_view name, std::u16string_view text)
+SendOutcome ThroughClient(std::u16string_view name, std::u16string_view text)
 {
-    if (text.size() > kMaxSendChars) return net_status::kInvalidParameter;
+    if (text.size() > kMaxSendChars) return {SendOutcome::Result::kTooLong};
     // No Samba configuration on Windows: the adapters name the WINS servers.
-    return netbios::MessengerClient(SystemNetwork(), std::string()).Send(name, text);
+    SendOutcome outcome = netbios::MessengerClient(SystemNetwork(), std::string()).Send(name, text);
+    // "*" is answered as the system's send answers it, whichever way it
+    // went: delivered once any computer took it, with no counts.
+    outcome.everyone.reset();
+    return outcome;
 }
 
 }  // namespace
@@ -61,16 +66,15 @@ bool win32::SystemSendIsWineStub()
     return stub;
 }
 
-NetStatus SendNetMessage(std::u16string_view name, std::u16string_view text)
+SendOutcome SendTo(std::u16string_view name, std::u16string_view text)
 {
     static win32::SendRoute route(&ThroughSystem, &ThroughClient);
     return route.Send(name, text);
 }
 
-// The system's send tells no shortfall of "*"; its status is the report.
-SendReport ReportedSend(std::u16string_view name, std::u16string_view text)
+NetStatus SendNetMessage(std::u16string_view name, std::u16string_view text)
 {
-    return SendNetMessage(name, text);
+    return StatusNumber(SendTo(name, text));
 }
 
 LanNames ListLanNames()

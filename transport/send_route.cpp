@@ -31,11 +31,11 @@ SendRoute::SendRoute(SendCall system, SendCall client)
 {
 }
 
-NetStatus SendRoute::Send(std::u16string_view name, std::u16string_view text)
+SendOutcome SendRoute::Send(std::u16string_view name, std::u16string_view text)
 {
     if (!through_client_) {
-        const NetStatus status = system_(name, text);
-        if (!SystemCannotSend(status)) return status;
+        SendOutcome outcome = system_(name, text);
+        if (!SystemCannotSend(StatusNumber(outcome))) return outcome;
         through_client_ = true;
     }
     return client_(name, text);

@@ -17,7 +17,7 @@ namespace vindrel::win32 {
 // recipient or the network and stands.
 bool SystemCannotSend(NetStatus status);
 
-using SendCall = std::function<NetStatus(std::u16string_view name, std::u16string_view text)>;
+using SendCall = std::function<SendOutcome(std::u16string_view name, std::u16string_view text)>;
 
 // True where the system's NetMessageBufferSend is Wine's own, an
 // unimplemented stub that raises an exception instead of answering: the send
@@ -25,14 +25,14 @@ using SendCall = std::function<NetStatus(std::u16string_view name, std::u16strin
 // (Defined beside the send, which finds the function.)
 bool SystemSendIsWineStub();
 
-// The send, the system first. The first answer for which SystemCannotSend
-// holds decides for the life of the route: that recipient and every later one
+// The send, the system first. The first answer whose status number
+// SystemCannotSend holds for decides for the life of the route: that recipient and every later one
 // go to the client, without asking the system again.
 class SendRoute {
 public:
     SendRoute(SendCall system, SendCall client);
 
-    NetStatus Send(std::u16string_view name, std::u16string_view text);
+    SendOutcome Send(std::u16string_view name, std::u16string_view text);
 
 private:
     SendCall system_;

@@ -1,6 +1,5 @@
 // vindrel-send: options, the message from an argument or standard input,
-// the window's length check and the core's dispatch, with a console in place
-// of the window's message boxes.
+// and the core's dispatch, with a console in place of the window's boxes.
 #include "app/cli/send_command.h"
 
 #include <cstddef>
@@ -10,7 +9,6 @@
 #include "core/dispatch.h"
 #include "core/line_breaks.h"
 #include "core/prompt_texts.h"
-#include "core/send_action.h"
 #include "platform/utf8.h"
 #include "vindrel_version.h"
 
@@ -136,57 +134,53 @@ std::u16string AsLines(std::u16string_view text)
 // The -v line's word for an outcome.
 std::u16string VerboseResult(const RecipientOutcome& outcome)
 {
-    switch (outcome.result) {
-    case RecipientOutcome::Result::kDelivered:
-        return u"delivered";
-    case RecipientOutcome::Result::kFailed:
-        if (outcome.shortfall)
-            return u"reached " + Decimal(static_cast<long long>(outcome.shortfall->reached)) +
-                   u", not reached " +
-                   Decimal(static_cast<long long>(outcome.shortfall->not_reached));
-        return Decimal(outcome.status);
-    case RecipientOutcome::Result::kTooLong:
-        break;
-    }
-    return u"refused";
+    if (outcome.Delivered()) return u"delivered";
+    if (outcome.over_length) return u"refused";
+    if (outcome.sent.CutShort())
+        return u"reached " + Decimal(static_cast<long long>(outcome.sent.everyone->reached)) +
+               u", not reached " + Decimal(static_cast<long long>(outcome.sent.everyone->not_reached));
+    return Decimal(StatusNumber(outcome.sent));
 }
 
-// The window's seams for one run on a console: each recipient the message
-// did not reach is told on standard error, without the window's question,
-// and answered Yes, or No with --stop-on-error. There is no text box to
-// read, no cursor to turn and no event queue to pump.
-class ConsoleUi : public UiServices {
+// The dispatch's events on a console: the over-length notice and each
+// recipient the message did not reach on standard error, the latter without
+// the window's question, answered Yes, or No with --stop-on-error; with -v a
+// line per recipient on standard output.
+class ConsoleReport final : public DispatchObserver {
 public:
-    ConsoleUi(Console& console, bool stop_on_error) : console_(console), stop_on_error_(stop_on_error)
-    {
-    }
+    ConsoleReport(Console& console, const Options& options) : console_(console), options_(options) {}
 
-    std::u16string ToText() override { return {}; }
-    std::u16string MessageText() override { return {}; }
-    void ShowOk(std::u16string_view text) override { console_.Err(AsLines(text)); }
-    bool AskToContinue(const RecipientOutcome& undelivered) override
+    void MessageTooLong(std::u16string_view notice) override
+    {
+        console_.Err(AsLines(notice));
+        too_long = true;
+    }
+    void Served(const RecipientOutcome& outcome) override
+    {
+        failed = failed || !outcome.Delivered();
+        if (options_.verbose) console_.Out(outcome.name + u' ' + VerboseResult(outcome) + u'\n');
+    }
+    bool GoOn(const RecipientOutcome& undelivered) override
     {
         console_.Err(AsLines(UndeliveredText(undelivered)));
-        return !stop_on_error_;
+        return !options_.stop_on_error;
     }
-    void SetBusyCursor(bool) override {}
-    bool PumpEvents() override { return true; }
+
+    bool too_long = false;
+    bool failed = false;
 
 private:
     Console& console_;
-    bool stop_on_error_;
+    const Options& options_;
 };
 
-int Send(const Options& options, std::u16string message, Console& console, const Bindings& bindings)
+int Send(const Options& options, std::u16string_view message, Console& console, const Bindings& bindings)
 {
-    bool failed = false;
-    const auto report = [&](const RecipientOutcome& outcome) {
-        failed = failed || !outcome.Delivered();
-        if (options.verbose) console.Out(outcome.name + u' ' + VerboseResult(outcome) + u'\n');
-    };
-    ConsoleUi ui(console, options.stop_on_error);
-    SendMessages(CutRecipients(options.operands[0]), std::move(message), ui, bindings, report);
-    return failed ? kExitFailed : kExitAccepted;
+    ConsoleReport report(console, options);
+    // The window's rule and notice: the typed text alone is measured.
+    Dispatch(options.operands[0], message, bindings, report);
+    if (report.too_long) return kExitUsage;
+    return report.failed ? kExitFailed : kExitAccepted;
 }
 
 // A JSON string: quotes, backslashes and control characters escaped.
@@ -277,14 +271,7 @@ int RunSendCommand(const std::vector<std::u16string>& args, Console& console,
     } else {
         message = options.operands[1];
     }
-    message = WithCrLf(message);
-
-    // The window's rule and notice: the typed text alone is measured.
-    if (const auto notice = LengthNotice(message)) {
-        console.Err(AsLines(*notice));
-        return kExitUsage;
-    }
-    return Send(options, std::move(message), console, bindings);
+    return Send(options, WithCrLf(message), console, bindings);
 }
 
 }  // namespace vindrel::cli

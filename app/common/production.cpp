@@ -8,7 +8,7 @@ namespace vindrel {
 
 Bindings ProductionBindings()
 {
-    return Bindings{&ReportedSend, &GetLoginName};
+    return Bindings{&SendTo, &GetLoginName};
 }
 
 }  // namespace vindrel

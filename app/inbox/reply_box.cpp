@@ -16,7 +16,7 @@
 
 #include "app/form.h"
 #include "app/qt_common/recipient_completer.h"
-#include "app/qt_common/ui_services_qt.h"
+#include "app/qt_common/send_window_qt.h"
 #include "platform/lan_names.h"
 #include "platform/qt/qt_text.h"
 
@@ -56,10 +56,10 @@ ReplyBox::ReplyBox(const QString& to, Bindings bindings, QWidget* parent)
     for (QWidget* control : {static_cast<QWidget*>(to_), static_cast<QWidget*>(message_)})
         control->installEventFilter(this);
 
-    ui_ = std::make_unique<QtUiServices>(*this, *to_, *message_, ToQString(form::kTitle));
+    window_ = std::make_unique<QtSendWindow>(*this, *to_, *message_, ToQString(form::kTitle));
     // A reply's recipient is not the To text the main window fills in at
     // its next start: that text is left as it was.
-    action_ = std::make_unique<SendAction>(*ui_, std::move(bindings));
+    action_ = std::make_unique<SendAction>(*window_, std::move(bindings));
     // The cache only: listing the LAN is the sender's job, not the inbox's.
     // Started now: a box is opened by hand, and reading the cache is quick.
     completer_ = new RecipientCompleter(*to_, settings_, this);

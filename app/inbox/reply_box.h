@@ -20,7 +20,7 @@ class QPushButton;
 
 namespace vindrel {
 
-class QtUiServices;
+class QtSendWindow;
 class RecipientCompleter;
 
 class ReplyBox : public QWidget {
@@ -46,7 +46,7 @@ private:
     QLineEdit* to_;
     QPlainTextEdit* message_;
     QPushButton* send_;
-    std::unique_ptr<QtUiServices> ui_;
+    std::unique_ptr<QtSendWindow> window_;
     // The main window's store: names sent from either complete in both.
     QtSettingsStore settings_;
     RecipientCompleter* completer_;

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "core/bindings.h"
-#include "platform/recipient_outcome.h"
+#include "core/recipient_outcome.h"
 
 namespace vindrel {
 

@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "app/qt_common/recipient_completer.h"
-#include "app/qt_common/ui_services_qt.h"
+#include "app/qt_common/send_window_qt.h"
 #include "platform/qt/qt_text.h"
 
 namespace vindrel {
@@ -51,9 +51,9 @@ MainWindow::MainWindow(SettingsStore& settings, Bindings bindings, QWidget* pare
     BuildControls();
     LayOut();
 
-    ui_ = std::make_unique<QtUiServices>(*this, *txtTo_, *txtMessage_,
+    window_ = std::make_unique<QtSendWindow>(*this, *txtTo_, *txtMessage_,
                                          ToQString(form::kTitle));
-    send_ = std::make_unique<SendAction>(*ui_, settings, std::move(bindings));
+    send_ = std::make_unique<SendAction>(*window_, settings, std::move(bindings));
     completer_ = new RecipientCompleter(*txtTo_, settings, this);
     connect(cmdSend_, &QPushButton::clicked, this, &MainWindow::Send);
 

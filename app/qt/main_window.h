@@ -19,7 +19,7 @@ class QPushButton;
 
 namespace vindrel {
 
-class QtUiServices;
+class QtSendWindow;
 class RecipientCompleter;
 
 // A rectangle in twips turned into pixels at `dpi_x` × `dpi_y` logical dots
@@ -68,7 +68,7 @@ private:
     QLabel* Label1_;
     QLabel* Label2_;
     QPushButton* cmdSend_;
-    std::unique_ptr<QtUiServices> ui_;
+    std::unique_ptr<QtSendWindow> window_;
     std::unique_ptr<SendAction> send_;
     RecipientCompleter* completer_;
     bool completer_started_ = false;

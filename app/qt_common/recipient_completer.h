@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/lan_names.h"
-#include "platform/recipient_outcome.h"
+#include "core/recipient_outcome.h"
 #include "platform/settings_store.h"
 
 class QCompleter;

@@ -24,8 +24,8 @@ constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIM
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, SettingsStore& settings, Bindings bindings)
-    : instance_(instance), settings_(settings), ui_(*this), send_action_(ui_, settings, std::move(bindings)),
-      completion_(settings)
+    : instance_(instance), settings_(settings), send_window_(*this),
+      send_action_(send_window_, settings, std::move(bindings)), completion_(settings)
 {
 }
 

@@ -1,13 +1,13 @@
 // frmMain on Windows: the one window and its five controls, with txtTo's
-// completion list. The seams the Send action asks of it are its adapter's
-// (ui_services_win32.h).
+// completion list. What the Send action asks of it is its adapter's
+// (send_window_win32.h).
 #pragma once
 
 #include "platform/win32/windows_headers.h"
 
 #include "app/form.h"
 #include "app/win32/recipient_completion.h"
-#include "app/win32/ui_services_win32.h"
+#include "app/win32/send_window_win32.h"
 #include "core/send_action.h"
 #include "platform/settings_store.h"
 
@@ -64,7 +64,7 @@ private:
 
     HINSTANCE instance_;
     SettingsStore& settings_;
-    Win32UiServices ui_;
+    Win32SendWindow send_window_;
     SendAction send_action_;
     RecipientCompletion completion_;
     HWND window_ = nullptr;

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/recipient_outcome.h"
+#include "core/recipient_outcome.h"
 #include "platform/settings_store.h"
 
 namespace vindrel::win32 {

@@ -45,7 +45,7 @@ Timing Measure(vindrel::netbios::MessengerClient& client, const std::u16string& 
     const double cpu_start = CpuMs();
     for (int i = 0; i < rounds; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        const auto status = client.Send(name, text);
+        const auto status = vindrel::StatusNumber(client.Send(name, text));
         ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
                                                                start)
                          .count());
@@ -83,7 +83,7 @@ int Everyone(const char* config, int concurrency, int everyone_ms, int interval_
     vindrel::netbios::MessengerClient client(*network, config, limits);
     const long idle_kb = PeakRssKb();
     const auto start = std::chrono::steady_clock::now();
-    const auto status = client.Send(u"*", u"to everyone\r\nSent by bench");
+    const auto status = vindrel::StatusNumber(client.Send(u"*", u"to everyone\r\nSent by bench"));
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     const auto& r = client.last_everyone();

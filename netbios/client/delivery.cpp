@@ -28,32 +28,32 @@ std::optional<SmbReply> Exchange(SessionStream& session, const Bytes& message,
 
 }  // namespace
 
-DeliveryOutcome Deliver(net::Network& network, net::Ipv4 address, const RawName& called,
-                        const Sender& sender, const std::string& text,
-                        const ClientLimits& limits, net::Deadline deadline)
+SendOutcome::Result Deliver(net::Network& network, net::Ipv4 address, const RawName& called,
+                            const Sender& sender, const std::string& text,
+                            const ClientLimits& limits, net::Deadline deadline)
 {
     const auto start = net::Clock::now();
     deadline = std::min(deadline, start + limits.delivery);
     auto stream = network.Connect(address, kSessionPort, std::min(deadline, start + limits.connect));
-    if (!stream) return DeliveryOutcome::kNoConnection;
+    if (!stream) return SendOutcome::Result::kNoConnection;
     SessionStream session(std::move(stream), limits.keepalives_per_reply);
 
     FrameHeader frame;
     Bytes body;
     if (!session.Write(BuildSessionRequest(called, sender.calling), deadline))
-        return DeliveryOutcome::kNoSessionReply;
+        return SendOutcome::Result::kNoSessionReply;
     switch (session.ReadFrame(frame, body, deadline)) {
     case FrameRead::kFrame: break;
     case FrameRead::kEnded:
-    case FrameRead::kTooManyKeepAlives: return DeliveryOutcome::kNoSessionReply;
+    case FrameRead::kTooManyKeepAlives: return SendOutcome::Result::kNoSessionReply;
     case FrameRead::kMalformed:
-    case FrameRead::kTooLarge: return DeliveryOutcome::kSessionRefused;
+    case FrameRead::kTooLarge: return SendOutcome::Result::kSessionRefused;
     }
     switch (JudgeSessionReply(frame, body)) {
     case SessionVerdict::kPositive: break;
-    case SessionVerdict::kCalledNameNotPresent: return DeliveryOutcome::kNameNotPresent;
+    case SessionVerdict::kCalledNameNotPresent: return SendOutcome::Result::kNameNotFound;
     case SessionVerdict::kRefused:
-    case SessionVerdict::kMalformed: return DeliveryOutcome::kSessionRefused;
+    case SessionVerdict::kMalformed: return SendOutcome::Result::kSessionRefused;
     }
 
     // From here on the host has taken the session; whatever goes wrong now
@@ -62,19 +62,19 @@ DeliveryOutcome Deliver(net::Network& network, net::Ipv4 address, const RawName&
     const auto started = Exchange(
         session, BuildSendStart(mid, sender.originator, NameText(called)), kSendStartMb, mid,
         deadline);
-    if (!started) return DeliveryOutcome::kNotReceived;
+    if (!started) return SendOutcome::Result::kNotReceived;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
     for (std::size_t at = 0; at < text.size(); at += kMaxTextBlock) {
         ++mid;
         const ByteView block(bytes + at, std::min(kMaxTextBlock, text.size() - at));
         if (!Exchange(session, BuildSendText(mid, started->group, block), kSendTextMb, mid,
                       deadline))
-            return DeliveryOutcome::kNotReceived;
+            return SendOutcome::Result::kNotReceived;
     }
     ++mid;
     if (!Exchange(session, BuildSendEnd(mid, started->group), kSendEndMb, mid, deadline))
-        return DeliveryOutcome::kNotReceived;
-    return DeliveryOutcome::kDelivered;
+        return SendOutcome::Result::kNotReceived;
+    return SendOutcome::Result::kDelivered;
 }
 
 }  // namespace vindrel::netbios

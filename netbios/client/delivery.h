@@ -7,6 +7,7 @@
 
 #include "netbios/client/client_limits.h"
 #include "netbios/codec/nb_name.h"
+#include "platform/netmsg.h"
 #include "platform/network.h"
 
 namespace vindrel::netbios {
@@ -18,19 +19,12 @@ struct Sender {
     std::string originator;
 };
 
-enum class DeliveryOutcome {
-    kDelivered,
-    kNoConnection,     // no TCP connection to port 139 in time
-    kNoSessionReply,   // the session request got no usable reply in time
-    kNameNotPresent,   // the host is there but does not hold the called name
-    kSessionRefused,   // any other negative answer, a retarget, or garbage
-    kNotReceived,      // the session was taken, then a message command failed
-};
-
 // Delivers `text` (code page bytes) to `called` at `address`, ending by
 // `deadline` or by the connect and delivery limits, whichever comes first.
-DeliveryOutcome Deliver(net::Network& network, net::Ipv4 address, const RawName& called,
-                        const Sender& sender, const std::string& text,
-                        const ClientLimits& limits, net::Deadline deadline);
+// kNameNotFound: the host is there but does not hold the called name;
+// kSessionRefused: any other negative answer, a retarget, or garbage.
+SendOutcome::Result Deliver(net::Network& network, net::Ipv4 address, const RawName& called,
+                            const Sender& sender, const std::string& text,
+                            const ClientLimits& limits, net::Deadline deadline);
 
 }  // namespace vindrel::netbios

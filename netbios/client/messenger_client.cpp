@@ -35,26 +35,13 @@ RawName ComputerName(std::string_view netbios_name, net::Network& network,
     return raw;
 }
 
-NetStatus StatusOf(DeliveryOutcome outcome)
-{
-    switch (outcome) {
-    case DeliveryOutcome::kDelivered: return net_status::kSuccess;
-    case DeliveryOutcome::kNameNotPresent: return net_status::kNameNotFound;
-    case DeliveryOutcome::kNotReceived: return net_status::kBadReceive;
-    case DeliveryOutcome::kNoConnection:
-    case DeliveryOutcome::kNoSessionReply:
-    case DeliveryOutcome::kSessionRefused: break;
-    }
-    return net_status::kNetworkError;
-}
-
 MessengerClient::MessengerClient(net::Network& network, std::string config_path,
                                  ClientLimits limits)
     : network_(network), config_path_(std::move(config_path)), limits_(limits)
 {
 }
 
-NetStatus MessengerClient::Send(std::u16string_view name, std::u16string_view text,
+SendOutcome MessengerClient::Send(std::u16string_view name, std::u16string_view text,
                                 std::u16string_view from)
 {
     const SambaSettings settings = Settings();
@@ -72,14 +59,14 @@ NetStatus MessengerClient::Send(std::u16string_view name, std::u16string_view te
     if (name == u"*") return SendToEveryone(sender, oem_text);
 
     const auto messenger = MakeName(name, kMessengerSuffix, *code_page);
-    if (!messenger) return net_status::kNameNotFound;
+    if (!messenger) return {SendOutcome::Result::kNameNotFound};
     const auto deadline = net::Clock::now() + limits_.send;
     // The configured servers, else every one the system's adapters name.
     const std::vector<net::Ipv4> wins =
         settings.wins.empty() ? network_.WinsServers() : settings.wins;
     const auto address = Resolver(network_, limits_).Resolve(*messenger, wins, deadline);
-    if (!address) return net_status::kNameNotFound;
-    return StatusOf(Deliver(network_, *address, *messenger, sender, oem_text, limits_, deadline));
+    if (!address) return {SendOutcome::Result::kNameNotFound};
+    return {Deliver(network_, *address, *messenger, sender, oem_text, limits_, deadline)};
 }
 
 SambaSettings MessengerClient::Settings() const
@@ -100,21 +87,22 @@ std::vector<net::Ipv4> MessengerClient::FindHosts(Resolver& resolver, net::Deadl
     return found.hosts();
 }
 
-NetStatus MessengerClient::SendToEveryone(const Sender& sender, const std::string& text)
+SendOutcome MessengerClient::SendToEveryone(const Sender& sender, const std::string& text)
 {
     const auto deadline = net::Clock::now() + limits_.everyone;
     Resolver resolver(network_, limits_);
     const std::vector<net::Ipv4> hosts = FindHosts(resolver, deadline);
-    if (hosts.empty()) return net_status::kNameNotFound;
+    if (hosts.empty()) return {SendOutcome::Result::kNameNotFound, 0, EveryoneCounts{}};
     const std::vector<HostNames> named = resolver.NamesOf(hosts, deadline);
 
     // A host on two LANs answers from two addresses with one messenger name;
     // the address that answered first is served, the other is skipped.
-    std::vector<std::optional<NetStatus>> statuses(hosts.size());
+    using R = SendOutcome::Result;
+    std::vector<std::optional<R>> results(hosts.size());
     std::vector<std::size_t> targets;
     std::set<RawName> names;
     for (std::size_t i = 0; i < named.size(); ++i) {
-        if (named[i].messenger.empty()) statuses[i] = net_status::kNameNotFound;
+        if (named[i].messenger.empty()) results[i] = R::kNameNotFound;
         else if (names.insert(named[i].messenger.front()).second) targets.push_back(i);
         else ++last_everyone_.same_name;
     }
@@ -126,12 +114,12 @@ NetStatus MessengerClient::SendToEveryone(const Sender& sender, const std::strin
         for (std::size_t k; (k = next++) < targets.size();) {
             const std::size_t i = targets[k];
             if (net::Clock::now() >= deadline) {
-                statuses[i] = net_status::kNetworkError;
+                results[i] = R::kNoConnection;  // never connected: no time was left
                 ++untried;
                 continue;
             }
-            statuses[i] = StatusOf(Deliver(network_, hosts[i], named[i].messenger.front(), sender,
-                                           text, limits_, deadline));
+            results[i] = Deliver(network_, hosts[i], named[i].messenger.front(), sender, text,
+                                 limits_, deadline);
         }
     };
     const std::size_t workers = std::min<std::size_t>(
@@ -148,14 +136,15 @@ NetStatus MessengerClient::SendToEveryone(const Sender& sender, const std::strin
     for (std::thread& t : threads) t.join();
 
     last_everyone_.untried = untried;
-    std::optional<NetStatus> first_failure;
-    for (const auto& status : statuses) {
-        if (!status) continue;
-        if (*status == net_status::kSuccess) ++last_everyone_.delivered;
-        else if (!first_failure) first_failure = *status;
+    std::optional<R> first_failure;
+    for (const auto& result : results) {
+        if (!result) continue;
+        if (*result == R::kDelivered) ++last_everyone_.delivered;
+        else if (!first_failure) first_failure = *result;
     }
-    if (last_everyone_.delivered > 0) return net_status::kSuccess;
-    return first_failure.value_or(net_status::kNameNotFound);
+    const EveryoneCounts counts{last_everyone_.delivered, last_everyone_.not_tried()};
+    if (last_everyone_.delivered > 0) return {R::kDelivered, 0, counts};
+    return {first_failure.value_or(R::kNameNotFound), 0, counts};
 }
 
 LanNames MessengerClient::ListNames()

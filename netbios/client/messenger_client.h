@@ -43,10 +43,12 @@ public:
     explicit MessengerClient(net::Network& network, std::string config_path = kDefaultSambaConfig,
                              ClientLimits limits = {});
 
-    // Delivers `text` to `name` (a messenger name or "*"), as SendNetMessage
-    // does, with no limit on the text's length here. The originator named in
-    // the message is `from` when it is a valid name, else this computer.
-    NetStatus Send(std::u16string_view name, std::u16string_view text,
+    // Delivers `text` to `name` (a messenger name or "*"), as SendTo does,
+    // with no limit on the text's length here. The originator named in the
+    // message is `from` when it is a valid name, else this computer. For
+    // "*": delivered when any computer took it, else the first failure in
+    // answer order; with the counts reached and not reached.
+    SendOutcome Send(std::u16string_view name, std::u16string_view text,
                    std::u16string_view from = {});
 
     const EveryoneReport& last_everyone() const { return last_everyone_; }
@@ -59,7 +61,7 @@ private:
     SambaSettings Settings() const;
     // The hosts that answer the wildcard query, with last_everyone() begun.
     std::vector<net::Ipv4> FindHosts(Resolver& resolver, net::Deadline deadline);
-    NetStatus SendToEveryone(const Sender& sender, const std::string& text);
+    SendOutcome SendToEveryone(const Sender& sender, const std::string& text);
 
     net::Network& network_;
     std::string config_path_;
@@ -74,8 +76,5 @@ private:
 // the receiving side answers to it, so the computer has one identity.
 RawName ComputerName(std::string_view netbios_name, net::Network& network,
                      const net::CodePage& code_page, std::uint8_t suffix);
-
-// The status a send reports for a delivery's outcome.
-NetStatus StatusOf(DeliveryOutcome outcome);
 
 }  // namespace vindrel::netbios

@@ -207,9 +207,7 @@ TEST(SendCommand, AStarCutShortAndTheListOfNames)
         std::vector<std::string> log;
         Bindings bindings = net.Make(log);
         bindings.send = [](std::u16string_view, std::u16string_view) {
-            SendReport report;
-            report.shortfall = EveryoneShortfall{256, 244};
-            return report;
+            return SendOutcome{SendOutcome::Result::kDelivered, 0, EveryoneCounts{256, 244}};
         };
         NameSources names;
         names.list = [&] { return LanNames{lan.names, c.hosts_missed}; };

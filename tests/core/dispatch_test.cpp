@@ -1,4 +1,4 @@
-// SendMessages: order of sends and prompts, sender line, prompt texts, cursor.
+// Dispatch: order of sends and events, sender line, prompt texts.
 #include <gtest/gtest.h>
 
 #include "core/decimal.h"
@@ -15,17 +15,17 @@ struct DispatchTest : ::testing::Test {
     FakeUi ui;
     FakeNet net;
 
-    bool Run(RecipientList list, std::u16string message = u"hi")
+    std::vector<RecipientOutcome> Run(std::u16string_view to_text, std::u16string_view message = u"hi")
     {
-        return SendMessages(list, std::move(message), ui, net.Make(ui.log));
+        return Dispatch(to_text, message, net.Make(ui.log), ui);
     }
 };
 
 TEST_F(DispatchTest, BlankOrAbsentListsSendNothingButTurnTheCursor)
 {
-    for (const RecipientList& list : {RecipientList{}, RecipientList{{u""}}, RecipientList{{u"   ", u""}}}) {
+    for (const std::u16string_view to : {u"", u";", u"   ;;"}) {
         ui.log.clear();
-        EXPECT_TRUE(Run(list));
+        EXPECT_TRUE(Run(to).empty());
         EXPECT_EQ(ui.log, (Log{"busy", "idle"}));
     }
     EXPECT_TRUE(net.calls.empty());
@@ -34,7 +34,7 @@ TEST_F(DispatchTest, BlankOrAbsentListsSendNothingButTurnTheCursor)
 
 TEST_F(DispatchTest, EveryNonBlankEntryGetsOneSignedCopyInOrder)
 {
-    EXPECT_TRUE(Run(RecipientList{{u"user1", u"", u" pc42 ", u"\tbob"}}, u"Lunch?"));
+    EXPECT_EQ(Run(u"user1;; pc42 ;\tbob", u"Lunch?").size(), 3u);
     EXPECT_EQ(ui.log, (Log{"busy", "send:user1", "pump", "send:pc42", "pump", "send:\tbob", "pump", "idle"}))
         << "only U+0020 is trimmed";
     ASSERT_EQ(net.calls.size(), 3u);
@@ -64,31 +64,67 @@ TEST_F(DispatchTest, SenderLine)
     for (const auto& row : rows) {
         net.calls.clear();
         net.login = row.login;
-        Run(RecipientList{{u"pc"}}, row.message);
+        Run(u"pc", row.message);
         ASSERT_EQ(net.calls.size(), 1u);
         EXPECT_EQ(net.calls[0].text, row.sent) << Narrow(row.login);
     }
 }
 
+// Every outcome a send can have, as the system's number it stands for and
+// the words it has always had.
 TEST_F(DispatchTest, PromptTextsAreExact)
 {
-    EXPECT_EQ(FailurePrompt(2273, u"bob"),
-              u"Error: Message didn't reached to 'bob'.\r\nThe To field should contains valid login name "
-              u"or computer name or * or user might not have logged on\r\nContinue?");
-    EXPECT_EQ(FailurePrompt(2136, u"bob"),
-              u"Oops! Something wrong! To field should contain user or computer name or contact Dorvik! "
-              u"Error code is 2136\r\nContinue?");
-    EXPECT_EQ(FailurePrompt(-5, u"bob"),
-              u"Oops! Something wrong! To field should contain user or computer name or contact Dorvik! "
-              u"Error code is -5\r\nContinue?");
-    EXPECT_EQ(Decimal(-2147483648LL), u"-2147483648");
+    using R = SendOutcome::Result;
+    const std::u16string not_found =
+        u"Error: Message didn't reached to 'bob'.\r\nThe To field should contains valid login name "
+        u"or computer name or * or user might not have logged on";
+    const auto oops = [](std::u16string_view code) {
+        return u"Oops! Something wrong! To field should contain user or computer name or contact "
+               u"Dorvik! Error code is " + std::u16string(code);
+    };
+    const auto star = [](std::u16string_view reached, std::u16string_view not_reached) {
+        return u"Error: Message reached " + std::u16string(reached) + u" computers for '*'; " +
+               std::u16string(not_reached) +
+               u" more answered but were not reached (too many computers or too little time).";
+    };
+    const struct {
+        SendOutcome sent;
+        NetStatus status;
+        std::u16string text;
+    } rows[] = {
+        {{R::kDelivered}, 0, u""},
+        {{R::kNameNotFound}, 2273, not_found},
+        {{R::kNoConnection}, 2136, oops(u"2136")},
+        {{R::kNoSessionReply}, 2136, oops(u"2136")},
+        {{R::kSessionRefused}, 2136, oops(u"2136")},
+        {{R::kNotReceived}, 2282, oops(u"2282")},
+        {{R::kTooLong}, 87, oops(u"87")},
+        {SendOutcome::System(0), 0, u""},
+        {SendOutcome::System(2273), 2273, not_found},
+        {SendOutcome::System(2136), 2136, oops(u"2136")},
+        {SendOutcome::System(-5), -5, oops(u"-5")},
+        {SendOutcome::System(-2147483647 - 1), -2147483647 - 1, oops(u"-2147483648")},
+        {{R::kDelivered, 0, EveryoneCounts{5, 0}}, 0, u""},
+        {{R::kDelivered, 0, EveryoneCounts{256, 244}}, 0, star(u"256", u"244")},
+        {{R::kNoConnection, 0, EveryoneCounts{0, 3}}, 2136, star(u"0", u"3")},
+        {{R::kNameNotFound, 0, EveryoneCounts{}}, 2273, not_found},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Narrow(row.text));
+        EXPECT_EQ(StatusNumber(row.sent), row.status);
+        EXPECT_EQ(UndeliveredText({u"bob", row.sent}), row.text);
+    }
+    EXPECT_EQ(UndeliveredText({u"bob", {R::kTooLong}, 128}),
+              u"Error: Message to 'bob' is 128 chars with the sender line, which exceeds permitted "
+              u"length of 127 char.");
+    EXPECT_EQ(FailurePrompt(2273, u"bob"), not_found + u"\r\nContinue?");
     EXPECT_EQ(Decimal(0), u"0");
 }
 
 TEST_F(DispatchTest, NameNotFoundQuotesTheTrimmedName)
 {
     net.statuses = {2273};
-    Run(RecipientList{{u"  bob  "}});
+    Run(u"  bob  ");
     ASSERT_EQ(ui.prompts.size(), 1u);
     EXPECT_EQ(ui.prompts[0].substr(0, 39), u"Error: Message didn't reached to 'bob'.");
 }
@@ -100,23 +136,23 @@ TEST_F(DispatchTest, AnswersDecideWhetherTheRestGoOut)
         std::deque<NetStatus> statuses;
         std::deque<bool> answers;
         Log log;
-        bool completed;
+        std::size_t served;
     };
     const Row rows[] = {
         {"No after the first failure leaves the rest unsent", {2273}, {false},
-         {"busy", "send:a", "pump", "ask:no", "idle"}, false},
+         {"busy", "send:a", "pump", "ask:no", "idle"}, 1},
         {"Yes goes on, with a prompt after each further failure", {2273, 5, 0}, {true, true},
-         {"busy", "send:a", "pump", "ask:yes", "send:b", "pump", "ask:yes", "send:c", "pump", "idle"}, true},
+         {"busy", "send:a", "pump", "ask:yes", "send:b", "pump", "ask:yes", "send:c", "pump", "idle"}, 3},
         {"a failure on the last entry still asks", {0, 0, 2136}, {true},
-         {"busy", "send:a", "pump", "send:b", "pump", "send:c", "pump", "ask:yes", "idle"}, true},
+         {"busy", "send:a", "pump", "send:b", "pump", "send:c", "pump", "ask:yes", "idle"}, 3},
         {"No on the last entry", {0, 0, 2136}, {false},
-         {"busy", "send:a", "pump", "send:b", "pump", "send:c", "pump", "ask:no", "idle"}, false},
+         {"busy", "send:a", "pump", "send:b", "pump", "send:c", "pump", "ask:no", "idle"}, 3},
     };
     for (const auto& row : rows) {
         ui = FakeUi{};
         net.statuses = row.statuses;
         ui.answers = row.answers;
-        EXPECT_EQ(Run(RecipientList{{u"a", u"b", u"c"}}), row.completed) << row.what;
+        EXPECT_EQ(Run(u"a;b;c").size(), row.served) << row.what;
         EXPECT_EQ(ui.log, row.log) << row.what;
         EXPECT_EQ(ui.busy_depth, 0) << row.what;
     }
@@ -127,7 +163,7 @@ TEST_F(DispatchTest, OverlongOutgoingTextIsRefusedPerRecipientNeverCut)
     net.login = u"alice";  // sender line: 15 characters
     const std::u16string message(113, u'm');  // 113 + 15 = 128 characters
     ui.answers = {true, false};
-    EXPECT_FALSE(Run(RecipientList{{u" a ", u"b", u"c"}}, message));
+    EXPECT_EQ(Run(u" a ;b;c", message).size(), 2u);
     EXPECT_TRUE(net.calls.empty()) << "a length that misstates the text never reaches the send";
     EXPECT_EQ(ui.log, (Log{"busy", "ask:yes", "ask:no", "idle"}));
     EXPECT_EQ(ui.prompts[0],
@@ -136,50 +172,57 @@ TEST_F(DispatchTest, OverlongOutgoingTextIsRefusedPerRecipientNeverCut)
 
     // One character less fits exactly: 127 characters, 254 bytes.
     ui = FakeUi{};
-    Run(RecipientList{{u"a"}}, std::u16string(112, u'm'));
+    Run(u"a", std::u16string(112, u'm'));
     ASSERT_EQ(net.calls.size(), 1u);
     EXPECT_EQ(net.calls[0].text.size(), 127u);
 }
 
 TEST_F(DispatchTest, EachServedRecipientIsReportedBeforeItsPrompt)
 {
-    using R = RecipientOutcome::Result;
-    std::vector<RecipientOutcome> seen;
-    const OutcomeReport report = [&](const RecipientOutcome& outcome) {
-        seen.push_back(outcome);
-        ui.log.push_back("report");
-    };
+    using R = SendOutcome::Result;
+    ui.log_served = true;
     net.statuses = {0, 2273, -5};
-    SendMessages(RecipientList{{u" a ", u"", u"b", u"c"}}, u"hi", ui, net.Make(ui.log), report);
-    EXPECT_EQ(seen, (std::vector<RecipientOutcome>{
-                        {R::kDelivered, u"a", 0, 0}, {R::kFailed, u"b", 2273, 0}, {R::kFailed, u"c", -5, 0}}));
+    const auto outcomes = Run(u" a ;;b;c");
+    EXPECT_EQ(ui.served, (std::vector<RecipientOutcome>{{u"a"},
+                                                         {u"b", SendOutcome::System(2273)},
+                                                         {u"c", SendOutcome::System(-5)}}));
+    EXPECT_EQ(outcomes, ui.served) << "what was told is what is returned";
     EXPECT_EQ(ui.log, (Log{"busy", "send:a", "pump", "report", "send:b", "pump", "report", "ask:yes",
                            "send:c", "pump", "report", "ask:yes", "idle"}));
 
     // Not sent: the length with the sender line is the value, not a status.
-    seen.clear();
-    SendMessages(RecipientList{{u"a"}}, std::u16string(113, u'm'), ui, net.Make(ui.log), report);
-    EXPECT_EQ(seen, (std::vector<RecipientOutcome>{{R::kTooLong, u"a", 0, 128}}));
+    ui.served.clear();
+    Run(u"a", std::u16string(113, u'm'));
+    EXPECT_EQ(ui.served, (std::vector<RecipientOutcome>{{u"a", {R::kTooLong}, 128}}));
 
     // The window closed during a send: that send is still told.
-    seen.clear();
+    ui.served.clear();
     ui.on_pump = [this] { ui.window_open = false; };
-    SendMessages(RecipientList{{u"a", u"b"}}, u"hi", ui, net.Make(ui.log), report);
-    EXPECT_EQ(seen.size(), 1u);
+    Run(u"a;b");
+    EXPECT_EQ(ui.served.size(), 1u);
+}
+
+TEST_F(DispatchTest, OverlongTypedMessageIsOnlyNoticed)
+{
+    // A line break counts two: 126 characters and one CR LF are 128.
+    EXPECT_TRUE(Run(u"a", std::u16string(126, u'x') + u"\r\n").empty());
+    EXPECT_EQ(ui.log, (Log{"ok"})) << "no cursor, no send";
+    EXPECT_EQ(ui.prompts, (std::vector<std::u16string>{OverLengthNotice(128)}));
+    EXPECT_EQ(net.login_lookups, 0);
 }
 
 TEST_F(DispatchTest, ClosedWindowEndsTheDispatchWithoutFurtherSendOrBox)
 {
     net.statuses = {0, 2273, 0};
     ui.on_pump = [this] { ui.window_open = false; };
-    EXPECT_FALSE(Run(RecipientList{{u"a", u"b", u"c"}}));
+    EXPECT_EQ(Run(u"a;b;c").size(), 1u);
     EXPECT_EQ(ui.log, (Log{"busy", "send:a", "pump", "idle"}));
 
     // Closed while a failed send was out: no prompt over a window that is gone.
     ui = FakeUi{};
     net.statuses = {2273};
     ui.on_pump = [this] { ui.window_open = false; };
-    Run(RecipientList{{u"a", u"b"}});
+    Run(u"a;b");
     EXPECT_EQ(ui.log, (Log{"busy", "send:a", "pump", "idle"}));
 }
 

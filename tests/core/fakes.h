@@ -11,7 +11,7 @@
 
 #include "core/dispatch.h"
 #include "core/prompt_texts.h"
-#include "platform/ui_services.h"
+#include "core/send_action.h"
 #include "platform/settings_store.h"
 
 namespace vindrel::testing {
@@ -23,15 +23,23 @@ inline std::string Narrow(std::u16string_view text)
     return out;
 }
 
+// ContinuePrompt after a send to `name` that the system answered `status`.
+inline std::u16string FailurePrompt(NetStatus status, std::u16string_view name)
+{
+    return ContinuePrompt({std::u16string(name), SendOutcome::System(status)});
+}
+
 // Keeps one ordered log of everything the core asks of the window, so tests
 // can check what happened and in which order.
-class FakeUi : public UiServices {
+class FakeUi : public SendWindow {
 public:
     std::u16string to_text;
     std::u16string message_text;
     std::deque<bool> answers;             // scripted Yes/No; Yes when it runs out
     bool window_open = true;
-    std::function<void()> on_pump;        // runs inside PumpEvents, as user input would
+    std::function<void()> on_pump;        // runs inside StillOpen, as user input would
+    bool log_served = false;              // Served goes into the log as "report"
+    std::vector<RecipientOutcome> served;
     std::vector<std::string> log;
     std::vector<std::u16string> prompts;  // exact texts of every box
     int busy_depth = 0;
@@ -43,7 +51,8 @@ public:
         prompts.emplace_back(text);
         log.push_back("ok");
     }
-    bool AskToContinue(const RecipientOutcome& undelivered) override
+    void MessageTooLong(std::u16string_view notice) override { ShowOk(notice); }
+    bool GoOn(const RecipientOutcome& undelivered) override
     {
         prompts.push_back(ContinuePrompt(undelivered));
         bool yes = true;
@@ -54,12 +63,22 @@ public:
         log.push_back(yes ? "ask:yes" : "ask:no");
         return yes;
     }
-    void SetBusyCursor(bool busy) override
+    void Started() override
     {
-        busy_depth += busy ? 1 : -1;
-        log.push_back(busy ? "busy" : "idle");
+        ++busy_depth;
+        log.push_back("busy");
     }
-    bool PumpEvents() override
+    void Finished() override
+    {
+        --busy_depth;
+        log.push_back("idle");
+    }
+    void Served(const RecipientOutcome& outcome) override
+    {
+        served.push_back(outcome);
+        if (log_served) log.push_back("report");
+    }
+    bool StillOpen() override
     {
         log.push_back("pump");
         if (on_pump) on_pump();
@@ -95,7 +114,8 @@ struct SendCall {
     std::u16string text;
 };
 
-// A scripted network send and login name that log into the window's log.
+// A scripted network send, answering as the system's send would, and a
+// login name, that log into the window's log.
 struct FakeNet {
     std::vector<SendCall> calls;
     std::deque<NetStatus> statuses;  // 0 when it runs out
@@ -113,7 +133,7 @@ struct FakeNet {
                 status = statuses.front();
                 statuses.pop_front();
             }
-            return status;
+            return SendOutcome::System(status);
         };
         b.login_name = [this] {
             ++login_lookups;

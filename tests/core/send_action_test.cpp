@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "core/recipient_list.h"
 #include "core/send_action.h"
 #include "tests/core/fakes.h"
 
@@ -159,7 +160,7 @@ TEST_F(SendActionTest, RunReturnsTheOutcomesAndAStorelessActionRemembersNothing)
     net.statuses = {2273};
     const auto outcomes = storeless.Run();
     ASSERT_EQ(outcomes.size(), 2u);
-    EXPECT_EQ(outcomes[0].status, 2273);
+    EXPECT_EQ(StatusNumber(outcomes[0].sent), 2273);
     EXPECT_TRUE(outcomes[1].Delivered());
     EXPECT_EQ(ui.log.front(), "busy") << "no write, no notice";
     EXPECT_EQ(Stored(), u"<none>");

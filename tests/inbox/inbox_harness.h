@@ -116,7 +116,7 @@ public:
         Bindings fake{[this](std::u16string_view name, std::u16string_view text) {
                           sent.push_back({QString::fromUtf16(name.data(), name.size()),
                                           QString::fromUtf16(text.data(), text.size())});
-                          return NetStatus{0};
+                          return SendOutcome{};
                       },
                       [] { return std::u16string(u"carol"); }};
         auto app = std::make_unique<InboxApp>(spool, state, fake);

@@ -35,6 +35,7 @@
 #include "app/inbox/reply_box.h"
 #include "app/qt_common/recipient_completer.h"
 #include "core/dispatch.h"
+#include "core/prompt_texts.h"
 #include "platform/qt/settings_store_qt.h"
 #include "receive/spool_dir.h"
 #include "tests/inbox/inbox_harness.h"

@@ -27,6 +27,7 @@ using fake::FakeLan;
 using fake::Ip;
 using fake::Peer;
 using std::chrono::milliseconds;
+using R = SendOutcome::Result;
 
 QueryAnswer Positive(net::Ipv4 address) { return {QueryVerdict::kPositive, address}; }
 
@@ -134,7 +135,9 @@ TEST(Everyone, AForgedFloodIsFilteredAndTheRestCapped)
     ClientLimits limits = Quick();
     limits.hosts_memory = 256 * kHostCost;
     MessengerClient client(lan, "", limits);
-    EXPECT_EQ(client.Send(u"*", u"hello"), net_status::kSuccess);
+    const SendOutcome sent = client.Send(u"*", u"hello");
+    EXPECT_EQ(sent.result, R::kDelivered);
+    EXPECT_EQ(sent.everyone, (EveryoneCounts{256, 300 - 256})) << "cut short: not delivered";
     const EveryoneReport& r = client.last_everyone();
     EXPECT_EQ(r.hosts, 256u);
     EXPECT_EQ(r.over_limit, 300u - 256u);
@@ -155,7 +158,7 @@ TEST(Everyone, AHostOnTwoLansGetsOneCopy)
                  {Ip(10, 1, 0, 11), u"RX1", Peer::kReceiver},
                  {Ip(10, 0, 0, 12), u"RX2", Peer::kReceiver}};
     MessengerClient client(lan, "", Quick());
-    EXPECT_EQ(client.Send(u"*", u"once"), net_status::kSuccess);
+    EXPECT_EQ(client.Send(u"*", u"once"), (SendOutcome{R::kDelivered, 0, EveryoneCounts{2, 0}}));
     EXPECT_EQ(lan.copies[u"RX1"], 1);
     EXPECT_EQ(lan.copies[u"RX2"], 1);
     EXPECT_EQ(client.last_everyone().same_name, 1u);
@@ -177,7 +180,7 @@ TEST(Everyone, StallingHostsCostTheirLimitOnceWithinOneDeadline)
     limits.concurrency = 4;
     MessengerClient client(lan, "", limits);
     const auto start = net::Clock::now();
-    EXPECT_EQ(client.Send(u"*", u"to all"), net_status::kSuccess);
+    EXPECT_EQ(client.Send(u"*", u"to all").result, R::kDelivered);
     EXPECT_LT(MsSince(start), 1000 + 250);
     EXPECT_EQ(lan.copies[u"RX1"], 1);
     EXPECT_EQ(lan.copies[u"RX2"], 1);
@@ -222,26 +225,26 @@ TEST(Everyone, StatusRules)
     struct Case {
         const char* what;
         std::vector<fake::FakeHost> hosts;
-        NetStatus want;
+        R want;
     };
     const Case cases[] = {
-        {"nobody answers", {}, net_status::kNameNotFound},
+        {"nobody answers", {}, R::kNameNotFound},
         {"one of three accepts",
          {{Ip(10, 0, 0, 11), u"A", Peer::kRefuses}, {Ip(10, 0, 0, 12), u"B", Peer::kReceiver},
           {Ip(10, 0, 0, 13), u"C", Peer::kStalls}},
-         net_status::kSuccess},
+         R::kDelivered},
         {"the first failure counts",
          {{Ip(10, 0, 0, 11), u"", Peer::kReceiver}, {Ip(10, 0, 0, 12), u"B", Peer::kRefuses}},
-         net_status::kNameNotFound},
+         R::kNameNotFound},
         {"the first failure counts, in answer order",
          {{Ip(10, 0, 0, 12), u"B", Peer::kRefuses}, {Ip(10, 0, 0, 11), u"", Peer::kReceiver}},
-         net_status::kNetworkError},
+         R::kNoConnection},
     };
     for (const Case& c : cases) {
         FakeLan lan;
         lan.hosts = c.hosts;
         MessengerClient client(lan, "", Quick());
-        EXPECT_EQ(client.Send(u"*", u"x"), c.want) << c.what;
+        EXPECT_EQ(client.Send(u"*", u"x").result, c.want) << c.what;
     }
 }
 
@@ -253,19 +256,19 @@ TEST(Delivery, PeersThatStallOrFloodEndWithinTheLimit)
     struct Case {
         const char* what;
         Peer peer;
-        NetStatus want;
+        R want;
         int keepalives = 0;  // before each reply
     };
     const Case cases[] = {
-        {"accepts", Peer::kReceiver, net_status::kSuccess},
-        {"the allowed keep-alives before each reply", Peer::kReceiver, net_status::kSuccess, allowed},
-        {"one keep-alive more", Peer::kReceiver, net_status::kNetworkError, allowed + 1},
-        {"called name not present", Peer::kNameNotPresent, net_status::kNameNotFound},
-        {"refuses the connection", Peer::kRefuses, net_status::kNetworkError},
-        {"stalls before the session", Peer::kStalls, net_status::kNetworkError},
-        {"stalls after the session", Peer::kStallsAfterSession, net_status::kBadReceive},
-        {"keep-alives instead of a session reply", Peer::kKeepAlives, net_status::kNetworkError},
-        {"keep-alives after the session", Peer::kKeepAlivesAfterSession, net_status::kBadReceive},
+        {"accepts", Peer::kReceiver, R::kDelivered},
+        {"the allowed keep-alives before each reply", Peer::kReceiver, R::kDelivered, allowed},
+        {"one keep-alive more", Peer::kReceiver, R::kNoSessionReply, allowed + 1},
+        {"called name not present", Peer::kNameNotPresent, R::kNameNotFound},
+        {"refuses the connection", Peer::kRefuses, R::kNoConnection},
+        {"stalls before the session", Peer::kStalls, R::kNoSessionReply},
+        {"stalls after the session", Peer::kStallsAfterSession, R::kNotReceived},
+        {"keep-alives instead of a session reply", Peer::kKeepAlives, R::kNoSessionReply},
+        {"keep-alives after the session", Peer::kKeepAlivesAfterSession, R::kNotReceived},
     };
     for (const Case& c : cases) {
         FakeLan lan;
@@ -273,7 +276,7 @@ TEST(Delivery, PeersThatStallOrFloodEndWithinTheLimit)
         lan.hosts[0].keepalives = c.keepalives;
         MessengerClient client(lan, "", Quick());
         const auto start = net::Clock::now();
-        EXPECT_EQ(client.Send(u"rx1", u"hi"), c.want) << c.what;
+        EXPECT_EQ(client.Send(u"rx1", u"hi").result, c.want) << c.what;
         EXPECT_LT(MsSince(start), 300 + 200) << c.what;
     }
 }
@@ -285,12 +288,12 @@ TEST(Delivery, WinsAnswersCountOnlyFromTheServer)
     struct Case {
         const char* what;
         net::Datagram from;
-        NetStatus want;
+        R want;
     };
     const Case cases[] = {
-        {"the server", {wins, 137, 0}, net_status::kSuccess},
-        {"another host", {Ip(10, 0, 0, 66), 137, 0}, net_status::kNameNotFound},
-        {"the server's address, another port", {wins, 1137, 0}, net_status::kNameNotFound},
+        {"the server", {wins, 137, 0}, R::kDelivered},
+        {"another host", {Ip(10, 0, 0, 66), 137, 0}, R::kNameNotFound},
+        {"the server's address, another port", {wins, 1137, 0}, R::kNameNotFound},
     };
     for (const Case& c : cases) {
         FakeLan lan;
@@ -307,8 +310,8 @@ TEST(Delivery, WinsAnswersCountOnlyFromTheServer)
         // delivers; no broadcast finds GHOST.
         lan.hosts[0].any_called_name = true;
         MessengerClient client(lan, path, Quick());
-        EXPECT_EQ(client.Send(u"ghost", u"x"), c.want) << c.what;
-        EXPECT_EQ(lan.copies[u"RX1"], c.want == net_status::kSuccess ? 1 : 0) << c.what;
+        EXPECT_EQ(client.Send(u"ghost", u"x").result, c.want) << c.what;
+        EXPECT_EQ(lan.copies[u"RX1"], c.want == R::kDelivered ? 1 : 0) << c.what;
         std::remove(path);
     }
 }
@@ -326,13 +329,13 @@ TEST(Delivery, WinsServersAreAskedInTurnWithinTheDeadline)
         std::vector<net::Ipv4> wins;
         std::map<net::Ipv4, bool> knows;
         std::u16string name;
-        NetStatus want;
+        R want;
         std::vector<net::Ipv4> asked;
     };
     const Case cases[] = {
-        {"the first is silent, the second answers", {w1, w2}, {{w2, true}}, u"ghost", net_status::kSuccess, {w1, w2}},
-        {"the first says nobody has it", {w1, w2}, {{w1, false}, {w2, true}}, u"ghost", net_status::kNameNotFound, {w1}},
-        {"thirty silent servers leave the broadcasts time", silent, {}, u"rx1", net_status::kSuccess, silent},
+        {"the first is silent, the second answers", {w1, w2}, {{w2, true}}, u"ghost", R::kDelivered, {w1, w2}},
+        {"the first says nobody has it", {w1, w2}, {{w1, false}, {w2, true}}, u"ghost", R::kNameNotFound, {w1}},
+        {"thirty silent servers leave the broadcasts time", silent, {}, u"rx1", R::kDelivered, silent},
     };
     for (const Case& c : cases) {
         FakeLan lan;
@@ -357,7 +360,7 @@ TEST(Delivery, WinsServersAreAskedInTurnWithinTheDeadline)
         limits.send = milliseconds(400);
         MessengerClient client(lan, "", limits);
         const auto start = net::Clock::now();
-        EXPECT_EQ(client.Send(c.name, u"x"), c.want) << c.what;
+        EXPECT_EQ(client.Send(c.name, u"x").result, c.want) << c.what;
         // A busy machine overruns the shares and may leave the last servers
         // unasked; what no load explains is a server asked out of turn or
         // twice, most of them skipped, or servers skipped before their

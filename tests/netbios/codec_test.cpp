@@ -640,9 +640,9 @@ TEST(MessengerClient, RefusesNamesNoHostCanHoldBeforeAnyPacket)
     // A network with no interfaces: nothing this test does can leave the machine.
     const auto offline = net::MakeOfflineNetwork();
     MessengerClient client(*offline, "/nonexistent/smb.conf");
-    EXPECT_EQ(client.Send(u"", u"a"), net_status::kNameNotFound);
-    EXPECT_EQ(client.Send(u"ABCDEFGHIJKLMNOP", u"a"), net_status::kNameNotFound);
-    EXPECT_EQ(client.Send(u"pi\u03c0", u"a"), net_status::kNameNotFound);
+    EXPECT_EQ(client.Send(u"", u"a").result, SendOutcome::Result::kNameNotFound);
+    EXPECT_EQ(client.Send(u"ABCDEFGHIJKLMNOP", u"a").result, SendOutcome::Result::kNameNotFound);
+    EXPECT_EQ(client.Send(u"pi\u03c0", u"a").result, SendOutcome::Result::kNameNotFound);
     // The exported call refuses the length before it makes its network.
     EXPECT_EQ(vindrel::SendNetMessage(u"RX1", std::u16string(128, u'a')),
               net_status::kInvalidParameter);

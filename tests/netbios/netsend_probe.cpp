@@ -66,7 +66,8 @@ int main(int argc, char** argv)
         return 2;
     }
     for (int n = 0; n < repeat; ++n)
-        status = exported ? vindrel::SendNetMessage(name, text) : client.Send(name, text, from);
+        status = exported ? vindrel::SendNetMessage(name, text)
+                          : vindrel::StatusNumber(client.Send(name, text, from));
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
     std::printf("status %d ms %.3f\n", static_cast<int>(status), took.count() / repeat);
     if (name == u"*" && !exported) {

@@ -728,9 +728,10 @@ TEST(ServedLan, OurClientDeliversByNameAndToEveryone)
     limits.broadcast_tries = 1;
     limits.broadcast_interval = limits.node_status_wait = milliseconds(20);
     MessengerClient client(lan, "", limits);
-    EXPECT_EQ(client.Send(u"alice", u"caf\u00e9\r\n" + std::u16string(300, u'x')), net_status::kSuccess);
-    EXPECT_EQ(client.Send(u"*", u"all"), net_status::kSuccess);
-    EXPECT_EQ(client.Send(u"bob", u"none"), net_status::kNameNotFound);
+    using R = SendOutcome::Result;
+    EXPECT_EQ(client.Send(u"alice", u"caf\u00e9\r\n" + std::u16string(300, u'x')).result, R::kDelivered);
+    EXPECT_EQ(client.Send(u"*", u"all").result, R::kDelivered);
+    EXPECT_EQ(client.Send(u"bob", u"none").result, R::kNameNotFound);
     ASSERT_EQ(lan.kept.size(), 2u);
     EXPECT_EQ(lan.kept[0].text, "caf\x82\r\n" + std::string(300, 'x'));
     EXPECT_EQ(lan.kept[0].originator + ">" + lan.kept[0].destination, "TESTER>ALICE");

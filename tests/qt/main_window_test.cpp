@@ -1,5 +1,5 @@
 // Widget tests of frmMain: layout, keys, load, the Qt settings store, and the
-// window seams during a dispatch. The network send is a fake; message boxes
+// window's part in a dispatch. The network send is a fake; message boxes
 // are answered by a timer that finds the active modal box.
 #include <QAbstractItemView>
 #include <QApplication>
@@ -62,7 +62,7 @@ struct FakeSend {
                         status = statuses.front();
                         statuses.pop_front();
                     }
-                    return status;
+                    return vindrel::SendOutcome::System(status);
                 },
                 [] { return std::u16string(u"alice"); }};
     }

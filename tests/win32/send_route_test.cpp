@@ -15,16 +15,17 @@ struct Call {
     bool operator==(const Call&) const = default;
 };
 
-// A route on recorded sends: the system answers `system_status`, the client 0.
+// A route on recorded sends: the system answers `system_status`, the client
+// an outcome of its own (not received, the system's 2282).
 struct RecordedRoute {
     explicit RecordedRoute(NetStatus system_status)
         : route([this, system_status](std::u16string_view name, std::u16string_view text) {
                     system.push_back({std::u16string(name), std::u16string(text)});
-                    return system_status;
+                    return SendOutcome::System(system_status);
                 },
                 [this](std::u16string_view name, std::u16string_view text) {
                     client.push_back({std::u16string(name), std::u16string(text)});
-                    return NetStatus{0};
+                    return SendOutcome{SendOutcome::Result::kNotReceived};
                 })
     {
     }
@@ -48,8 +49,9 @@ TEST(SendRoute, TheSystemCannotSendAtAll)
         SCOPED_TRACE(row.what);
         EXPECT_TRUE(SystemCannotSend(row.status));
         RecordedRoute r(row.status);
-        EXPECT_EQ(r.route.Send(u"pc42", u"hi"), 0) << "the client's answer";
-        EXPECT_EQ(r.route.Send(u"bob", u"again"), 0);
+        EXPECT_EQ(r.route.Send(u"pc42", u"hi").result, SendOutcome::Result::kNotReceived)
+            << "the client's answer";
+        EXPECT_EQ(r.route.Send(u"bob", u"again").result, SendOutcome::Result::kNotReceived);
         EXPECT_EQ(r.system, (std::vector<Call>{{u"pc42", u"hi"}})) << "asked once, never again";
         EXPECT_EQ(r.client, (std::vector<Call>{{u"pc42", u"hi"}, {u"bob", u"again"}}))
             << "the recipient that found out goes to the client too, and every later one";
@@ -76,8 +78,8 @@ TEST(SendRoute, AnyOtherAnswerOfTheSystemStands)
         SCOPED_TRACE(row.what);
         EXPECT_FALSE(SystemCannotSend(row.status));
         RecordedRoute r(row.status);
-        EXPECT_EQ(r.route.Send(u"pc42", u"hi"), row.status);
-        EXPECT_EQ(r.route.Send(u"bob", u"again"), row.status);
+        EXPECT_EQ(StatusNumber(r.route.Send(u"pc42", u"hi")), row.status);
+        EXPECT_EQ(StatusNumber(r.route.Send(u"bob", u"again")), row.status);
         EXPECT_EQ(r.system, (std::vector<Call>{{u"pc42", u"hi"}, {u"bob", u"again"}}))
             << "asked for every recipient";
         EXPECT_TRUE(r.client.empty());
@@ -92,13 +94,16 @@ TEST(SendRoute, TheDecisionSticksWhateverTheClientAnswers)
     SendRoute route(
         [&](std::u16string_view, std::u16string_view) {
             ++system_calls;
-            return system_calls == 1 ? NetStatus{2273} : NetStatus{50};
+            return SendOutcome::System(system_calls == 1 ? 2273 : 50);
         },
-        [&](std::u16string_view, std::u16string_view) { return client_answers[client_calls++ % 3]; });
-    EXPECT_EQ(route.Send(u"a", u"x"), 2273) << "a recipient failure does not decide";
-    EXPECT_EQ(route.Send(u"b", u"x"), 2273) << "the client's answer for the one that decided";
-    EXPECT_EQ(route.Send(u"c", u"x"), 2136);
-    EXPECT_EQ(route.Send(u"d", u"x"), 0);
+        [&](std::u16string_view, std::u16string_view) {
+            return SendOutcome::System(client_answers[client_calls++ % 3]);
+        });
+    const auto number = [&](std::u16string_view name) { return StatusNumber(route.Send(name, u"x")); };
+    EXPECT_EQ(number(u"a"), 2273) << "a recipient failure does not decide";
+    EXPECT_EQ(number(u"b"), 2273) << "the client's answer for the one that decided";
+    EXPECT_EQ(number(u"c"), 2136);
+    EXPECT_EQ(number(u"d"), 0);
     EXPECT_EQ(system_calls, 2);
     EXPECT_EQ(client_calls, 3);
 }

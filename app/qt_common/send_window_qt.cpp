@@ -1,5 +1,5 @@
-// The core's window seams on Qt Widgets.
-#include "app/qt_common/ui_services_qt.h"
+// The Send action's window on Qt Widgets.
+#include "app/qt_common/send_window_qt.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -26,18 +26,18 @@ QString ForDisplay(std::u16string_view text)
 
 }  // namespace
 
-QtUiServices::QtUiServices(QWidget& window, QLineEdit& to, QPlainTextEdit& message, QString title)
+QtSendWindow::QtSendWindow(QWidget& window, QLineEdit& to, QPlainTextEdit& message, QString title)
     : window_(&window), to_(to), message_(message), title_(std::move(title))
 {
     window.installEventFilter(this);
 }
 
-std::u16string QtUiServices::ToText()
+std::u16string QtSendWindow::ToText()
 {
     return FromQString(to_.text());
 }
 
-std::u16string QtUiServices::MessageText()
+std::u16string QtSendWindow::MessageText()
 {
     // The raw text keeps every character as typed (toPlainText would turn a
     // no-break space into a space); blocks are separated by U+2029.
@@ -47,7 +47,7 @@ std::u16string QtUiServices::MessageText()
     return FromQString(text);
 }
 
-void QtUiServices::ShowOk(std::u16string_view text)
+void QtSendWindow::ShowOk(std::u16string_view text)
 {
     QMessageBox box(QMessageBox::NoIcon, title_, ForDisplay(text), QMessageBox::Ok, window_);
     // Names and messages are the user's text: never read them as markup.
@@ -55,7 +55,7 @@ void QtUiServices::ShowOk(std::u16string_view text)
     box.exec();
 }
 
-bool QtUiServices::AskToContinue(const RecipientOutcome& undelivered)
+bool QtSendWindow::GoOn(const RecipientOutcome& undelivered)
 {
     QMessageBox box(QMessageBox::NoIcon, title_, ForDisplay(ContinuePrompt(undelivered)),
                     QMessageBox::Yes | QMessageBox::No, window_);
@@ -65,22 +65,23 @@ bool QtUiServices::AskToContinue(const RecipientOutcome& undelivered)
     return box.clickedButton() == box.button(QMessageBox::Yes);
 }
 
-void QtUiServices::SetBusyCursor(bool busy)
+void QtSendWindow::Started()
 {
-    if (busy) {
-        if (!saved_cursors_.empty() || !window_) return;  // already busy
-        std::vector<QWidget*> widgets{window_.data()};
-        for (QWidget* child : window_->findChildren<QWidget*>()) {
-            // Not the widgets of an open box: a box keeps the normal pointer.
-            if (child->window() == window_) widgets.push_back(child);
-        }
-        for (QWidget* widget : widgets) {
-            const bool had_own = widget->testAttribute(Qt::WA_SetCursor);
-            saved_cursors_.push_back({widget, had_own, widget->cursor()});
-            widget->setCursor(Qt::WaitCursor);
-        }
-        return;
+    if (!saved_cursors_.empty() || !window_) return;  // already busy
+    std::vector<QWidget*> widgets{window_.data()};
+    for (QWidget* child : window_->findChildren<QWidget*>()) {
+        // Not the widgets of an open box: a box keeps the normal pointer.
+        if (child->window() == window_) widgets.push_back(child);
     }
+    for (QWidget* widget : widgets) {
+        const bool had_own = widget->testAttribute(Qt::WA_SetCursor);
+        saved_cursors_.push_back({widget, had_own, widget->cursor()});
+        widget->setCursor(Qt::WaitCursor);
+    }
+}
+
+void QtSendWindow::Finished()
+{
     for (const SavedCursor& saved : saved_cursors_) {
         if (!saved.widget) continue;
         if (saved.had_own) {
@@ -92,13 +93,13 @@ void QtUiServices::SetBusyCursor(bool busy)
     saved_cursors_.clear();
 }
 
-bool QtUiServices::PumpEvents()
+bool QtSendWindow::StillOpen()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     return window_ && !(close_seen_ && window_->isHidden());
 }
 
-bool QtUiServices::eventFilter(QObject* watched, QEvent* event)
+bool QtSendWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == window_ && event->type() == QEvent::Close) close_seen_ = true;
     return QObject::eventFilter(watched, event);

@@ -1,5 +1,5 @@
-// The core's window seams for frmMain on Windows.
-#include "app/win32/ui_services_win32.h"
+// The Send action's window for frmMain on Windows.
+#include "app/win32/send_window_win32.h"
 
 #include <string>
 
@@ -24,22 +24,22 @@ std::u16string ControlText(HWND control)
 
 }  // namespace
 
-std::u16string Win32UiServices::ToText()
+std::u16string Win32SendWindow::ToText()
 {
     return ControlText(window_.txtTo());
 }
 
-std::u16string Win32UiServices::MessageText()
+std::u16string Win32SendWindow::MessageText()
 {
     return ControlText(window_.txtMessage());
 }
 
-void Win32UiServices::ShowOk(std::u16string_view text)
+void Win32SendWindow::ShowOk(std::u16string_view text)
 {
     MessageBoxW(window_.Handle(), Wide(text).c_str(), Wide(form::kTitle), MB_OK);
 }
 
-bool Win32UiServices::AskToContinue(const RecipientOutcome& undelivered)
+bool Win32SendWindow::GoOn(const RecipientOutcome& undelivered)
 {
     const bool yes = MessageBoxW(window_.Handle(), Wide(ContinuePrompt(undelivered)).c_str(),
                                  Wide(form::kTitle), MB_YESNO | MB_DEFBUTTON1) == IDYES;
@@ -48,12 +48,17 @@ bool Win32UiServices::AskToContinue(const RecipientOutcome& undelivered)
     return yes;
 }
 
-void Win32UiServices::SetBusyCursor(bool busy)
+void Win32SendWindow::Started()
 {
-    window_.SetBusy(busy);
+    window_.SetBusy(true);
 }
 
-bool Win32UiServices::PumpEvents()
+void Win32SendWindow::Finished()
+{
+    window_.SetBusy(false);
+}
+
+bool Win32SendWindow::StillOpen()
 {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {

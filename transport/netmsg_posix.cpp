@@ -3,8 +3,8 @@
 // limits; and the listing of the LAN's names through the same client.
 #include "platform/netmsg.h"
 
-#include "platform/lan_names.h"
 #include "netbios/client/messenger_client.h"
+#include "platform/lan_names.h"
 #include "platform/network.h"
 
 namespace vindrel {

@@ -5,13 +5,13 @@
 
 #include <string>
 
-#include "platform/lan_names.h"
 #include "netbios/client/messenger_client.h"
+#include "platform/lan_names.h"
 #include "platform/netmsg.h"
 #include "platform/network.h"
-#include "transport/send_route.h"
 #include "platform/win32/system_calls.h"
 #include "platform/win32/system_function.h"
+#include "transport/send_route.h"
 
 namespace vindrel {
 namespace {

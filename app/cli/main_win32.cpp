@@ -11,8 +11,8 @@
 #include "app/cli/send_command.h"
 #include "app/common/production.h"
 #include "platform/utf8.h"
-#include "transport/send_route.h"
 #include "platform/win32/wide.h"
+#include "transport/send_route.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/lan_names.h"
 #include "core/recipient_outcome.h"
+#include "platform/lan_names.h"
 #include "platform/settings_store.h"
 
 class QCompleter;

@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/cp850.h"
-#include "netbios/codec/nb_name.h"
 #include "netbios/client/resolver.h"
-#include "samba/samba_config.h"
+#include "netbios/codec/nb_name.h"
+#include "platform/cp850.h"
 #include "platform/utf8.h"
+#include "samba/samba_config.h"
 
 namespace vindrel::netbios {
 RawName ComputerName(std::string_view netbios_name, net::Network& network,

@@ -9,14 +9,14 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/lan_names.h"
 #include "netbios/client/client_limits.h"
 #include "netbios/client/delivery.h"
-#include "netbios/codec/nb_name.h"
 #include "netbios/client/resolver.h"
-#include "samba/samba_config.h"
+#include "netbios/codec/nb_name.h"
+#include "platform/lan_names.h"
 #include "platform/netmsg.h"
 #include "platform/network.h"
+#include "samba/samba_config.h"
 
 namespace vindrel::netbios {
 

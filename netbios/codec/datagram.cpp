@@ -5,8 +5,8 @@
 #include <cctype>
 #include <string_view>
 
-#include "netbios/server/server_limits.h"
 #include "netbios/codec/smb_message.h"
+#include "netbios/server/server_limits.h"
 
 namespace vindrel::netbios {
 namespace {

@@ -15,10 +15,10 @@
 #include <string>
 
 #include "netbios/codec/nb_name.h"
-#include "netbios/server/server_limits.h"
 #include "netbios/codec/session_frame.h"
 #include "netbios/codec/smb_message.h"
 #include "netbios/codec/wire.h"
+#include "netbios/server/server_limits.h"
 
 namespace vindrel::netbios {
 

@@ -13,8 +13,8 @@
 
 #include "netbios/codec/name_service.h"
 #include "netbios/codec/nb_name.h"
-#include "netbios/server/server_limits.h"
 #include "netbios/codec/wire.h"
+#include "netbios/server/server_limits.h"
 #include "platform/network.h"
 
 namespace vindrel::netbios {

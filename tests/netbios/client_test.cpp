@@ -14,9 +14,9 @@
 
 #include "netbios/client/messenger_client.h"
 #include "netbios/client/resolver.h"
-#include "samba/samba_config.h"
 #include "platform/ipv4_text.h"
 #include "platform/posix/iconv_code_page.h"
+#include "samba/samba_config.h"
 #include "tests/netbios/fake_lan.h"
 
 namespace vindrel::netbios {

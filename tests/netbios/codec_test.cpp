@@ -4,15 +4,15 @@
 #include <random>
 #include <string>
 
-#include "platform/netmsg.h"
-#include "platform/cp850.h"
-#include "netbios/codec/datagram.h"
 #include "netbios/client/messenger_client.h"
+#include "netbios/codec/datagram.h"
 #include "netbios/codec/name_service.h"
 #include "netbios/codec/nb_name.h"
-#include "samba/samba_config.h"
 #include "netbios/codec/session_frame.h"
 #include "netbios/codec/smb_message.h"
+#include "platform/cp850.h"
+#include "platform/netmsg.h"
+#include "samba/samba_config.h"
 #include "tests/netbios/fake_lan.h"
 #include "tests/netbios/offline_network.h"
 #include "tests/netbios/packet_builders.h"

@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/cp850.h"
 #include "netbios/codec/name_service.h"
 #include "netbios/codec/nb_name.h"
 #include "netbios/codec/session_frame.h"
+#include "platform/cp850.h"
 #include "platform/network.h"
 
 namespace vindrel::netbios::fake {

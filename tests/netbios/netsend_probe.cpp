@@ -13,8 +13,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/netmsg.h"
 #include "netbios/client/messenger_client.h"
+#include "platform/netmsg.h"
 #include "platform/network.h"
 #include "platform/utf8.h"
 

@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "netbios/codec/name_service.h"
-#include "samba/samba_config.h"
 #include "netbios/codec/session_frame.h"
 #include "netbios/codec/smb_message.h"
+#include "samba/samba_config.h"
 #include "tests/netbios/packet_builders.h"
 
 namespace {

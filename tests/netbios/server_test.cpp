@@ -8,8 +8,8 @@
 #include <deque>
 #include <thread>
 
-#include "netbios/server/message_session.h"
 #include "netbios/client/messenger_client.h"
+#include "netbios/server/message_session.h"
 #include "netbios/server/name_server.h"
 #include "tests/netbios/fake_lan.h"
 #include "tests/netbios/packet_builders.h"

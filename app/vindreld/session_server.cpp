@@ -109,9 +109,12 @@ private:
     void OnFlushed() override
     {
         if (!session_.closing()) return;
-        if (session_.fault() != netbios::SessionFault::kNone)
+        // A message that could not be kept was logged, with its reason,
+        // when the keeper answered: one refusal, one line.
+        const netbios::SessionFault fault = session_.fault();
+        if (fault != netbios::SessionFault::kNone && fault != netbios::SessionFault::kNotStored)
             Log().Write(LogKind::kRefusal, "session from " + Who() + " closed: " +
-                                               netbios::Describe(session_.fault()));
+                                               netbios::Describe(fault));
         owner_.Close(*this);
     }
 

@@ -270,6 +270,7 @@ class Spool(unittest.TestCase):
                     self.assertNotEqual(status, 0)
                     self.assertLess(ms, 8000, "the sender gave up before vindreld answered")
                     self.assertIn("(%s) to VRX refused: %s" % (CLI, refusal), said)
+                    self.assertEqual(said.count(CLI), 1, "one refusal, one log line:\n" + said)
                     self.assertEqual(after, before)
                 else:
                     self.assertEqual(status, 0, said)
